@@ -1,0 +1,124 @@
+// The job file: reading it line by line, turning lines into jobs and checking each job.
+#include "fegwerk.h"
+
+#include <QFile>
+#include <QFileInfo>
+#include <QRegularExpression>
+#include <QTextStream>
+
+void Fegwerk::readJobFile()
+{
+    QFile file(jobFilePath);
+    if (!openJobFile(file)) {
+        ConsoleMessage() << tr("Fehler 006: Eingabedatei konnte nicht geöffnet werden");
+        return;
+    }
+    // No codec is set: the locale's encoding, unless a byte-order mark names another one. Text
+    // mode drops the carriage returns of CR LF files.
+    QTextStream stream(&file);
+    QString line;
+    while (stream.readLineInto(&line))
+        parseJobLine(line);
+}
+
+void Fegwerk::parseJobLine(const QString &line)
+{
+    if (line.count(QLatin1Char('\t')) != separatorCount) {
+        ConsoleMessage() << tr("Fehler 007: Zeile der Eingabedatei nicht korrekt");
+        return;
+    }
+    const QStringList fields = line.split(QLatin1Char('\t'), Qt::KeepEmptyParts);
+
+    QString rootFolder = fields.at(0).trimmed();
+    while (rootFolder.endsWith(QLatin1Char('\\')))
+        rootFolder.chop(1);
+
+    Job job;
+    job.rootFolder = rootFolder;
+    job.extensions = QSharedPointer<const QStringList>::create(
+        fields.at(1).trimmed().split(QLatin1Char(';'), Qt::KeepEmptyParts));
+    job.retentionDays = fields.at(2).trimmed().toInt(); // 0 for anything but a whole number
+    jobs.append(job);
+}
+
+namespace
+{
+// A folder path the system could be handed: empty paths name nothing, and a NUL would cut the
+// path short at the system call and name another folder.
+bool isUsablePath(const QString &path)
+{
+    return !path.isEmpty() && !path.contains(QChar(0));
+}
+
+bool isFolder(const QString &path)
+{
+    if (!isUsablePath(path))
+        return false;
+    const QFileInfo info(path);
+    return info.exists() && info.isDir();
+}
+} // namespace
+
+bool Fegwerk::validateJob(const QString &rootFolder, const QStringList *extensions,
+                          int retentionDays)
+{
+    if (!isFolder(rootFolder)) {
+        ConsoleMessage() << tr("Fehler 001: Der angegebene Wurzelordner existiert nicht oder ist "
+                               "gar kein Ordner");
+        return true;
+    }
+
+    static const QRegularExpression admittedPattern(
+        QStringLiteral("\\A\\*\\.(([0-9]|[A-Z]|[a-z]){1,5}|\\*)\\z"));
+    bool refused = false;
+    for (const QString &pattern : *extensions) {
+        if (!admittedPattern.match(pattern).hasMatch()) {
+            ConsoleMessage() << tr("Fehler 002: Fehlerhafte Endung entdeckt: ") << pattern;
+            refused = true;
+        }
+    }
+    if (refused)
+        return true;
+
+    if (retentionDays >= 1 && retentionDays <= 365)
+        return false;
+    ConsoleMessage() << tr("Fehler 003: Tage ist mit ") << retentionDays
+                     << tr(" außerhalb des erlaubten Intervalls von 1 - 365 Tagen");
+    return true;
+}
+
+#ifdef Q_OS_UNIX
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+// Only a regular file counts as a job file; opening without blocking keeps a FIFO in its place
+// from holding the program.
+bool Fegwerk::openJobFile(QFile &file)
+{
+    const QByteArray path = QFile::encodeName(jobFilePath);
+    const int handle = ::open(path.constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    if (handle < 0)
+        return false;
+    struct stat status;
+    if (::fstat(handle, &status) != 0 || !S_ISREG(status.st_mode)) {
+        ::close(handle);
+        return false;
+    }
+    ::fcntl(handle, F_SETFL, ::fcntl(handle, F_GETFL) & ~O_NONBLOCK);
+    if (!file.open(handle, QIODevice::ReadOnly | QIODevice::Text, QFileDevice::AutoCloseHandle)) {
+        ::close(handle);
+        return false;
+    }
+    ownFiles.append(FileId{quint64(status.st_dev), quint64(status.st_ino)});
+    return true;
+}
+#else
+bool Fegwerk::openJobFile(QFile &file)
+{
+    if (!QFileInfo(file).isFile() || !file.open(QIODevice::ReadOnly | QIODevice::Text))
+        return false;
+    ownFilePaths.append(QFileInfo(file).canonicalFilePath());
+    return true;
+}
+#endif
