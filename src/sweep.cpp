@@ -369,7 +369,7 @@ struct Frame {
     int next = 0;
 };
 
-constexpr int openAncestorsKept = 32;
+constexpr std::size_t openAncestorsKept = 32;
 
 bool reopenFromChild(Frame &parent, const Frame &child)
 {
@@ -419,7 +419,7 @@ void Fegwerk::sweepTreeByHandles(const QString &rootPath, QTextStream &logStream
         frame.pathLength = path.size();
         frame.subfolders = std::move(listing.folders);
         frames.push_back(std::move(frame));
-        const int depth = frames.size();
+        const std::size_t depth = frames.size();
         if (depth > openAncestorsKept) {
             Frame &ancestor = frames[depth - 1 - openAncestorsKept];
             ancestor.id = idOfHandle(ancestor.handle.get());
