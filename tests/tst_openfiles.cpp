@@ -1,0 +1,392 @@
+// Old files that other programs still hold open are left in place and reported as refused
+// removals, seen from outside.
+#include "harness.h"
+
+#include <QProcess>
+#include <QtTest>
+
+#include <unistd.h>
+
+namespace
+{
+const QString folderName = QStringLiteral("daten");
+
+// How a helper process holds its files.
+enum class Hold {
+    Append,           // opened for appending, then the process sleeps
+    ReadOnly,         // opened for reading, then the process sleeps
+    Writing,          // opened for appending and written to every few milliseconds
+    OpenedThenClosed, // opened, written, closed again; the process lives on
+};
+
+// A shell that opens the given files on descriptors 3, 4, ... and keeps them open until it is
+// killed, which happens at the latest when the object goes out of scope.
+class Holder
+{
+  public:
+    Holder(const QStringList &paths, Hold hold, bool unprivileged = false)
+    {
+        QString script;
+        for (int i = 0; i < paths.size(); ++i) {
+            const QString fd = QString::number(3 + i);
+            const QString arg = QStringLiteral("\"$%1\"").arg(i + 1);
+            script +=
+                QStringLiteral("exec %1%2%3; ")
+                    .arg(fd, hold == Hold::ReadOnly ? QStringLiteral("<") : QStringLiteral(">>"),
+                         arg);
+            if (hold == Hold::OpenedThenClosed)
+                script += QStringLiteral("echo x >&%1; exec %1>&-; ").arg(fd);
+        }
+        script += QStringLiteral("echo ready; ");
+        if (hold == Hold::Writing) {
+            // The short sleeps do not inherit the files, so killing the shell lets go of them.
+            QString closeAll;
+            QString writeAll;
+            for (int i = 0; i < paths.size(); ++i) {
+                writeAll += QStringLiteral("echo x >&%1; ").arg(3 + i);
+                closeAll += QStringLiteral(" %1>&-").arg(3 + i);
+            }
+            script += QStringLiteral("while :; do %1sleep 0.02%2; done").arg(writeAll, closeAll);
+        } else {
+            script += QStringLiteral("exec sleep 600");
+        }
+
+        QStringList command;
+        if (unprivileged && runningAsRoot())
+            command << QStringLiteral("setpriv") << QStringLiteral("--reuid=65534")
+                    << QStringLiteral("--regid=65534") << QStringLiteral("--clear-groups");
+        command << QStringLiteral("sh") << QStringLiteral("-c") << script << QStringLiteral("sh")
+                << paths;
+        process.setStandardInputFile(QProcess::nullDevice());
+        process.start(command.takeFirst(), command);
+    }
+    ~Holder() { stop(); }
+    Holder(const Holder &) = delete;
+    Holder &operator=(const Holder &) = delete;
+
+    // True once every file is open (or, for OpenedThenClosed, closed again).
+    bool waitUntilReady()
+    {
+        if (!process.waitForStarted(10000))
+            return false;
+        QByteArray output;
+        while (!output.contains("ready\n")) {
+            if (process.state() != QProcess::Running || !process.waitForReadyRead(10000))
+                return false;
+            output += process.readAllStandardOutput();
+        }
+        return true;
+    }
+
+    void stop()
+    {
+        if (process.state() != QProcess::NotRunning) {
+            process.kill();
+            process.waitForFinished(10000);
+        }
+    }
+
+  private:
+    QProcess process;
+};
+
+QByteArray jobLine(const QString &root, const QString &patterns = QStringLiteral("*.log"))
+{
+    return (root + QLatin1Char('\t') + patterns + QStringLiteral("\t30\n")).toUtf8();
+}
+
+RunOptions fortyDaysOn()
+{
+    RunOptions options;
+    options.fakeTime = QStringLiteral("+40d");
+    return options;
+}
+
+QByteArray folderMessages(const QString &root)
+{
+    return line(item(QStringLiteral("Ordner: ")) + item(root)) + line(item(QString()));
+}
+
+QByteArray hitMessages(const QString &name, int age)
+{
+    return line(item(QStringLiteral("Treffer: ")) + item(name)) +
+           line(item(QStringLiteral("Alter in Tagen: ")) + item(age));
+}
+
+QByteArray refusedMessage(const QString &path)
+{
+    return line(item(QStringLiteral("Fehler 005: Konnte Datei ")) + item(path) +
+                item(QStringLiteral(" nicht löschen")));
+}
+
+QByteArray refusedLogLine(const QString &path)
+{
+    return QStringLiteral("Fehler 005: Konnte Datei %1 nicht löschen\n").arg(path).toUtf8();
+}
+
+QByteArray removedLogLines(const QString &path, int age)
+{
+    return (path + QStringLiteral("\n%1 Tage\n").arg(age)).toUtf8();
+}
+
+QByteArray totalLogLine(int hits)
+{
+    return "Treffer gesamt: " + QByteArray::number(hits) + '\n';
+}
+} // namespace
+
+class OpenFilesTest : public QObject
+{
+    Q_OBJECT
+
+  private slots:
+    void heldFileStaysUntilReleased_data();
+    void heldFileStaysUntilReleased();
+    void heldAmongFree_data();
+    void heldAmongFree();
+    void hardLinkToHeldFile_data();
+    void hardLinkToHeldFile();
+    void ownLogInsideTree_data();
+    void ownLogInsideTree();
+    void processesOutOfSight_data();
+    void processesOutOfSight();
+};
+
+void OpenFilesTest::heldFileStaysUntilReleased_data()
+{
+    QTest::addColumn<int>("hold");
+    QTest::newRow("open for appending") << int(Hold::Append);
+    QTest::newRow("open for reading only") << int(Hold::ReadOnly);
+    QTest::newRow("still being written to") << int(Hold::Writing);
+}
+
+// While another process holds the old file it stays, reported as a refused removal and counted;
+// once that process is gone the next run removes it.
+void OpenFilesTest::heldFileStaysUntilReleased()
+{
+    QFETCH(int, hold);
+    Workspace workspace;
+    QVERIFY(workspace.isValid());
+    const QString root = workspace.pathOf(folderName);
+    const QString path = root + QStringLiteral("/dienst.log");
+    workspace.writeFile(folderName + QStringLiteral("/dienst.log"), "erste Zeile\n");
+    workspace.writeJobFile(jobLine(root));
+
+    Holder holder({path}, Hold(hold));
+    QVERIFY(holder.waitUntilReady());
+
+    const RunResult held = workspace.run(fortyDaysOn());
+    QVERIFY(held.finished);
+    QCOMPARE(held.exitCode, 0);
+    QCOMPARE(held.console, folderMessages(root) + hitMessages(QStringLiteral("dienst.log"), 40) +
+                               refusedMessage(path) + totalMessages(1) + closingPrompt());
+    QCOMPARE(logBlockCount(held.log), 1);
+    QCOMPARE(logBody(held.log), refusedLogLine(path) + totalLogLine(1));
+    QVERIFY(workspace.exists(folderName + QStringLiteral("/dienst.log")));
+    if (Hold(hold) == Hold::Writing) {
+        // What the writer adds after the run still lands in the named file.
+        const qint64 sizeAfterRun = QFileInfo(path).size();
+        QTRY_VERIFY(QFileInfo(path).size() > sizeAfterRun);
+    }
+
+    holder.stop();
+    const RunResult released = workspace.run(fortyDaysOn());
+    QVERIFY(released.finished);
+    QCOMPARE(released.console, folderMessages(root) +
+                                   hitMessages(QStringLiteral("dienst.log"), 40) +
+                                   totalMessages(1) + closingPrompt());
+    QCOMPARE(logBlockCount(released.log), 2);
+    QCOMPARE(logBody(released.log, 1), removedLogLines(path, 40) + totalLogLine(1));
+    QVERIFY(!workspace.exists(folderName + QStringLiteral("/dienst.log")));
+}
+
+void OpenFilesTest::heldAmongFree_data()
+{
+    // Names in the order the sweep meets them (by name, without regard to case), each with
+    // whether a helper holds it.
+    QTest::addColumn<QStringList>("names");
+    QTest::addColumn<QList<bool>>("held");
+    QTest::addColumn<int>("hold");
+
+    QTest::newRow("one held between two free")
+        << QStringList{QStringLiteral("a.log"), QStringLiteral("b.log"), QStringLiteral("c.log")}
+        << QList<bool>{false, true, false} << int(Hold::Append);
+    QTest::newRow("several held, names in mixed case")
+        << QStringList{QStringLiteral("alpha.log"), QStringLiteral("Bericht.log"),
+                       QStringLiteral("cron.log"),  QStringLiteral("Delta.log"),
+                       QStringLiteral("echo.log"),  QStringLiteral("Zulu.log")}
+        << QList<bool>{false, true, true, false, true, false} << int(Hold::Append);
+    QTest::newRow("several held for reading, the first and the last")
+        << QStringList{QStringLiteral("1.log"), QStringLiteral("2.log"), QStringLiteral("3.log")}
+        << QList<bool>{true, false, true} << int(Hold::ReadOnly);
+    // The helper lives on but has closed the files again: nothing holds them.
+    QTest::newRow("opened and closed before the run")
+        << QStringList{QStringLiteral("frei.log"), QStringLiteral("zu.log")}
+        << QList<bool>{false, false} << int(Hold::OpenedThenClosed);
+}
+
+void OpenFilesTest::heldAmongFree()
+{
+    QFETCH(QStringList, names);
+    QFETCH(QList<bool>, held);
+    QFETCH(int, hold);
+    Workspace workspace;
+    QVERIFY(workspace.isValid());
+    const QString root = workspace.pathOf(folderName);
+    QStringList heldPaths;
+    QByteArray expectedConsole = folderMessages(root);
+    QByteArray expectedLog;
+    for (int i = 0; i < names.size(); ++i) {
+        const QString path = root + QLatin1Char('/') + names.at(i);
+        workspace.writeFile(folderName + QLatin1Char('/') + names.at(i), "x\n");
+        expectedConsole += hitMessages(names.at(i), 40);
+        // A helper that opens and closes again is handed every file.
+        if (held.at(i) || Hold(hold) == Hold::OpenedThenClosed)
+            heldPaths << path;
+        if (held.at(i)) {
+            expectedConsole += refusedMessage(path);
+            expectedLog += refusedLogLine(path);
+        } else {
+            expectedLog += removedLogLines(path, 40);
+        }
+    }
+    expectedConsole += totalMessages(names.size()) + closingPrompt();
+    expectedLog += totalLogLine(names.size());
+    workspace.writeJobFile(jobLine(root));
+
+    Holder holder(heldPaths, Hold(hold));
+    QVERIFY(holder.waitUntilReady());
+    const RunResult result = workspace.run(fortyDaysOn());
+    QVERIFY(result.finished);
+    QCOMPARE(result.console, expectedConsole);
+    QCOMPARE(logBody(result.log), expectedLog);
+    for (int i = 0; i < names.size(); ++i)
+        QCOMPARE(workspace.exists(folderName + QLatin1Char('/') + names.at(i)), held.at(i));
+}
+
+void OpenFilesTest::hardLinkToHeldFile_data()
+{
+    // A file outside the swept folder, "original.dat", and a hard link to it inside,
+    // "verweis.log"; which of the two names the helper opened does not matter.
+    QTest::addColumn<bool>("holdLink");
+    QTest::newRow("original held, link swept") << false;
+    QTest::newRow("link held and swept") << true;
+}
+
+void OpenFilesTest::hardLinkToHeldFile()
+{
+    QFETCH(bool, holdLink);
+    Workspace workspace;
+    QVERIFY(workspace.isValid());
+    const QString root = workspace.pathOf(folderName);
+    const QString original = workspace.pathOf(QStringLiteral("original.dat"));
+    const QString link = root + QStringLiteral("/verweis.log");
+    const QString other = root + QStringLiteral("/anders.log");
+    workspace.writeFile(QStringLiteral("original.dat"), "x\n");
+    workspace.writeFile(folderName + QStringLiteral("/anders.log"), "x\n");
+    QCOMPARE(::link(QFile::encodeName(original).constData(), QFile::encodeName(link).constData()),
+             0);
+    workspace.writeJobFile(jobLine(root));
+
+    Holder holder({holdLink ? link : original}, Hold::Append);
+    QVERIFY(holder.waitUntilReady());
+    const RunResult result = workspace.run(fortyDaysOn());
+    QVERIFY(result.finished);
+    QCOMPARE(result.console, folderMessages(root) + hitMessages(QStringLiteral("anders.log"), 40) +
+                                 hitMessages(QStringLiteral("verweis.log"), 40) +
+                                 refusedMessage(link) + totalMessages(2) + closingPrompt());
+    QCOMPARE(logBody(result.log),
+             removedLogLines(other, 40) + refusedLogLine(link) + totalLogLine(2));
+    QVERIFY(workspace.exists(folderName + QStringLiteral("/verweis.log")));
+    QVERIFY(workspace.exists(QStringLiteral("original.dat")));
+    QVERIFY(!workspace.exists(folderName + QStringLiteral("/anders.log")));
+}
+
+void OpenFilesTest::ownLogInsideTree_data()
+{
+    QTest::addColumn<bool>("logViewed");
+    QTest::newRow("log open only in the program") << false;
+    QTest::newRow("log also open in a viewer") << true;
+}
+
+// The working folder itself is swept, so the run log and the job file match the pattern and are
+// old by the moved clock. The program holds its log open itself; that never makes a hit, and a
+// viewer that holds it too changes nothing. Other files are judged as usual.
+void OpenFilesTest::ownLogInsideTree()
+{
+    QFETCH(bool, logViewed);
+    Workspace workspace;
+    QVERIFY(workspace.isValid());
+    const QString root = workspace.path();
+    const QString logPath = workspace.pathOf(QStringLiteral("log_kehrlund.txt"));
+    const QString oldPath = workspace.pathOf(QStringLiteral("alt.txt"));
+    const QString openPath = workspace.pathOf(QStringLiteral("offen.txt"));
+    const QByteArray earlier = "frühere Zeile\n";
+    workspace.writeFile(QStringLiteral("log_kehrlund.txt"), earlier);
+    workspace.writeFile(QStringLiteral("alt.txt"), "x\n");
+    workspace.writeFile(QStringLiteral("offen.txt"), "x\n");
+    workspace.writeJobFile(jobLine(root, QStringLiteral("*.txt")));
+
+    QStringList heldPaths{openPath};
+    if (logViewed)
+        heldPaths << logPath;
+    Holder holder(heldPaths, Hold::ReadOnly);
+    QVERIFY(holder.waitUntilReady());
+    const RunResult result = workspace.run(fortyDaysOn());
+    QVERIFY(result.finished);
+    QCOMPARE(result.console, folderMessages(root) + hitMessages(QStringLiteral("alt.txt"), 40) +
+                                 hitMessages(QStringLiteral("offen.txt"), 40) +
+                                 refusedMessage(openPath) + totalMessages(2) + closingPrompt());
+    QVERIFY(result.log.startsWith(earlier));
+    QCOMPARE(logBlockCount(result.log), 1);
+    QCOMPARE(logBody(result.log),
+             removedLogLines(oldPath, 40) + refusedLogLine(openPath) + totalLogLine(2));
+    QVERIFY(workspace.exists(QStringLiteral("log_kehrlund.txt")));
+    QVERIFY(workspace.exists(QStringLiteral("eingabe_kehrlund.txt")));
+    QVERIFY(workspace.exists(QStringLiteral("offen.txt")));
+    QVERIFY(!workspace.exists(QStringLiteral("alt.txt")));
+}
+
+void OpenFilesTest::processesOutOfSight_data()
+{
+    QTest::addColumn<bool>("holderUnprivileged");
+    QTest::addColumn<bool>("expectHeld");
+    // The program, run as nobody, can look into nobody's processes: the file is held.
+    QTest::newRow("holder of the same user") << true << true;
+    // It cannot look into root's: the file is not in the snapshot and is removed.
+    QTest::newRow("holder of another user") << false << false;
+}
+
+// Run unprivileged, the program sees only the open files of processes it may inspect.
+void OpenFilesTest::processesOutOfSight()
+{
+    if (!runningAsRoot())
+        QSKIP("needs root to run the program and the helper as different users");
+    QFETCH(bool, holderUnprivileged);
+    QFETCH(bool, expectHeld);
+    Workspace workspace;
+    QVERIFY(workspace.isValid());
+    const QString root = workspace.pathOf(folderName);
+    const QString path = root + QStringLiteral("/dienst.log");
+    workspace.writeFile(folderName + QStringLiteral("/dienst.log"), "x\n");
+    // Anyone may delete in the folder and read the file.
+    QVERIFY(QFile::setPermissions(root, QFileDevice::Permissions(0x7777)));
+    QVERIFY(QFile::setPermissions(path, QFileDevice::Permissions(0x6666)));
+    workspace.writeJobFile(jobLine(root));
+
+    Holder holder({path}, Hold::ReadOnly, holderUnprivileged);
+    QVERIFY(holder.waitUntilReady());
+    RunOptions options = fortyDaysOn();
+    options.unprivileged = true;
+    const RunResult result = workspace.run(options);
+    QVERIFY(result.finished);
+    QCOMPARE(result.console, folderMessages(root) + hitMessages(QStringLiteral("dienst.log"), 40) +
+                                 (expectHeld ? refusedMessage(path) : QByteArray()) +
+                                 totalMessages(1) + closingPrompt());
+    QCOMPARE(logBody(result.log),
+             (expectHeld ? refusedLogLine(path) : removedLogLines(path, 40)) + totalLogLine(1));
+    QCOMPARE(workspace.exists(folderName + QStringLiteral("/dienst.log")), expectHeld);
+}
+
+QTEST_GUILESS_MAIN(OpenFilesTest)
+#include "tst_openfiles.moc"
