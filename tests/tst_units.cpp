@@ -1,0 +1,732 @@
+// The cleaner from inside: job records as parsed, the job checks, name patterns and the
+// meta-object.
+#include "fegwerk.h"
+
+#include <QFile>
+#include <QTemporaryDir>
+#include <QTemporaryFile>
+#include <QTextCodec>
+#include <QtTest>
+
+#include <climits>
+#include <cstdio>
+#include <memory>
+
+#include <unistd.h>
+
+Q_DECLARE_METATYPE(Job)
+
+namespace
+{
+// Collects what is written to standard error (file descriptor 2) while it lives.
+class StandardErrorCapture
+{
+  public:
+    StandardErrorCapture()
+    {
+        std::fflush(stderr);
+        if (file.open()) {
+            saved = ::dup(2);
+            ::dup2(file.handle(), 2);
+        }
+    }
+    ~StandardErrorCapture() { finish(); }
+    StandardErrorCapture(const StandardErrorCapture &) = delete;
+    StandardErrorCapture &operator=(const StandardErrorCapture &) = delete;
+
+    QByteArray finish()
+    {
+        if (saved >= 0) {
+            std::fflush(stderr);
+            ::dup2(saved, 2);
+            ::close(saved);
+            saved = -1;
+            QFile written(file.fileName());
+            if (written.open(QIODevice::ReadOnly))
+                captured = written.readAll();
+        }
+        return captured;
+    }
+
+  private:
+    QTemporaryFile file;
+    int saved = -1;
+    QByteArray captured;
+};
+
+QByteArray message(const QString &text)
+{
+    return '"' + text.toUtf8() + "\" \n";
+}
+
+const QString error001 = QStringLiteral(
+    "Fehler 001: Der angegebene Wurzelordner existiert nicht oder ist gar kein Ordner");
+const QString error006 = QStringLiteral("Fehler 006: Eingabedatei konnte nicht geöffnet werden");
+const QString error007 = QStringLiteral("Fehler 007: Zeile der Eingabedatei nicht korrekt");
+
+QByteArray error002(const QString &pattern)
+{
+    return "\"Fehler 002: Fehlerhafte Endung entdeckt: \" \"" + pattern.toUtf8() + "\" \n";
+}
+
+QByteArray error003(int days)
+{
+    return "\"Fehler 003: Tage ist mit \" " + QByteArray::number(days) +
+           " \" au\xc3\x9f"
+           "erhalb des erlaubten Intervalls von 1 - 365 Tagen\" \n";
+}
+
+QStringList strings(std::initializer_list<const char *> utf8)
+{
+    QStringList result;
+    for (const char *text : utf8)
+        result.append(QString::fromUtf8(text));
+    return result;
+}
+
+// A cleaner whose job file did not exist when it was built: its job list starts empty and
+// nothing has been checked, so parseJobLine and readJobFile show their results unfiltered.
+struct EmptyCleaner {
+    QTemporaryDir folder;
+    QString jobFile;
+    std::unique_ptr<Fegwerk> cleaner;
+    QByteArray console;
+
+    EmptyCleaner()
+    {
+        jobFile = folder.path() + QStringLiteral("/auftraege.txt");
+        StandardErrorCapture capture;
+        cleaner.reset(new Fegwerk(jobFile, folder.path() + QStringLiteral("/protokoll.txt")));
+        console = capture.finish();
+    }
+};
+} // namespace
+
+class UnitTest : public QObject
+{
+    Q_OBJECT
+
+  private slots:
+    void initTestCase();
+
+    void withoutJobFile();
+    void parseJobLine_data();
+    void parseJobLine();
+    void readJobFile_data();
+    void readJobFile();
+    void readJobFileLongLine();
+    void constructionChecksAndDropsFaultyJobs();
+    void constructorArgumentsNameJobFileAndLog();
+
+    void validatePattern_data();
+    void validatePattern();
+    void validatePeriod_data();
+    void validatePeriod();
+    void validateRootFolder_data();
+    void validateRootFolder();
+    void validateReportsEveryRefusedPattern();
+    void validateLeavesJobsAlone();
+
+    void jobCopiesSharePatternList();
+    void defaultJob();
+
+    void namePatterns_data();
+    void namePatterns();
+
+    void consoleMessageIsOneWrite();
+    void metaObject();
+};
+
+void UnitTest::initTestCase()
+{
+    // The program runs in a UTF-8 locale; messages are written in the locale's encoding.
+    QTextCodec::setCodecForLocale(QTextCodec::codecForName("UTF-8"));
+}
+
+void UnitTest::withoutJobFile()
+{
+    EmptyCleaner empty;
+    QCOMPARE(empty.console, message(error006));
+    QVERIFY(empty.cleaner->jobList().isEmpty());
+    QCOMPARE(empty.cleaner->hits(), 0);
+}
+
+void UnitTest::parseJobLine_data()
+{
+    QTest::addColumn<QString>("jobLine");
+    QTest::addColumn<bool>("accepted");
+    QTest::addColumn<QString>("rootFolder");
+    QTest::addColumn<QStringList>("extensions");
+    QTest::addColumn<int>("retentionDays");
+
+    const auto row = [](const char *name, const char *jobLine, const char *root,
+                        const QStringList &patterns, int days) {
+        QTest::newRow(name) << QString::fromUtf8(jobLine) << true << QString::fromUtf8(root)
+                            << patterns << days;
+    };
+    const auto refused = [](const char *name, const char *jobLine) {
+        QTest::newRow(name) << QString::fromUtf8(jobLine) << false << QString() << QStringList()
+                            << 0;
+    };
+    const QStringList txt = strings({"*.txt"});
+
+    row("example", "D:\\Temp\\Logs\\\t*.log;*.tmp\t30", "D:\\Temp\\Logs",
+        strings({"*.log", "*.tmp"}), 30);
+    row("blanks around every field", " D:\\Temp\\ \t *.log;*.tmp \t 30 ", "D:\\Temp",
+        strings({"*.log", "*.tmp"}), 30);
+    row("no-break spaces around every field",
+        "\xc2\xa0"
+        "dir\xc2\xa0\t\xc2\xa0*.txt\xc2\xa0\t\xc2\xa0"
+        "30\xc2\xa0",
+        "dir", txt, 30);
+    row("ideographic space and line separator trimmed",
+        "\xe3\x80\x80"
+        "dir\xe2\x80\xa8\t*.txt\t30",
+        "dir", txt, 30);
+    row("carriage return at the end trimmed", "dir\t*.txt\t30\r", "dir", txt, 30);
+    row("blank inside the root folder stays", "Meine Daten\t*.txt\t30", "Meine Daten", txt, 30);
+
+    // Trailing backslashes.
+    row("two trailing backslashes", "C:\\\\\t*.txt\t30", "C:", txt, 30);
+    row("backslash alone", "\\\t*.txt\t30", "", txt, 30);
+    row("backslashes only", "\\\\\\\\\t*.txt\t30", "", txt, 30);
+    row("backslash in blanks", " \\ \t*.txt\t30", "", txt, 30);
+    row("slashes untouched", "D:/Temp/\t*.txt\t30", "D:/Temp/", txt, 30);
+    row("inner backslashes stay", "\\\\server\\share\\\t*.txt\t30", "\\\\server\\share", txt, 30);
+    row("blank before the backslash stays", "D:\\Temp \\\t*.txt\t30", "D:\\Temp ", txt, 30);
+    row("stripping stops at a blank", "a\\ \\\t*.txt\t30", "a\\ ", txt, 30);
+
+    // The pattern field.
+    row("blank after ;", "dir\t*.log; *.tmp\t30", "dir", strings({"*.log", " *.tmp"}), 30);
+    row("blank before ;", "dir\t*.log ;*.tmp\t30", "dir", strings({"*.log ", "*.tmp"}), 30);
+    row("trailing ;", "dir\t*.log;\t30", "dir", strings({"*.log", ""}), 30);
+    row("leading ;", "dir\t;*.log\t30", "dir", strings({"", "*.log"}), 30);
+    row("two ; in a row", "dir\t*.log;;*.tmp\t30", "dir", strings({"*.log", "", "*.tmp"}), 30);
+    row("empty pattern field", "dir\t\t30", "dir", strings({""}), 30);
+    row("blank pattern field", "dir\t   \t30", "dir", strings({""}), 30);
+    row("lone ;", "dir\t;\t30", "dir", strings({"", ""}), 30);
+    row("; in blanks", "dir\t ; \t30", "dir", strings({"", ""}), 30);
+    row("pattern order kept", "dir\t*.b;*.a;*.B;*.a\t30", "dir",
+        strings({"*.b", "*.a", "*.B", "*.a"}), 30);
+    row("comma is no separator", "dir\t*.log,*.tmp\t30", "dir", strings({"*.log,*.tmp"}), 30);
+
+    // The days field.
+    row("days abc", "dir\t*.txt\tabc", "dir", txt, 0);
+    row("days 30 Tage", "dir\t*.txt\t30 Tage", "dir", txt, 0);
+    row("days 99999999999", "dir\t*.txt\t99999999999", "dir", txt, 0);
+    row("days 2147483647", "dir\t*.txt\t2147483647", "dir", txt, INT_MAX);
+    row("days 2147483648", "dir\t*.txt\t2147483648", "dir", txt, 0);
+    row("days -2147483648", "dir\t*.txt\t-2147483648", "dir", txt, INT_MIN);
+    row("days -2147483649", "dir\t*.txt\t-2147483649", "dir", txt, 0);
+    row("days empty", "dir\t*.txt\t", "dir", txt, 0);
+    row("days -5", "dir\t*.txt\t-5", "dir", txt, -5);
+    row("days +30", "dir\t*.txt\t+30", "dir", txt, 30);
+    row("days 007", "dir\t*.txt\t007", "dir", txt, 7);
+    row("days 010 is decimal", "dir\t*.txt\t010", "dir", txt, 10);
+    row("days 0x1f", "dir\t*.txt\t0x1f", "dir", txt, 0);
+    row("days 1.5", "dir\t*.txt\t1.5", "dir", txt, 0);
+    row("days 1e2", "dir\t*.txt\t1e2", "dir", txt, 0);
+    row("days 3 0", "dir\t*.txt\t3 0", "dir", txt, 0);
+    row("days - 5", "dir\t*.txt\t- 5", "dir", txt, 0);
+    row("days ++5", "dir\t*.txt\t++5", "dir", txt, 0);
+
+    // Shapes.
+    row("only two tabs", "\t\t", "", strings({""}), 0);
+    refused("empty line", "");
+    refused("blanks", "   ");
+    refused("no tab", "dir *.txt 30");
+    refused("one tab", "dir\t*.txt 30");
+    refused("three tabs", "dir\t*.txt\t30\tmehr");
+    refused("trailing tab", "dir\t*.txt\t30\t");
+    refused("leading tab", "\tdir\t*.txt\t30");
+    refused("tab-only line of three", "\t\t\t");
+}
+
+void UnitTest::parseJobLine()
+{
+    QFETCH(QString, jobLine);
+    QFETCH(bool, accepted);
+    QFETCH(QString, rootFolder);
+    QFETCH(QStringList, extensions);
+    QFETCH(int, retentionDays);
+
+    EmptyCleaner empty;
+    StandardErrorCapture capture;
+    empty.cleaner->parseJobLine(jobLine);
+    const QByteArray console = capture.finish();
+
+    const QList<Job> &jobs = empty.cleaner->jobList();
+    if (!accepted) {
+        QCOMPARE(console, message(error007));
+        QCOMPARE(jobs.size(), 0);
+        return;
+    }
+    QCOMPARE(console, QByteArray());
+    QCOMPARE(jobs.size(), 1);
+    QCOMPARE(jobs.at(0).rootFolder, rootFolder);
+    QVERIFY(jobs.at(0).extensions);
+    QCOMPARE(*jobs.at(0).extensions, extensions);
+    QCOMPARE(jobs.at(0).retentionDays, retentionDays);
+}
+
+void UnitTest::readJobFile_data()
+{
+    QTest::addColumn<QByteArray>("content");
+    // Each job as "root|pattern;pattern|days", in list order.
+    QTest::addColumn<QStringList>("jobs");
+    QTest::addColumn<int>("lineErrors");
+
+    const QStringList two = strings({"a|*.txt|30", "\xc3\xa4|*.log;|-5"});
+    const QByteArray lf = "a\t*.txt\t30\n\xc3\xa4\\\t*.log;\t-5\n";
+    QByteArray crlf = lf;
+    crlf.replace("\n", "\r\n");
+
+    QTest::newRow("empty file") << QByteArray() << QStringList() << 0;
+    QTest::newRow("only a line end") << QByteArray("\n") << QStringList() << 1;
+    QTest::newRow("LF") << lf << two << 0;
+    QTest::newRow("last line without line end") << lf.left(lf.size() - 1) << two << 0;
+    QTest::newRow("empty line at the end") << lf + '\n' << two << 1;
+    QTest::newRow("CR LF") << crlf << two << 0;
+    QTest::newRow("CR LF, empty line at the end") << crlf + "\r\n" << two << 1;
+    QTest::newRow("UTF-8 byte-order mark") << "\xef\xbb\xbf" + lf << two << 0;
+    QTest::newRow("UTF-8 byte-order mark, CR LF") << "\xef\xbb\xbf" + crlf << two << 0;
+    QTest::newRow("UTF-16LE byte-order mark")
+        << QTextCodec::codecForName("UTF-16")->fromUnicode(QString::fromUtf8(lf)) << two << 0;
+    QTest::newRow("carriage returns dropped inside lines")
+        << QByteArray("a\r\t*.t\rxt\t3\r0\n") << strings({"a|*.txt|30"}) << 0;
+    QTest::newRow("bad lines between good ones")
+        << QByteArray("Kopf\na\t*.txt\t30\n\n\xc3\xa4\\\t*.log;\t-5\t\n\xc3\xa4\\\t*.log;\t-5")
+        << two << 3;
+}
+
+void UnitTest::readJobFile()
+{
+    QFETCH(QByteArray, content);
+    QFETCH(QStringList, jobs);
+    QFETCH(int, lineErrors);
+
+    EmptyCleaner empty;
+    QFile file(empty.jobFile);
+    QVERIFY(file.open(QIODevice::WriteOnly));
+    file.write(content);
+    file.close();
+
+    StandardErrorCapture capture;
+    empty.cleaner->readJobFile();
+    const QByteArray console = capture.finish();
+
+    QCOMPARE(console, message(error007).repeated(lineErrors));
+    QStringList read;
+    for (const Job &job : empty.cleaner->jobList())
+        read.append(job.rootFolder + QLatin1Char('|') + job.extensions->join(QLatin1Char(';')) +
+                    QLatin1Char('|') + QString::number(job.retentionDays));
+    QCOMPARE(read, jobs);
+}
+
+void UnitTest::readJobFileLongLine()
+{
+    // No limit on the length of a line.
+    EmptyCleaner empty;
+    const QByteArray root(300000, 'x');
+    QByteArray patterns;
+    for (int i = 0; i < 20000; ++i)
+        patterns += "*.p" + QByteArray::number(i % 100) + ';';
+    QFile file(empty.jobFile);
+    QVERIFY(file.open(QIODevice::WriteOnly));
+    file.write(root + "\\\\\t" + patterns + "\t12\nb\t*.txt\t1\n");
+    file.close();
+
+    StandardErrorCapture capture;
+    empty.cleaner->readJobFile();
+    QCOMPARE(capture.finish(), QByteArray());
+    const QList<Job> &jobs = empty.cleaner->jobList();
+    QCOMPARE(jobs.size(), 2);
+    QCOMPARE(jobs.at(0).rootFolder, QString::fromLatin1(root));
+    QCOMPARE(jobs.at(0).extensions->size(), 20001);
+    QCOMPARE(jobs.at(0).extensions->at(19999), QStringLiteral("*.p99"));
+    QCOMPARE(jobs.at(0).extensions->last(), QString());
+    QCOMPARE(jobs.at(0).retentionDays, 12);
+    QCOMPARE(jobs.at(1).rootFolder, QStringLiteral("b"));
+}
+
+void UnitTest::constructionChecksAndDropsFaultyJobs()
+{
+    // Three accepted lines and one rejected: the rejection comes first, then the checks in line
+    // order; the faulty job is not kept.
+    QTemporaryDir folder;
+    QVERIFY(QDir(folder.path()).mkpath(QStringLiteral("a")));
+    QVERIFY(QDir(folder.path()).mkpath(QStringLiteral("b")));
+    const QString a = folder.path() + QStringLiteral("/a");
+    const QString b = folder.path() + QStringLiteral("/b");
+    const QString jobFile = folder.path() + QStringLiteral("/auftraege.txt");
+    QFile file(jobFile);
+    QVERIFY(file.open(QIODevice::WriteOnly));
+    file.write((a + QStringLiteral("\\\t*.txt\t30\nKopfzeile\n") + folder.path() +
+                QStringLiteral("/fehlt\t*.tar.gz\t0\n") + b +
+                QStringLiteral("\t*.log;*.TMP\t365\n") + a + QStringLiteral("\t*.txt\t0\n"))
+                   .toUtf8());
+    file.close();
+
+    StandardErrorCapture capture;
+    const Fegwerk cleaner(jobFile, folder.path() + QStringLiteral("/protokoll.txt"));
+    QCOMPARE(capture.finish(), message(error007) + message(error001) + error003(0));
+
+    const QList<Job> &jobs = cleaner.jobList();
+    QCOMPARE(jobs.size(), 2);
+    QCOMPARE(jobs.at(0).rootFolder, a);
+    QCOMPARE(*jobs.at(0).extensions, strings({"*.txt"}));
+    QCOMPARE(jobs.at(0).retentionDays, 30);
+    QCOMPARE(jobs.at(1).rootFolder, b);
+    QCOMPARE(*jobs.at(1).extensions, strings({"*.log", "*.TMP"}));
+    QCOMPARE(jobs.at(1).retentionDays, 365);
+    QCOMPARE(cleaner.hits(), 0);
+    QVERIFY(!QFile::exists(folder.path() + QStringLiteral("/protokoll.txt")));
+}
+
+void UnitTest::constructorArgumentsNameJobFileAndLog()
+{
+    // The first argument is read as the job file, the second written as the run log.
+    QTemporaryDir folder;
+    const QString first = folder.path() + QStringLiteral("/erste.txt");
+    const QString second = folder.path() + QStringLiteral("/zweite.txt");
+    const QByteArray jobs = (folder.path() + QStringLiteral("\t*.nie\t30\n")).toUtf8();
+    QFile file(first);
+    QVERIFY(file.open(QIODevice::WriteOnly));
+    file.write(jobs);
+    file.close();
+
+    StandardErrorCapture capture;
+    {
+        Fegwerk cleaner(first, second);
+        QCOMPARE(cleaner.jobList().size(), 1);
+        cleaner.run();
+    }
+    QCOMPARE(capture.finish(), '"' + QByteArray("Ordner: \" \"") + folder.path().toUtf8() +
+                                   "\" \n\"\" \n\"\" \n\"Treffer gesamt: \" 0 \n");
+
+    QVERIFY(file.open(QIODevice::ReadOnly));
+    QCOMPARE(file.readAll(), jobs);
+    QFile log(second);
+    QVERIFY(log.open(QIODevice::ReadOnly));
+    const QList<QByteArray> lines = log.readAll().split('\n');
+    QCOMPARE(lines.size(), 5);
+    QCOMPARE(lines.at(0), QByteArray("**************************"));
+    QVERIFY(QRegularExpression(QStringLiteral("^  \\d\\d\\.\\d\\d\\.\\d{4} / \\d\\d:\\d\\d Uhr$"))
+                .match(QString::fromUtf8(lines.at(1)))
+                .hasMatch());
+    QCOMPARE(lines.at(2), lines.at(0));
+    QCOMPARE(lines.at(3), QByteArray("Treffer gesamt: 0"));
+    QCOMPARE(lines.at(4), QByteArray());
+    QCOMPARE(QDir(folder.path()).entryList(QDir::Files | QDir::Hidden),
+             strings({"erste.txt", "zweite.txt"}));
+}
+
+void UnitTest::validatePattern_data()
+{
+    QTest::addColumn<QString>("pattern");
+    QTest::addColumn<bool>("admitted");
+
+    for (const char *pattern : {"*.txt", "*.TXT", "*.Log", "*.7z", "*.1", "*.abcde", "*.*",
+                                "*.ABCDE", "*.a1B2c", "*.Z", "*.09"})
+        QTest::newRow(pattern) << QString::fromUtf8(pattern) << true;
+    for (const char *pattern :
+         {"*.abcdef",   "*.tar.gz", "*.",     "*",          "*.**",   ".txt",   "txt",   "*.t_t",
+          "*.\xc3\xa4", " *.txt",   "*.txt ", "**.txt",     "*..txt", "*.t t",  "*.t-t", "*.?",
+          "*.[ab]",     "x*.txt",   "*.txt*", "*.\xc3\x89", "*,txt",  "\\*.txt"})
+        QTest::newRow(pattern) << QString::fromUtf8(pattern) << false;
+    QTest::newRow("empty") << QString() << false;
+    QTest::newRow("line feed after") << QStringLiteral("*.txt\n") << false;
+    QTest::newRow("line feed before") << QStringLiteral("\n*.txt") << false;
+    QTest::newRow("tab after") << QStringLiteral("*.txt\t") << false;
+    QTest::newRow("NUL after") << QStringLiteral("*.txt") + QChar(0) << false;
+    QTest::newRow("fullwidth digit") << QString::fromUtf8("*.\xef\xbc\x91") << false;
+    QTest::newRow("Arabic-Indic digit") << QString::fromUtf8("*.\xd9\xa3") << false;
+    QTest::newRow("superscript two") << QString::fromUtf8("*.\xc2\xb2") << false;
+}
+
+void UnitTest::validatePattern()
+{
+    QFETCH(QString, pattern);
+    QFETCH(bool, admitted);
+
+    EmptyCleaner empty;
+    const QStringList patterns{pattern};
+    StandardErrorCapture capture;
+    const bool faulty = empty.cleaner->validateJob(empty.folder.path(), &patterns, 30);
+    const QByteArray console = capture.finish();
+    QCOMPARE(faulty, !admitted);
+    QCOMPARE(console, admitted ? QByteArray() : error002(pattern));
+}
+
+void UnitTest::validatePeriod_data()
+{
+    QTest::addColumn<int>("days");
+    QTest::addColumn<bool>("admitted");
+
+    QTest::newRow("1") << 1 << true;
+    QTest::newRow("2") << 2 << true;
+    QTest::newRow("30") << 30 << true;
+    QTest::newRow("364") << 364 << true;
+    QTest::newRow("365") << 365 << true;
+    QTest::newRow("0") << 0 << false;
+    QTest::newRow("366") << 366 << false;
+    QTest::newRow("-1") << -1 << false;
+    QTest::newRow("INT_MIN") << INT_MIN << false;
+    QTest::newRow("INT_MAX") << INT_MAX << false;
+}
+
+void UnitTest::validatePeriod()
+{
+    QFETCH(int, days);
+    QFETCH(bool, admitted);
+
+    EmptyCleaner empty;
+    const QStringList patterns = strings({"*.txt", "*.*"});
+    StandardErrorCapture capture;
+    const bool faulty = empty.cleaner->validateJob(empty.folder.path(), &patterns, days);
+    const QByteArray console = capture.finish();
+    QCOMPARE(faulty, !admitted);
+    QCOMPARE(console, admitted ? QByteArray() : error003(days));
+}
+
+void UnitTest::validateRootFolder_data()
+{
+    // Where the root folder is wrong, nothing else is checked.
+    QTest::addColumn<QString>("root"); // @ stands for a folder that exists
+    QTest::addColumn<bool>("faulty");
+
+    QTest::newRow("existing folder") << QStringLiteral("@") << false;
+    QTest::newRow("existing folder with trailing slash") << QStringLiteral("@/") << false;
+    QTest::newRow("empty") << QString() << true;
+    QTest::newRow("missing") << QStringLiteral("@/fehlt") << true;
+    QTest::newRow("a file") << QStringLiteral("@/datei.txt") << true;
+    QTest::newRow("trailing blank not trimmed") << QStringLiteral("@ ") << true;
+    QTest::newRow("NUL inside") << QStringLiteral("@") + QChar(0) + QStringLiteral("x") << true;
+    QTest::newRow("backslash is no separator") << QStringLiteral("@\\sub") << true;
+}
+
+void UnitTest::validateRootFolder()
+{
+    QFETCH(QString, root);
+    QFETCH(bool, faulty);
+
+    EmptyCleaner empty;
+    QFile plain(empty.folder.path() + QStringLiteral("/datei.txt"));
+    QVERIFY(plain.open(QIODevice::WriteOnly));
+    plain.close();
+    QVERIFY(QDir(empty.folder.path()).mkpath(QStringLiteral("sub")));
+    root.replace(QLatin1Char('@'), empty.folder.path());
+
+    // Wrong patterns and period as well: with a bad root folder only Fehler 001 shows.
+    const QStringList patterns = strings({"*.tar.gz", ""});
+    StandardErrorCapture capture;
+    const bool result = empty.cleaner->validateJob(root, &patterns, 0);
+    const QByteArray console = capture.finish();
+    QCOMPARE(result, true);
+    QCOMPARE(console, faulty ? message(error001)
+                             : error002(QStringLiteral("*.tar.gz")) + error002(QString()));
+}
+
+void UnitTest::validateReportsEveryRefusedPattern()
+{
+    EmptyCleaner empty;
+    const QStringList patterns = strings({"*.txt", "*.tar.gz", "*", "*.log", " *.tmp", ""});
+    StandardErrorCapture capture;
+    QVERIFY(empty.cleaner->validateJob(empty.folder.path(), &patterns, 400));
+    QCOMPARE(capture.finish(), error002(QStringLiteral("*.tar.gz")) +
+                                   error002(QStringLiteral("*")) +
+                                   error002(QStringLiteral(" *.tmp")) + error002(QString()));
+}
+
+void UnitTest::validateLeavesJobsAlone()
+{
+    EmptyCleaner empty;
+    {
+        StandardErrorCapture capture;
+        empty.cleaner->parseJobLine(QStringLiteral("fehlt\t*.tar.gz\t0"));
+        empty.cleaner->parseJobLine(empty.folder.path() + QStringLiteral("\t*.txt\t30"));
+    }
+    const QList<Job> before = empty.cleaner->jobList();
+    StandardErrorCapture capture;
+    for (const Job &job : before)
+        empty.cleaner->validateJob(job.rootFolder, job.extensions.data(), job.retentionDays);
+    QCOMPARE(capture.finish(), message(error001));
+    const QList<Job> &after = empty.cleaner->jobList();
+    QCOMPARE(after.size(), 2);
+    for (int i = 0; i < 2; ++i) {
+        QCOMPARE(after.at(i).rootFolder, before.at(i).rootFolder);
+        QCOMPARE(after.at(i).extensions.data(), before.at(i).extensions.data());
+        QCOMPARE(after.at(i).retentionDays, before.at(i).retentionDays);
+    }
+}
+
+void UnitTest::jobCopiesSharePatternList()
+{
+    auto empty = std::make_unique<EmptyCleaner>();
+    {
+        StandardErrorCapture capture;
+        empty->cleaner->parseJobLine(QStringLiteral("eins\t*.log;*.txt\t30"));
+        empty->cleaner->parseJobLine(QStringLiteral("zwei\t*.log;*.txt\t30"));
+    }
+    const QList<Job> &jobs = empty->cleaner->jobList();
+    QCOMPARE(jobs.size(), 2);
+    // Two lines, two lists, even with equal contents.
+    QVERIFY(jobs.at(0).extensions.data() != jobs.at(1).extensions.data());
+
+    const QStringList *list = jobs.at(0).extensions.data();
+    Job kept = jobs.at(0);
+    {
+        const Job copy = kept;
+        const Job copyOfCopy = copy;
+        QCOMPARE(copy.rootFolder, QStringLiteral("eins"));
+        QCOMPARE(copy.retentionDays, 30);
+        QCOMPARE(copy.extensions.data(), list);
+        QCOMPARE(copyOfCopy.extensions.data(), list);
+    }
+    // The copies are gone; the list is still there for the others.
+    QCOMPARE(*jobs.at(0).extensions, strings({"*.log", "*.txt"}));
+
+    Job assigned;
+    assigned = kept;
+    QCOMPARE(assigned.extensions.data(), list);
+
+    // The cleaner goes, with its job list; the copies keep the list.
+    empty.reset();
+    QCOMPARE(kept.extensions.data(), list);
+    QCOMPARE(*kept.extensions, strings({"*.log", "*.txt"}));
+    QCOMPARE(*assigned.extensions, strings({"*.log", "*.txt"}));
+    QCOMPARE(kept.rootFolder, QStringLiteral("eins"));
+
+    // Travelling through a QVariant copies the record as well.
+    const QVariant boxed = QVariant::fromValue(kept);
+    kept = Job();
+    QCOMPARE(boxed.value<Job>().extensions.data(), list);
+    QCOMPARE(*boxed.value<Job>().extensions, strings({"*.log", "*.txt"}));
+}
+
+void UnitTest::defaultJob()
+{
+    const Job job;
+    QVERIFY(job.rootFolder.isEmpty());
+    QVERIFY(!job.extensions);
+    QCOMPARE(job.retentionDays, 0);
+}
+
+void UnitTest::namePatterns_data()
+{
+    QTest::addColumn<QStringList>("patterns");
+    QTest::addColumn<QByteArray>("name");
+    QTest::addColumn<bool>("matches");
+
+    const QStringList log = strings({"*.log"});
+    const QStringList any = strings({"*.*"});
+    QTest::newRow("same case") << log << QByteArray("bericht.log") << true;
+    QTest::newRow("name in capitals") << log << QByteArray("Bericht.LOG") << true;
+    QTest::newRow("pattern in capitals") << strings({"*.LOG"}) << QByteArray("x.log") << true;
+    QTest::newRow("mixed case") << strings({"*.LoG"}) << QByteArray("x.lOg") << true;
+    QTest::newRow("further extension") << log << QByteArray("x.log.bak") << false;
+    QTest::newRow("extension alone without dot") << log << QByteArray("log") << false;
+    QTest::newRow("no dot before extension") << log << QByteArray("xlog") << false;
+    QTest::newRow("shorter extension") << log << QByteArray("x.lo") << false;
+    QTest::newRow("longer extension") << log << QByteArray("x.logs") << false;
+    QTest::newRow("nothing before the dot") << log << QByteArray(".log") << true;
+    QTest::newRow("extension twice") << log << QByteArray("a.log.log") << true;
+    QTest::newRow("blank in the name") << log << QByteArray("mein bericht.log") << true;
+    QTest::newRow("*.* with a dot") << any << QByteArray("a.b") << true;
+    QTest::newRow("*.* with a trailing dot") << any << QByteArray("ende.") << true;
+    QTest::newRow("*.* without a dot") << any << QByteArray("README") << false;
+    QTest::newRow("*.* with a dot among others")
+        << strings({"*.txt", "*.*"}) << QByteArray("a.b") << true;
+    QTest::newRow("digits") << strings({"*.7z"}) << QByteArray("Archiv.7Z") << true;
+    QTest::newRow("five characters") << strings({"*.abcde"}) << QByteArray("x.ABCDE") << true;
+    QTest::newRow("five against four") << strings({"*.abcde"}) << QByteArray("x.abcd") << false;
+    QTest::newRow("second of two patterns")
+        << strings({"*.txt", "*.log"}) << QByteArray("x.LOG") << true;
+    QTest::newRow("neither of two patterns")
+        << strings({"*.txt", "*.log"}) << QByteArray("x.dat") << false;
+    QTest::newRow("no patterns") << QStringList() << QByteArray("x.log") << false;
+    QTest::newRow("empty pattern") << strings({""}) << QByteArray("x.log") << false;
+
+    // Names that are not plain ASCII.
+    QTest::newRow("umlauts in the name") << log
+                                         << QByteArray("Gr\xc3\xbc\xc3\x9f"
+                                                       "e.LOG")
+                                         << true;
+    QTest::newRow("umlaut in the extension") << log << QByteArray("datei.l\xc3\xb6g") << false;
+    QTest::newRow("bytes that are no UTF-8") << log << QByteArray("\xff\xfe.log") << true;
+    QTest::newRow("no UTF-8, other extension") << log << QByteArray("\xff\xfe.lo\xff") << false;
+    QTest::newRow("*.* and umlauts") << any << QByteArray("\xc3\xa4.\xc3\xb6") << true;
+    QTest::newRow("*.* and umlauts without a dot")
+        << any << QByteArray("\xc3\xa4\xc3\xb6") << false;
+}
+
+void UnitTest::namePatterns()
+{
+    QFETCH(QStringList, patterns);
+    QFETCH(QByteArray, name);
+    QFETCH(bool, matches);
+
+    const NamePatterns prepared(patterns);
+    QCOMPARE(prepared.matches(name), matches);
+}
+
+void UnitTest::consoleMessageIsOneWrite()
+{
+    const QByteArray expected = "\"Text \"mit\" \\ und \xc3\xa4\" -7 \"\" -2147483648 ";
+    StandardErrorCapture capture;
+    {
+        ConsoleMessage message;
+        message << QString::fromUtf8("Text \"mit\" \\ und \xc3\xa4") << -7 << QString() << INT_MIN;
+        QCOMPARE(message.line(), expected);
+    }
+    QCOMPARE(capture.finish(), expected + '\n');
+}
+
+void UnitTest::metaObject()
+{
+    EmptyCleaner empty;
+    Fegwerk *cleaner = empty.cleaner.get();
+    const QMetaObject *meta = cleaner->metaObject();
+    QCOMPARE(meta, &Fegwerk::staticMetaObject);
+    QCOMPARE(meta->className(), "Fegwerk");
+    QCOMPARE(meta->superClass(), &QObject::staticMetaObject);
+    QCOMPARE(meta->methodCount(), QObject::staticMetaObject.methodCount());
+    QCOMPARE(meta->methodOffset(), QObject::staticMetaObject.methodCount());
+    QCOMPARE(meta->propertyCount(), QObject::staticMetaObject.propertyCount());
+    QCOMPARE(meta->enumeratorCount(), QObject::staticMetaObject.enumeratorCount());
+    QCOMPARE(meta->classInfoCount(), 0);
+    QCOMPARE(meta->constructorCount(), 0);
+
+    QCOMPARE(cleaner->qt_metacast("Fegwerk"), static_cast<void *>(cleaner));
+    QCOMPARE(cleaner->qt_metacast("QObject"), static_cast<void *>(cleaner));
+    QCOMPARE(cleaner->qt_metacast(nullptr), static_cast<void *>(nullptr));
+    QCOMPARE(cleaner->qt_metacast("Fegwerk2"), static_cast<void *>(nullptr));
+    QCOMPARE(cleaner->qt_metacast("fegwerk"), static_cast<void *>(nullptr));
+    QCOMPARE(cleaner->qt_metacast(""), static_cast<void *>(nullptr));
+    QCOMPARE(cleaner->qt_metacast("Job"), static_cast<void *>(nullptr));
+
+    // Properties and methods are QObject's, reached through the cleaner's meta-call.
+    QVERIFY(cleaner->setProperty("objectName", QStringLiteral("Kehrer")));
+    QCOMPARE(cleaner->objectName(), QStringLiteral("Kehrer"));
+    QCOMPARE(cleaner->property("objectName").toString(), QStringLiteral("Kehrer"));
+    QVERIFY(!cleaner->property("rootFolder").isValid());
+
+    QObject *object = cleaner;
+    QCOMPARE(qobject_cast<Fegwerk *>(object), cleaner);
+    QVERIFY(object->inherits("Fegwerk"));
+    QVERIFY(object->inherits("QObject"));
+    QObject plain;
+    QCOMPARE(qobject_cast<Fegwerk *>(&plain), static_cast<Fegwerk *>(nullptr));
+
+    // The parent is handed to QObject.
+    QObject parent;
+    StandardErrorCapture capture;
+    auto *child =
+        new Fegwerk(empty.jobFile, empty.folder.path() + QStringLiteral("/log.txt"), &parent);
+    QCOMPARE(capture.finish(), message(error006));
+    QCOMPARE(child->parent(), &parent);
+    QCOMPARE(parent.findChild<Fegwerk *>(), child);
+}
+
+QTEST_GUILESS_MAIN(UnitTest)
+#include "tst_units.moc"
