@@ -52,14 +52,18 @@ else
     : >"$scratch/refused"
 fi
 
-(cd "$folder" && strace -f -qq -o "$scratch/trace" "$@" </dev/null 2>/dev/null)
+if ! (cd "$folder" && strace -f -qq -o "$scratch/trace" "$@" </dev/null >"$scratch/output" 2>&1); then
+    cat "$scratch/output" >&2
+    echo "the run under strace failed" >&2
+    exit 1
+fi
 sed -n -E 's/^[0-9]+ +([a-z0-9_]+)\(.*/\1/p' "$scratch/trace" | sort -u >"$scratch/used"
 [ -s "$scratch/used" ] || { echo "strace recorded no system calls" >&2; exit 1; }
 
 bad=$( (comm -23 "$scratch/used" "$scratch/allowed"; comm -12 "$scratch/used" "$scratch/refused") |
        sort -u)
 if [ -n "$bad" ]; then
-    echo "$unit: the program makes system calls that SystemCallFilter= refuses:" $bad >&2
+    echo "$unit: the program makes system calls that SystemCallFilter= refuses: ${bad//$'\n'/ }" >&2
     exit 1
 fi
 echo "$unit: all $(wc -l <"$scratch/used") system calls of the run pass SystemCallFilter="
