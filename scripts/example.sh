@@ -1,18 +1,28 @@
 #!/usr/bin/env bash
 # Installs what is missing, builds Kehrlund and runs it on the example working folder: once with
 # the real clock (nothing is old yet), once with the clock moved 40 days on (the old files go).
-# Works on a copy, so the shipped example stays as it is.
+# Works on a copy, so the shipped example stays as it is. KEHRLUND_BUILD names the build folder
+# (default "build").
 set -euo pipefail
 cd "$(dirname "$0")/.."
+top=$(pwd)
+build=${KEHRLUND_BUILD:-build}
 bash scripts/install-deps.sh
-cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo
-cmake --build build -j"$(nproc)"
+cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo
+cmake --build "$build" -j"$(nproc)"
+program=$top/$build/kehrlund
 work=$(mktemp -d)
 cp -r example/. "$work"
 cd "$work"
-echo "== Lauf heute, in $work"
-"$OLDPWD/build/kehrlund" </dev/null
+echo "== Arbeitsordner $work"
+find . -type f | sort
+echo "== eingabe_kehrlund.txt (Tabulatoren als <TAB>)"
+sed 's/\t/<TAB>/g' eingabe_kehrlund.txt
+echo "== Lauf heute"
+"$program" </dev/null
 echo "== Lauf in 40 Tagen"
-faketime -f +40d "$OLDPWD/build/kehrlund" </dev/null
+faketime -f +40d "$program" </dev/null
 echo "== log_kehrlund.txt"
 cat log_kehrlund.txt
+echo "== Übrig im Arbeitsordner"
+find . -type f | sort

@@ -1,16 +1,224 @@
 #!/usr/bin/env bash
-# Installs what is missing, builds Kehrlund twice (plain, and with AddressSanitizer and
-# UndefinedBehaviorSanitizer) and runs every test in both builds.
+# Installs what is missing, builds Kehrlund and checks it, step by step:
+#   plain     build and run every test
+#   sanitize  build with AddressSanitizer and UndefinedBehaviorSanitizer, run every test
+#   manual    render the manual page kehrlund(1): no warnings, every program message documented
+#   package   build the Debian package with Debian's compiler flags; lintian finds no errors
+#   installed install the package with apt-get, run the installed program on a copy of the
+#             example working folder, check the systemd units and the cron line against it,
+#             remove the package again
+#
+#   bash scripts/test.sh              every step, in this order
+#   bash scripts/test.sh manual ...   only the steps named
+#
+# KEHRLUND_BUILD (default "build") is the build folder; the other steps use it with a suffix
+# (build-sanitize, build-package). Works as root or as a user with sudo.
+# To add a step: write a function below and add its name to the list "steps" at the end.
 set -euo pipefail
 cd "$(dirname "$0")/.."
-bash scripts/install-deps.sh
+top=$(pwd)
+build=${KEHRLUND_BUILD:-build}
 jobs=$(nproc)
+as_root=()
+[ "$(id -u)" -eq 0 ] || as_root=(sudo)
+export DEBIAN_FRONTEND=noninteractive
+apt_get=("${as_root[@]}" apt-get -q -o Dpkg::Use-Pty=0) # no progress bars in the CI log
 
-cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_COMPILE_WARNING_AS_ERROR=ON
-cmake --build build -j"$jobs"
-(cd build && ctest --output-on-failure)
+fail() {
+    echo "FAILED: $*" >&2
+    exit 1
+}
 
-cmake -S . -B build-sanitize -DCMAKE_BUILD_TYPE=Debug -DKEHRLUND_SANITIZE=ON \
-      -DCMAKE_COMPILE_WARNING_AS_ERROR=ON
-cmake --build build-sanitize -j"$jobs"
-(cd build-sanitize && ctest --output-on-failure)
+# ---------------------------------------------------------------------------------------------
+plain() {
+    cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_COMPILE_WARNING_AS_ERROR=ON
+    cmake --build "$build" -j"$jobs"
+    (cd "$build" && ctest --output-on-failure)
+}
+
+# ---------------------------------------------------------------------------------------------
+sanitize() {
+    cmake -S . -B "$build-sanitize" -DCMAKE_BUILD_TYPE=Debug -DKEHRLUND_SANITIZE=ON \
+          -DCMAKE_COMPILE_WARNING_AS_ERROR=ON
+    cmake --build "$build-sanitize" -j"$jobs"
+    (cd "$build-sanitize" && ctest --output-on-failure)
+}
+
+# ---------------------------------------------------------------------------------------------
+# The manual page renders without a single warning, and it and the README name every fixed
+# text that the program writes (the literals it passes through tr() and translate()).
+manual() {
+    local warnings
+    warnings=$(LC_ALL=C.UTF-8 MANROFFSEQ='' MANWIDTH=80 \
+               man --warnings -E UTF-8 -l packaging/kehrlund.1 2>&1 >/dev/null)
+    [ -z "$warnings" ] || fail "man --warnings on packaging/kehrlund.1:"$'\n'"$warnings"
+
+    local rendered texts text missing=0
+    # Wide enough that no message is broken across lines.
+    rendered=$(LC_ALL=C.UTF-8 MANROFFSEQ='' MANWIDTH=400 man -E UTF-8 -l packaging/kehrlund.1)
+    # Adjacent string literals are joined, as the compiler joins them.
+    texts=$(perl -0777 -ne '
+        while (/\b(?:tr|translate)\(\s*(?:"[^"]*"\s*,\s*)?((?:"[^"]*"\s*)+)\)/g) {
+            (my $text = $1) =~ s/"\s*"//g;
+            $text =~ s/^"|"\s*$//g;
+            print "$text\n" if length $text;
+        }' src/*.cpp | sort -u)
+    local number
+    for number in 001 002 003 004 005 006 007; do
+        grep -q "^Fehler $number: " <<<"$texts" || fail "found no text of Fehler $number in src/"
+    done
+    while IFS= read -r text; do
+        grep -qF -- "$text" <<<"$rendered" || { echo "kehrlund(1) lacks: \"$text\""; missing=1; }
+        grep -qF -- "$text" README.md || { echo "README.md lacks: \"$text\""; missing=1; }
+    done <<<"$texts"
+    [ $missing -eq 0 ] || fail "texts of the program missing from the documentation"
+    echo "kehrlund(1): no warnings; $(wc -l <<<"$texts") program texts documented"
+}
+
+# ---------------------------------------------------------------------------------------------
+# The .deb, built like a Debian package: compiler and linker flags from dpkg-buildflags (with
+# every hardening feature), no CMake build type of its own.
+package() {
+    local flags=(env DEB_BUILD_MAINT_OPTIONS=hardening=+all dpkg-buildflags --get)
+    CXXFLAGS="$("${flags[@]}" CXXFLAGS) $("${flags[@]}" CPPFLAGS)" \
+    LDFLAGS="$("${flags[@]}" LDFLAGS)" \
+        cmake -S . -B "$build-package" -DCMAKE_BUILD_TYPE=None -DKEHRLUND_TESTS=OFF \
+              -DCMAKE_COMPILE_WARNING_AS_ERROR=ON
+    cmake --build "$build-package" -j"$jobs"
+    rm -f "$build-package"/kehrlund_*.deb
+    (cd "$build-package" && cpack -G DEB)
+    dpkg-deb --info "$build-package"/kehrlund_*.deb
+    dpkg-deb --contents "$build-package"/kehrlund_*.deb
+    # Fails on errors only; warnings and notes are listed.
+    lintian --fail-on error --info --pedantic --show-overrides "$build-package"/kehrlund_*.deb
+    echo "lintian: no errors"
+}
+
+# ---------------------------------------------------------------------------------------------
+remove_package() {
+    if dpkg-query -W -f='${Status}' kehrlund 2>/dev/null | grep -q ' installed$'; then
+        "${apt_get[@]}" remove -y kehrlund
+    fi
+}
+
+installed() {
+    local debs=("$top/$build-package"/kehrlund_*.deb)
+    [ -f "${debs[0]}" ] || fail "no package in $build-package; run the step \"package\" first"
+    remove_package # left over from an earlier, interrupted run
+    trap remove_package EXIT
+    "${apt_get[@]}" install -y "${debs[0]}"
+    [ -x /usr/bin/kehrlund ] || fail "/usr/bin/kehrlund is not installed"
+
+    installed_run
+    installed_units
+    installed_cron
+
+    "${apt_get[@]}" remove -y kehrlund
+    trap - EXIT
+    [ ! -e /usr/bin/kehrlund ] || fail "/usr/bin/kehrlund is still there after removal"
+    ! dpkg-query -W -f='${Status}\n' kehrlund 2>/dev/null | grep -q ' installed$\| config-files$' ||
+        fail "dpkg still lists kehrlund: $(dpkg-query -W -f='${Status}' kehrlund)"
+    echo "package installed, used and removed cleanly"
+}
+
+# A fresh copy of the example working folder; prints its path.
+example_copy() {
+    local work
+    work=$(mktemp -d)
+    cp -r example/. "$work/"
+    echo "$work"
+}
+
+# One run of the installed program on a copy of the example working folder, 40 days on: the
+# .log and .tmp files go (whatever the case of the ending), the hidden one and the others stay.
+installed_run() {
+    local work console status=0 expected_console expected_body left
+    work=$(example_copy)
+    # Every console line ends in a blank; it is added here so that no editor can strip it.
+    expected_console=$(sed 's/$/ /' <<'END'
+"Ordner: " "daten"
+""
+"Treffer: " "bericht.log"
+"Alter in Tagen: " 40
+"Treffer: " "Protokoll.LOG"
+"Alter in Tagen: " 40
+"Treffer: " "zwischen.tmp"
+"Alter in Tagen: " 40
+""
+"Treffer gesamt: " 3
+"Bitte druecken Sie eine Taste zum beenden..."
+END
+)
+    expected_body='daten/bericht.log
+40 Tage
+daten/Protokoll.LOG
+40 Tage
+daten/unterordner/zwischen.tmp
+40 Tage
+Treffer gesamt: 3'
+    console=$(cd "$work" && faketime -f +40d /usr/bin/kehrlund </dev/null 2>&1) || status=$?
+    [ $status -eq 0 ] || fail "the installed program exited with $status"
+    [ "$console" = "$expected_console" ] ||
+        fail "console of the installed program:"$'\n'"$console"
+    { [ "$(sed -n 1p "$work/log_kehrlund.txt")" = '**************************' ] &&
+        sed -n 2p "$work/log_kehrlund.txt" |
+        grep -qE '^  [0-9]{2}\.[0-9]{2}\.[0-9]{4} / [0-9]{2}:[0-9]{2} Uhr$' &&
+        [ "$(sed -n 3p "$work/log_kehrlund.txt")" = '**************************' ] &&
+        [ "$(tail -n +4 "$work/log_kehrlund.txt")" = "$expected_body" ]; } ||
+        fail "run log of the installed program:"$'\n'"$(cat "$work/log_kehrlund.txt")"
+    left=$(cd "$work" && find . -type f | sort | tr '\n' ' ')
+    [ "$left" = './daten/.versteckt.log ./daten/notiz.txt ./daten/unterordner/behalten.csv ./eingabe_kehrlund.txt ./log_kehrlund.txt ' ] ||
+        fail "files left after the run: $left"
+    rm -rf "$work"
+    echo "installed program: console, run log and remaining files as expected"
+}
+
+# The systemd units, checked against the installed program (and its manual page, which
+# Documentation= names, unless dpkg is set to leave manual pages out). systemd-analyze needs no
+# running systemd; any message it prints counts as a failure. Then every system call of a run
+# of the installed program must pass the service's SystemCallFilter=.
+installed_units() {
+    local units report work man_check=()
+    units=$(mktemp -d)
+    cp packaging/kehrlund.service packaging/kehrlund.timer "$units/"
+    man -w kehrlund >/dev/null 2>&1 || man_check=(--man=no)
+    report=$(systemd-analyze verify "${man_check[@]}" "$units/kehrlund.service" \
+             "$units/kehrlund.timer" 2>&1) || fail "systemd-analyze verify:"$'\n'"$report"
+    [ -z "$report" ] || fail "systemd-analyze verify:"$'\n'"$report"
+    echo "systemd-analyze verify: no findings"
+    systemd-analyze security --offline=true --no-pager "$units/kehrlund.service" | tail -n 1
+    rm -rf "$units"
+    work=$(example_copy)
+    bash packaging/check-syscalls.sh packaging/kehrlund.service "$work" \
+        faketime -f +40d /usr/bin/kehrlund
+    rm -rf "$work"
+}
+
+# The cron line's command, run in a copy of the example working folder with the system log
+# replaced by a file. Its standard input stays open for longer than the time allowed, so only the
+# line's own "< /dev/null" lets the closing prompt return in time.
+installed_cron() {
+    local command work
+    command=$(grep -E '^[0-9*]' packaging/kehrlund.cron | cut -d' ' -f7-)
+    work=$(example_copy)
+    command=${command//\/var\/lib\/kehrlund/$work}
+    command=${command//\/usr\/bin\/logger -t kehrlund/cat >\"$work.syslog\"}
+    timeout 20 sh -c "$command" < <(sleep 30) || fail "cron command did not finish: $command"
+    grep -qx '"Treffer gesamt: " 0 ' "$work.syslog" || fail "cron command wrote no run"
+    [ -f "$work/log_kehrlund.txt" ] || fail "cron command left no run log"
+    rm -rf "$work" "$work.syslog"
+    echo "cron line: runs in its folder and returns at once"
+}
+
+# ---------------------------------------------------------------------------------------------
+steps=(plain sanitize manual package installed)
+[ $# -eq 0 ] || steps=("$@")
+for step in "${steps[@]}"; do
+    declare -F "$step" >/dev/null || fail "no step \"$step\"; steps: plain sanitize manual package installed"
+done
+bash scripts/install-deps.sh
+for step in "${steps[@]}"; do
+    printf '\n==== %s ====\n' "$step"
+    "$step"
+done
+printf '\n==== all steps passed: %s ====\n' "${steps[*]}"
