@@ -171,6 +171,7 @@ QString shownName(QString name)
     return name;
 }
 
+#ifdef KEHRLUND_FOLDER_HANDLES
 void sortByName(QVector<SortedName> &names)
 {
     for (SortedName &entry : names) {
@@ -182,6 +183,7 @@ void sortByName(QVector<SortedName> &names)
         return byKey != 0 ? byKey < 0 : a.encoded < b.encoded;
     });
 }
+#endif
 
 QString joined(const QString &folderPath, const QString &name)
 {
@@ -478,16 +480,23 @@ struct PendingFolder {
 
 // The walk for systems without folder handles: every step goes by path, through Qt's listings.
 void Fegwerk::sweepTreeByPaths(const QString &rootPath, QTextStream &logStream,
-                               const QStringList &patterns)
+                               const QStringList &patternList)
 {
+    const NamePatterns patterns(patternList);
     std::vector<PendingFolder> pending;
     auto enter = [&](const QString &folderPath) {
         refreshReferenceDay(reference.retentionDays);
         const QDir folder(folderPath); // sorted by name, ignoring case
-        const QStringList files = folder.entryList(patterns, QDir::Files, QDir::NoSort);
+        // Names are matched as on the walk over folder handles, ignoring the case of ASCII
+        // letters only: Qt's own filters would also take the Kelvin sign for a "k".
+        const QStringList files = folder.entryList(QDir::Files, QDir::NoSort);
         for (const QString &name : files) {
+            if (!patterns.matches(QFile::encodeName(name)))
+                continue;
             const QString filePath = joined(folderPath, name);
             const QFileInfo info(filePath);
+            if (!info.isFile())
+                continue; // a link to a FIFO or a device is listed as a file, too
             QDateTime created = info.birthTime();
             if (!created.isValid() || created.toMSecsSinceEpoch() == 0)
                 created = info.metadataChangeTime();

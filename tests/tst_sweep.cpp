@@ -405,6 +405,18 @@ void SweepTest::sweep_data()
         << removedEntry("@/t/echt.log", 40) + logTotal(1) << list({"t/echt.log"})
         << list({"t/x.log", "t/s.log", "t/kaputt.log", "t/u/y.log"});
 
+    QTest::newRow("links to a pipe or a device untouched")
+        << list({"fifo:draussen/f", "link:t/p.log>../draussen/f", "link:t/n.log>/dev/null"})
+        << QByteArray("@/t\t*.log\t30\n") << announce(root) + totalMessages(0) << logTotal(0)
+        << list({}) << list({"t/p.log", "t/n.log", "draussen/f"});
+
+    // Only ASCII letters fold: the Kelvin sign is no "k", the long s no "s".
+    QTest::newRow("case folding of ASCII letters only")
+        << list({"t/x.\u212A", "t/y.\u017F", "t/z.K"}) << QByteArray("@/t\t*.k;*.s\t30\n")
+        << announce(root) + hit("z.K", 40) + totalMessages(1)
+        << removedEntry("@/t/z.K", 40) + logTotal(1) << list({"t/z.K"})
+        << list({"t/x.\u212A", "t/y.\u017F"});
+
     QTest::newRow("links to folders not followed")
         << list({"draussen/alt.log", "draussen/innen/alt.log", "t/", "link:t/zeiger>../draussen",
                  "link:t/ordner.log>../draussen", "link:t/absolut>@/draussen"})
