@@ -157,7 +157,9 @@ daten/Protokoll.LOG
 daten/unterordner/zwischen.tmp
 40 Tage
 Treffer gesamt: 3'
-    console=$(cd "$work" && faketime -f +40d /usr/bin/kehrlund </dev/null 2>&1) || status=$?
+    # In UTC, so that no change to or from summer time makes 40 days of 24 hours 39 or 41 days.
+    console=$(cd "$work" && TZ=UTC LC_ALL=C.UTF-8 faketime -f +40d /usr/bin/kehrlund </dev/null 2>&1) ||
+        status=$?
     [ $status -eq 0 ] || fail "the installed program exited with $status"
     [ "$console" = "$expected_console" ] ||
         fail "console of the installed program:"$'\n'"$console"
@@ -190,7 +192,7 @@ installed_units() {
     systemd-analyze security --offline=true --no-pager "$units/kehrlund.service" | tail -n 1
     rm -rf "$units"
     work=$(example_copy)
-    bash packaging/check-syscalls.sh packaging/kehrlund.service "$work" \
+    TZ=UTC bash packaging/check-syscalls.sh packaging/kehrlund.service "$work" \
         faketime -f +40d /usr/bin/kehrlund
     rm -rf "$work"
 }
