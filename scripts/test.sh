@@ -2,6 +2,7 @@
 # Installs what is missing, builds Kehrlund and checks it, step by step:
 #   plain     build and run every test
 #   sanitize  build with AddressSanitizer and UndefinedBehaviorSanitizer, run every test
+#   plainwalk build with the walk by path (systems without folder handles), run its tests
 #   manual    render the manual page kehrlund(1): no warnings, every program message documented
 #   package   build the Debian package with Debian's compiler flags; lintian finds no errors
 #   installed install the package with apt-get, run the installed program on a copy of the
@@ -42,6 +43,16 @@ sanitize() {
           -DCMAKE_COMPILE_WARNING_AS_ERROR=ON
     cmake --build "$build-sanitize" -j"$jobs"
     (cd "$build-sanitize" && ctest --output-on-failure)
+}
+
+# ---------------------------------------------------------------------------------------------
+# The walk by path through Qt alone, as systems without folder handles use it: the same
+# behaviour, so the same tests (the attacks that only folder handles withstand left out).
+plainwalk() {
+    cmake -S . -B "$build-plainwalk" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DKEHRLUND_PLAIN_QT=ON \
+          -DCMAKE_COMPILE_WARNING_AS_ERROR=ON
+    cmake --build "$build-plainwalk" -j"$jobs"
+    (cd "$build-plainwalk" && ctest --output-on-failure -R '^tst_(jobfile|sweep|units|openfiles)$')
 }
 
 # ---------------------------------------------------------------------------------------------
@@ -214,10 +225,11 @@ installed_cron() {
 }
 
 # ---------------------------------------------------------------------------------------------
-steps=(plain sanitize manual package installed)
+all_steps=(plain sanitize plainwalk manual package installed)
+steps=("${all_steps[@]}")
 [ $# -eq 0 ] || steps=("$@")
 for step in "${steps[@]}"; do
-    declare -F "$step" >/dev/null || fail "no step \"$step\"; steps: plain sanitize manual package installed"
+    declare -F "$step" >/dev/null || fail "no step \"$step\"; steps: ${all_steps[*]}"
 done
 bash scripts/install-deps.sh
 timings=()
