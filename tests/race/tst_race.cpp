@@ -1,0 +1,318 @@
+// Races against the sweep: a folder swapped for a symbolic link while the tree is swept, and two
+// runs at once over the same trees.
+//
+// The program under test is the one this build made; KEHRLUND_UNDER_TEST names another one (for
+// instance a build that walks folders by path, to see the attack succeed there).
+#include "harness.h"
+
+#include <QRegularExpression>
+#include <QSet>
+#include <QtTest>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#ifndef KEHRLUND_EXCHANGER
+#error "KEHRLUND_EXCHANGER must name the exchanger program"
+#endif
+
+namespace
+{
+QString programUnderTest()
+{
+    return qEnvironmentVariableIsEmpty("KEHRLUND_UNDER_TEST")
+               ? QStringLiteral(KEHRLUND_BINARY)
+               : qEnvironmentVariable("KEHRLUND_UNDER_TEST");
+}
+
+// Starts the program in the working folder with the clock moved 40 days on, so that every file
+// the test makes is old; stdin closed, environment as for every black-box test.
+void startProgram(QProcess &process, const QString &workingFolder)
+{
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    for (const QString &name : environment.keys()) {
+        if (name.startsWith(QLatin1String("QT_")))
+            environment.remove(name);
+    }
+    environment.insert(QStringLiteral("TZ"), QStringLiteral("UTC"));
+    environment.insert(QStringLiteral("LC_ALL"), QStringLiteral("C.UTF-8"));
+    environment.insert(QStringLiteral("ASAN_OPTIONS"),
+                       QStringLiteral("verify_asan_link_order=0:detect_leaks=1"));
+    process.setProcessEnvironment(environment);
+    process.setWorkingDirectory(workingFolder);
+    process.setStandardInputFile(QProcess::nullDevice());
+    process.start(QStringLiteral("faketime"),
+                  {QStringLiteral("-f"), QStringLiteral("+40d"), programUnderTest()});
+}
+
+bool finishedCleanly(QProcess &process)
+{
+    if (!process.waitForFinished(60000)) {
+        process.kill();
+        process.waitForFinished();
+        return false;
+    }
+    return process.exitStatus() == QProcess::NormalExit && process.exitCode() == 0;
+}
+
+bool createFileAt(int folder, const QByteArray &name)
+{
+    const int handle = ::openat(folder, name.constData(), O_WRONLY | O_CREAT | O_CLOEXEC, 0644);
+    if (handle < 0)
+        return false;
+    ::close(handle);
+    return true;
+}
+
+bool existsAt(int folder, const QByteArray &name)
+{
+    struct stat status;
+    return ::fstatat(folder, name.constData(), &status, AT_SYMLINK_NOFOLLOW) == 0;
+}
+
+QByteArray numbered(const char *stem, int number, int width)
+{
+    return stem + QByteArray::number(number).rightJustified(width, '0') + ".log";
+}
+
+// An open folder, closed when it goes.
+struct FolderHandle {
+    explicit FolderHandle(const QString &path)
+        : handle(::open(QFile::encodeName(path).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC))
+    {
+    }
+    ~FolderHandle()
+    {
+        if (handle >= 0)
+            ::close(handle);
+    }
+    FolderHandle(const FolderHandle &) = delete;
+    FolderHandle &operator=(const FolderHandle &) = delete;
+    int handle;
+};
+} // namespace
+
+class RaceTest : public QObject
+{
+    Q_OBJECT
+
+  private slots:
+    void swappedFolderNeverLeadsOutside_data();
+    void swappedFolderNeverLeadsOutside();
+    void twoRunsAtOnce();
+};
+
+void RaceTest::swappedFolderNeverLeadsOutside_data()
+{
+    QTest::addColumn<int>("depth");
+    // The swapped pair right below the root, and 40 folders down, where the walk has given up
+    // the handles of the upper folders and finds its way back through "..".
+    QTest::newRow("below the root") << 0;
+    QTest::newRow("40 folders down") << 40;
+}
+
+// While the program sweeps the tree again and again, another process exchanges a real subfolder
+// and a symbolic link to a folder outside the tree as fast as it can. A walk that looks a folder
+// up by path twice (once to list it, once to remove from it) is led outside and deletes there.
+// Every run gets fresh old files in the real subfolder, so every run has something to remove.
+void RaceTest::swappedFolderNeverLeadsOutside()
+{
+    QFETCH(int, depth);
+#ifdef KEHRLUND_WALK_BY_PATHS
+    if (qEnvironmentVariableIsEmpty("KEHRLUND_UNDER_TEST"))
+        QSKIP("this build walks folders by path, which this attack defeats");
+#endif
+    // This many sweeps race with the exchanger, within a time bound. A sweep costs some 15 to
+    // 80 ms (the exchanger keeps a core busy), so the bound is reached only on a machine too
+    // loaded for the race to prove anything, and then the test fails. A walk by path loses
+    // outside files within the first few dozen runs.
+    const int requiredRuns = 300;
+    const int maximumRuns = 300;
+    const qint64 timeBoundMs = 120000;
+    const int treeFiles = 20;
+    const int outsideFiles = 50;
+
+    Workspace workspace;
+    QString parent = QStringLiteral("tree");
+    for (int level = 1; level <= depth; ++level)
+        parent += QStringLiteral("/s");
+    workspace.makeFolder(parent + QStringLiteral("/d"));
+    workspace.makeFolder(QStringLiteral("outside"));
+    for (int i = 0; i < outsideFiles; ++i)
+        workspace.writeFile(QStringLiteral("outside/") + QString::fromLatin1(numbered("o", i, 3)),
+                            "not to be deleted\n");
+    QVERIFY(QFile::link(workspace.pathOf(QStringLiteral("outside")),
+                        workspace.pathOf(parent + QStringLiteral("/l"))));
+    workspace.writeJobFile(workspace.pathOf(QStringLiteral("tree")).toUtf8() + "\t*.log\t30\n");
+
+    // The real subfolder, wherever its name is at the moment.
+    const FolderHandle realFolder(workspace.pathOf(parent + QStringLiteral("/d")));
+    QVERIFY(realFolder.handle >= 0);
+    const FolderHandle outside(workspace.pathOf(QStringLiteral("outside")));
+    QVERIFY(outside.handle >= 0);
+
+    QProcess exchanger;
+    exchanger.start(QStringLiteral(KEHRLUND_EXCHANGER),
+                    {workspace.pathOf(parent), QStringLiteral("d"), QStringLiteral("l")});
+    QVERIFY(exchanger.waitForReadyRead(10000));
+    QCOMPARE(exchanger.readLine(), QByteArray("started\n"));
+
+    QElapsedTimer clock;
+    clock.start();
+    int runs = 0;
+    int runsThatSweptTheRealFolder = 0;
+    int firstRunWithLoss = 0;
+    int lostInFirstRunWithLoss = 0;
+    int lost = 0;
+    while (runs < maximumRuns && clock.elapsed() < timeBoundMs) {
+        for (int i = 0; i < treeFiles; ++i)
+            QVERIFY(createFileAt(realFolder.handle, numbered("f", i, 2)));
+        QProcess sweep;
+        startProgram(sweep, workspace.path());
+        QVERIFY2(finishedCleanly(sweep), sweep.readAllStandardError().constData());
+        ++runs;
+        int removedInTree = 0;
+        for (int i = 0; i < treeFiles; ++i)
+            removedInTree += existsAt(realFolder.handle, numbered("f", i, 2)) ? 0 : 1;
+        if (removedInTree > 0)
+            ++runsThatSweptTheRealFolder;
+        lost = 0;
+        for (int i = 0; i < outsideFiles; ++i)
+            lost += existsAt(outside.handle, numbered("o", i, 3)) ? 0 : 1;
+        if (lost > 0 && firstRunWithLoss == 0) {
+            firstRunWithLoss = runs;
+            lostInFirstRunWithLoss = lost;
+        }
+    }
+    const qint64 elapsedMs = clock.elapsed();
+    exchanger.terminate();
+    QVERIFY(exchanger.waitForFinished(10000));
+    const qulonglong exchanges = exchanger.readAllStandardOutput().trimmed().toULongLong();
+
+    qInfo("%d runs in %lld ms against %llu exchanges; the real subfolder was swept in %d runs; "
+          "%d of %d outside files lost%s",
+          runs, elapsedMs, exchanges, runsThatSweptTheRealFolder, lost, outsideFiles,
+          firstRunWithLoss ? qPrintable(QStringLiteral(", the first %1 in run %2")
+                                            .arg(lostInFirstRunWithLoss)
+                                            .arg(firstRunWithLoss))
+                           : "");
+    QVERIFY2(runs >= requiredRuns, "too few sweeps within the time bound to make the race count");
+    // The exchanger really raced: it kept swapping all along, and the sweeps met the real
+    // subfolder under both names and missed it now and then.
+    QVERIFY(exchanges > qulonglong(runs));
+    QVERIFY(runsThatSweptTheRealFolder > 0);
+    QCOMPARE(lost, 0);
+
+    // Nothing the runs logged lies outside the tree: every entry is one of the tree's files.
+    QFile log(workspace.pathOf(QStringLiteral("log_kehrlund.txt")));
+    QVERIFY(log.open(QIODevice::ReadOnly));
+    const QByteArray treePrefix = workspace.pathOf(parent).toUtf8() + '/';
+    const QRegularExpression treeEntry(
+        QStringLiteral("\\A%1[dl]/f\\d\\d\\.log\\z")
+            .arg(QRegularExpression::escape(QString::fromUtf8(treePrefix))));
+    int entries = 0;
+    for (const QByteArray &logLine : log.readAll().split('\n')) {
+        if (!logLine.startsWith('/'))
+            continue;
+        QVERIFY2(treeEntry.match(QString::fromUtf8(logLine)).hasMatch(), logLine.constData());
+        ++entries;
+    }
+    QCOMPARE(entries, runsThatSweptTheRealFolder * treeFiles);
+}
+
+// Two runs started at once over the same tree of old files (an overlapping schedule): each file
+// is deleted by exactly one of them, neither reports a file the other took as a failure, and the
+// shared log holds whole entries only.
+void RaceTest::twoRunsAtOnce()
+{
+    const int folders = 20;
+    const int filesPerFolder = 100;
+    const int rounds = 5;
+
+    Workspace workspace;
+    const QByteArray root = workspace.pathOf(QStringLiteral("tree")).toUtf8();
+    workspace.writeJobFile(root + "\t*.log\t30\n");
+    QSet<QByteArray> allFiles;
+    for (int folder = 0; folder < folders; ++folder) {
+        for (int file = 0; file < filesPerFolder; ++file)
+            allFiles.insert(root + "/ordner" + QByteArray::number(folder) + "/" +
+                            numbered("datei", file, 3));
+    }
+
+    const QRegularExpression dateLine(
+        QStringLiteral("\\A  \\d\\d\\.\\d\\d\\.\\d{4} / \\d\\d:\\d\\d Uhr\\z"));
+    const QRegularExpression totalLine(QStringLiteral("\\ATreffer gesamt: (\\d+)\\z"));
+    int roundsWithBothRunsRemoving = 0;
+    for (int round = 0; round < rounds; ++round) {
+        QFile::remove(workspace.pathOf(QStringLiteral("log_kehrlund.txt")));
+        for (const QByteArray &path : allFiles) {
+            QFile file(QString::fromUtf8(path));
+            QDir().mkpath(QFileInfo(file).path());
+            QVERIFY(file.open(QIODevice::WriteOnly));
+        }
+
+        QProcess first;
+        QProcess second;
+        startProgram(first, workspace.path());
+        startProgram(second, workspace.path());
+        QVERIFY(finishedCleanly(first));
+        QVERIFY(finishedCleanly(second));
+
+        // The console of each run: its hits and its total agree, and nothing failed.
+        QList<int> consoleTotals;
+        for (QProcess *run : {&first, &second}) {
+            const QByteArray console = run->readAllStandardError();
+            QVERIFY2(!console.contains("Fehler"), console.constData());
+            const int announced = console.count("\"Treffer: \" ");
+            QVERIFY(
+                console.contains(line(item(QStringLiteral("Treffer gesamt: ")) + item(announced))));
+            consoleTotals.append(announced);
+        }
+        if (consoleTotals.at(0) > 0 && consoleTotals.at(1) > 0)
+            ++roundsWithBothRunsRemoving;
+
+        QFile log(workspace.pathOf(QStringLiteral("log_kehrlund.txt")));
+        QVERIFY(log.open(QIODevice::ReadOnly));
+        QList<QByteArray> lines = log.readAll().split('\n');
+        QCOMPARE(lines.takeLast(), QByteArray()); // the log ends with a line end
+        QSet<QByteArray> logged;
+        QList<int> logTotals;
+        int starLines = 0;
+        int dateLines = 0;
+        for (int i = 0; i < lines.size(); ++i) {
+            const QByteArray &entry = lines.at(i);
+            const QString text = QString::fromUtf8(entry);
+            if (entry == "**************************") {
+                ++starLines;
+            } else if (dateLine.match(text).hasMatch()) {
+                ++dateLines;
+            } else if (allFiles.contains(entry)) {
+                // A removal is one entry of two lines, never split by the other run.
+                QVERIFY2(!logged.contains(entry), entry.constData());
+                logged.insert(entry);
+                QVERIFY2(i + 1 < lines.size() && lines.at(i + 1) == "40 Tage", entry.constData());
+                ++i;
+            } else {
+                const QRegularExpressionMatch total = totalLine.match(text);
+                QVERIFY2(total.hasMatch(), entry.constData());
+                logTotals.append(total.captured(1).toInt());
+            }
+        }
+        QCOMPARE(starLines, 4);
+        QCOMPARE(dateLines, 2);
+        std::sort(logTotals.begin(), logTotals.end());
+        std::sort(consoleTotals.begin(), consoleTotals.end());
+        QCOMPARE(logTotals, consoleTotals);
+        QCOMPARE(logTotals.at(0) + logTotals.at(1), int(allFiles.size()));
+        QCOMPARE(logged, allFiles);
+        for (const QByteArray &path : allFiles)
+            QVERIFY2(!QFileInfo::exists(QString::fromUtf8(path)), path.constData());
+    }
+    // The runs really overlapped: in some round both of them removed files.
+    qInfo("%d of %d rounds with removals by both runs", roundsWithBothRunsRemoving, rounds);
+    QVERIFY(roundsWithBothRunsRemoving > 0);
+}
+
+QTEST_GUILESS_MAIN(RaceTest)
+#include "tst_race.moc"
