@@ -102,6 +102,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     std::memcpy(line.data(), data, size / 2 * 2);
     const int before = cleaner.jobList().size();
     cleaner.parseJobLine(line);
+    // A line with exactly two tabs always makes a job, any other line none.
+    const int expected = before + (line.count(QLatin1Char('\t')) == 2 ? 1 : 0);
+    if (cleaner.jobList().size() != expected)
+        std::abort();
     if (cleaner.jobList().size() > before) {
         const Job &job = cleaner.jobList().last();
         cleaner.validateJob(job.rootFolder, job.extensions.data(), job.retentionDays);
