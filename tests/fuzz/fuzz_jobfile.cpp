@@ -63,22 +63,26 @@ extern "C" int LLVMFuzzerInitialize(int *argc, char ***argv)
 {
     // As the program does: the application object sets the locale the job file is decoded in.
     static QCoreApplication application(*argc, *argv);
-    // In memory where there is a tmpfs: creating a file on a disk file system costs more than
-    // reading it.
-    char inMemory[] = "/dev/shm/kehrlund-fuzz-XXXXXX";
-    char onDisk[] = "/tmp/kehrlund-fuzz-XXXXXX";
-    const char *folder = ::mkdtemp(inMemory);
-    if (!folder)
-        folder = ::mkdtemp(onDisk);
-    if (!folder)
-        std::abort();
+    // The folder for the job file: the one the caller names, else a new one, in memory where
+    // there is a tmpfs (creating a file on a disk file system costs more than reading it).
+    QByteArray folder = qgetenv("KEHRLUND_FUZZ_FOLDER");
+    if (folder.isEmpty()) {
+        char inMemory[] = "/dev/shm/kehrlund-fuzz-XXXXXX";
+        char onDisk[] = "/tmp/kehrlund-fuzz-XXXXXX";
+        const char *made = ::mkdtemp(inMemory);
+        if (!made)
+            made = ::mkdtemp(onDisk);
+        if (!made)
+            std::abort();
+        folder = made;
+    }
     jobFilePath = QString::fromLocal8Bit(folder) + QStringLiteral("/eingabe_kehrlund.txt");
     logFilePath = QString::fromLocal8Bit(folder) + QStringLiteral("/log_kehrlund.txt");
     standardError = ::fcntl(2, F_DUPFD_CLOEXEC, 3);
     nullDevice = ::open("/dev/null", O_WRONLY | O_CLOEXEC);
     if (standardError < 0 || nullDevice < 0)
         std::abort();
-    // The folder and its two files go when the fuzzer ends.
+    // The job file (and the folder, if it is empty then) go when the fuzzer ends normally.
     static const struct Cleanup {
         ~Cleanup()
         {
