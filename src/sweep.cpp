@@ -423,9 +423,13 @@ void Fegwerk::sweepTreeByHandles(const QString &rootPath, QTextStream &logStream
         frames.push_back(std::move(frame));
         const std::size_t depth = frames.size();
         if (depth > openAncestorsKept) {
+            // Coming down again after a deep subtree, that ancestor may have been given up
+            // already: its identity was taken then, and must not be overwritten.
             Frame &ancestor = frames[depth - 1 - openAncestorsKept];
-            ancestor.id = idOfHandle(ancestor.handle.get());
-            ancestor.handle.reset();
+            if (ancestor.handle.isOpen()) {
+                ancestor.id = idOfHandle(ancestor.handle.get());
+                ancestor.handle.reset();
+            }
         }
     };
 
