@@ -9,6 +9,8 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <iterator>
+#include <map>
 #include <vector>
 
 #if defined(Q_OS_UNIX) && !defined(KEHRLUND_PLAIN_QT)
@@ -126,6 +128,47 @@ int Fegwerk::ageInDays(qint64 createdMs) const
 {
     return int(QDateTime::fromMSecsSinceEpoch(createdMs).date().daysTo(reference.today));
 }
+
+namespace
+{
+// The local calendar date of a point in time, remembered for the whole day that holds it.
+// Converting a time to local time reads the time-zone settings afresh (several system calls
+// each time), while the files of a tree were mostly created on few days.
+class LocalDates
+{
+  public:
+    QDate dateOf(qint64 ms)
+    {
+        auto next = days.upper_bound(ms);
+        if (next != days.begin()) {
+            const auto &day = *std::prev(next);
+            if (ms < day.second.endMs)
+                return day.second.date;
+        }
+        const QDate date = QDateTime::fromMSecsSinceEpoch(ms).date();
+        const QDateTime start = date.startOfDay();
+        const QDateTime end = date.addDays(1).startOfDay();
+        if (start.isValid() && end.isValid()) {
+            const qint64 startMs = start.toMSecsSinceEpoch();
+            const qint64 endMs = end.toMSecsSinceEpoch();
+            if (startMs <= ms && ms < endMs) {
+                if (days.size() >= maxDays)
+                    days.clear();
+                days.emplace(startMs, Day{endMs, date});
+            }
+        }
+        return date;
+    }
+
+  private:
+    struct Day {
+        qint64 endMs;
+        QDate date;
+    };
+    static constexpr std::size_t maxDays = 4096;
+    std::map<qint64, Day> days; // by the first instant of the day
+};
+} // namespace
 
 // ---------------------------------------------------------------------------------------------
 // Sweep
@@ -394,6 +437,7 @@ void Fegwerk::sweepTreeByHandles(const QString &rootPath, QTextStream &logStream
         return;
 
     const NamePatterns patterns(patternList);
+    LocalDates localDates;
     QString path = rootPath;
     std::vector<Frame> frames;
     // Takes one opened folder: its hits first, then its subfolders are queued in name order.
@@ -411,7 +455,7 @@ void Fegwerk::sweepTreeByHandles(const QString &rootPath, QTextStream &logStream
             if (isProtected(hit.id, hit.path))
                 continue;
             hit.name = file.name;
-            hit.ageDays = ageInDays(createdMs);
+            hit.ageDays = int(localDates.dateOf(createdMs).daysTo(reference.today));
             hit.folderHandle = handle.get();
             hit.entryName = file.encoded;
             removeFile(hit, logStream);
