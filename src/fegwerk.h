@@ -5,6 +5,7 @@
 #include <QByteArray>
 #include <QDate>
 #include <QDateTime>
+#include <QIODevice>
 #include <QList>
 #include <QObject>
 #include <QSet>
@@ -15,6 +16,7 @@
 
 #include <memory>
 
+class QFile;
 class QTextStream;
 
 // One console message on standard error: every text item between double quotes, unescaped,
@@ -129,8 +131,7 @@ class Fegwerk : public QObject
                             const QStringList &patterns);
     void sweepTreeByPaths(const QString &rootPath, QTextStream &logStream,
                           const QStringList &patterns);
-    bool openJobFile(class QFile &file);
-    bool openLogFile(class QFile &file);
+    bool openOwnFile(QFile &file, QIODevice::OpenMode mode);
 
     QList<Job> jobs;
     int separatorCount = 2;

@@ -9,7 +9,7 @@
 void Fegwerk::readJobFile()
 {
     QFile file(jobFilePath);
-    if (!openJobFile(file)) {
+    if (!openOwnFile(file, QIODevice::ReadOnly | QIODevice::Text)) {
         ConsoleMessage() << tr("Fehler 006: Eingabedatei konnte nicht geöffnet werden");
         return;
     }
@@ -86,39 +86,3 @@ bool Fegwerk::validateJob(const QString &rootFolder, const QStringList *extensio
                      << tr(" außerhalb des erlaubten Intervalls von 1 - 365 Tagen");
     return true;
 }
-
-#ifdef Q_OS_UNIX
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
-// Only a regular file counts as a job file; opening without blocking keeps a FIFO in its place
-// from holding the program.
-bool Fegwerk::openJobFile(QFile &file)
-{
-    const QByteArray path = QFile::encodeName(jobFilePath);
-    const int handle = ::open(path.constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
-    if (handle < 0)
-        return false;
-    struct stat status;
-    if (::fstat(handle, &status) != 0 || !S_ISREG(status.st_mode)) {
-        ::close(handle);
-        return false;
-    }
-    ::fcntl(handle, F_SETFL, ::fcntl(handle, F_GETFL) & ~O_NONBLOCK);
-    if (!file.open(handle, QIODevice::ReadOnly | QIODevice::Text, QFileDevice::AutoCloseHandle)) {
-        ::close(handle);
-        return false;
-    }
-    ownFiles.append(FileId{quint64(status.st_dev), quint64(status.st_ino)});
-    return true;
-}
-#else
-bool Fegwerk::openJobFile(QFile &file)
-{
-    if (!QFileInfo(file).isFile() || !file.open(QIODevice::ReadOnly | QIODevice::Text))
-        return false;
-    ownFilePaths.append(QFileInfo(file).canonicalFilePath());
-    return true;
-}
-#endif

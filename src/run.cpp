@@ -2,6 +2,7 @@
 #include "fegwerk.h"
 
 #include <QFile>
+#include <QFileInfo>
 #include <QTextStream>
 
 #include <cstdio>
@@ -53,7 +54,7 @@ Fegwerk::~Fegwerk() = default;
 void Fegwerk::run()
 {
     QFile logFile(logFilePath);
-    if (!openLogFile(logFile)) {
+    if (!openOwnFile(logFile, QIODevice::Append | QIODevice::Text | QIODevice::Unbuffered)) {
         ConsoleMessage() << tr("Fehler 004: Logdatei konnte nicht geschrieben werden");
         return;
     }
@@ -88,14 +89,15 @@ void Fegwerk::run()
 #include <sys/stat.h>
 #include <unistd.h>
 
-// Opened without blocking, so that a FIFO in the log's place cannot hold the run, and in append
-// mode at the system level, so that two runs at once append whole lines. Every line goes out in
-// one write (the file is unbuffered; the text stream hands over a line at a time).
-bool Fegwerk::openLogFile(QFile &file)
+// The job file and the run log are opened without blocking, so that a FIFO in their place cannot
+// hold the program, and only a regular file will do. The log is opened in append mode at the
+// system level, so that two runs at once append whole lines; it is unbuffered, so every line the
+// text stream hands over goes out in one write. Both are remembered, so no sweep deletes them.
+bool Fegwerk::openOwnFile(QFile &file, QIODevice::OpenMode mode)
 {
-    const QByteArray path = QFile::encodeName(logFilePath);
-    const int handle =
-        ::open(path.constData(), O_WRONLY | O_APPEND | O_CREAT | O_NONBLOCK | O_CLOEXEC, 0666);
+    const int access = (mode & QIODevice::Append) ? (O_WRONLY | O_APPEND | O_CREAT) : O_RDONLY;
+    const int handle = ::open(QFile::encodeName(file.fileName()).constData(),
+                              access | O_NONBLOCK | O_CLOEXEC, 0666);
     if (handle < 0)
         return false;
     struct stat status;
@@ -104,8 +106,7 @@ bool Fegwerk::openLogFile(QFile &file)
         return false;
     }
     ::fcntl(handle, F_SETFL, ::fcntl(handle, F_GETFL) & ~O_NONBLOCK);
-    if (!file.open(handle, QIODevice::Append | QIODevice::Text | QIODevice::Unbuffered,
-                   QFileDevice::AutoCloseHandle)) {
+    if (!file.open(handle, mode, QFileDevice::AutoCloseHandle)) {
         ::close(handle);
         return false;
     }
@@ -113,9 +114,10 @@ bool Fegwerk::openLogFile(QFile &file)
     return true;
 }
 #else
-bool Fegwerk::openLogFile(QFile &file)
+bool Fegwerk::openOwnFile(QFile &file, QIODevice::OpenMode mode)
 {
-    if (!file.open(QIODevice::Append | QIODevice::Text | QIODevice::Unbuffered))
+    const bool appending = mode & QIODevice::Append;
+    if ((!appending && !QFileInfo(file).isFile()) || !file.open(mode))
         return false;
     ownFilePaths.append(QFileInfo(file).canonicalFilePath());
     return true;
