@@ -108,8 +108,6 @@ class Fegwerk : public QObject
     // Files that running programs hold open; a hit among them is left in place and reported as
     // a removal that failed, since deleting it would lose what the program still writes.
     void takeOpenFilesSnapshot();
-    void setOpenFiles(const QSet<FileId> &files) { openFiles = files; }
-    const QSet<FileId> &openFileSet() const { return openFiles; }
 
   private:
     // The start of the local calendar days the age test needs, worked out again only when the
