@@ -111,6 +111,7 @@ fresh_tree() { # $1: entry count
     echo "memory: $(free -m | awk '/^Mem:/ {print $2 " MiB"}')"
     echo "kernel: $(uname -sr)"
     echo "filesystem: $(findmnt -no FSTYPE,SOURCE,OPTIONS -T "$work" 2>/dev/null || df -T "$work" | tail -1)$filesystem_note"
+    # shellcheck disable=SC2185 # GNU find, asked for its version
     echo "find: $(find --version | head -1)"
     echo "hyperfine: $(hyperfine --version)"
     echo "program: $program"
@@ -191,7 +192,7 @@ echo "== fixed cost of a run" >&2
 mkdir -p "$work/wd-none" "$work/wd-empty" "$work/empty"
 : > "$work/wd-none/eingabe_kehrlund.txt"
 printf '%s\t%s\t%s\n' "$work/empty" '*.log;*.tmp' 30 > "$work/wd-empty/eingabe_kehrlund.txt"
-ls -d /proc/[0-9]* 2>/dev/null | wc -l > "$raw/processes.txt"
+compgen -G '/proc/[0-9]*' | wc -l > "$raw/processes.txt"
 hyperfine --style basic --runs 30 --warmup 3 \
     --prepare "rm -f '$work/wd-none/log_kehrlund.txt' '$work/wd-empty/log_kehrlund.txt'" \
     --export-json "$raw/fixed.json" \
