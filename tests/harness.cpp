@@ -69,6 +69,21 @@ bool Workspace::lockFile(const QString &relative)
     return QFile::setPermissions(folder, QFileDevice::Permissions(0x5555));
 }
 
+QProcessEnvironment programEnvironment()
+{
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    for (const QString &name : environment.keys()) {
+        if (name.startsWith(QLatin1String("QT_")))
+            environment.remove(name);
+    }
+    environment.insert(QStringLiteral("TZ"), QStringLiteral("UTC"));
+    environment.insert(QStringLiteral("LC_ALL"), QStringLiteral("C.UTF-8"));
+    // libfaketime is preloaded before the sanitizer runtime in sanitizer builds.
+    environment.insert(QStringLiteral("ASAN_OPTIONS"),
+                       QStringLiteral("verify_asan_link_order=0:detect_leaks=1"));
+    return environment;
+}
+
 RunResult Workspace::run(const RunOptions &options) const
 {
     QStringList command;
@@ -84,16 +99,7 @@ RunResult Workspace::run(const RunOptions &options) const
     }
     command << QStringLiteral(KEHRLUND_BINARY) << options.arguments;
 
-    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-    for (const QString &name : environment.keys()) {
-        if (name.startsWith(QLatin1String("QT_")))
-            environment.remove(name);
-    }
-    environment.insert(QStringLiteral("TZ"), QStringLiteral("UTC"));
-    environment.insert(QStringLiteral("LC_ALL"), QStringLiteral("C.UTF-8"));
-    // libfaketime is preloaded before the sanitizer runtime in sanitizer builds.
-    environment.insert(QStringLiteral("ASAN_OPTIONS"),
-                       QStringLiteral("verify_asan_link_order=0:detect_leaks=1"));
+    QProcessEnvironment environment = programEnvironment();
     for (const auto &variable : options.environment) {
         if (variable.second.isEmpty())
             environment.remove(variable.first);
@@ -150,8 +156,8 @@ QByteArray closingPrompt()
 QByteArray logHeader(const QDateTime &time)
 {
     const QByteArray stars = "**************************\n";
-    return stars + "  " + time.toString(QStringLiteral("dd.MM.yyyy / hh:mm")).toUtf8() +
-           " Uhr\n" + stars;
+    return stars + "  " + time.toString(QStringLiteral("dd.MM.yyyy / hh:mm")).toUtf8() + " Uhr\n" +
+           stars;
 }
 
 namespace

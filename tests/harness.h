@@ -24,14 +24,14 @@ struct RunOptions {
 struct RunResult {
     QByteArray console; // standard error
     QByteArray standardOutput;
-    QByteArray log;     // the run log after the run; empty when there is none
+    QByteArray log; // the run log after the run; empty when there is none
     int exitCode = -1;
     bool finished = false;
 };
 
 class Workspace
 {
-public:
+  public:
     Workspace();
     ~Workspace();
     Workspace(const Workspace &) = delete;
@@ -39,7 +39,10 @@ public:
 
     bool isValid() const { return dir.isValid(); }
     QString path() const { return dir.path(); }
-    QString pathOf(const QString &relative) const { return dir.path() + QLatin1Char('/') + relative; }
+    QString pathOf(const QString &relative) const
+    {
+        return dir.path() + QLatin1Char('/') + relative;
+    }
 
     void writeJobFile(const QByteArray &content) const;
     void writeFile(const QString &relative, const QByteArray &content = QByteArray()) const;
@@ -52,13 +55,17 @@ public:
 
     RunResult run(const RunOptions &options = RunOptions()) const;
 
-private:
+  private:
     QTemporaryDir dir;
     QStringList lockedFiles;
     QStringList readOnlyFolders;
 };
 
 bool runningAsRoot();
+
+// The environment every run of the program gets: the Qt logging variables removed, UTC, a UTF-8
+// locale, and sanitizer settings that let libfaketime be preloaded.
+QProcessEnvironment programEnvironment();
 
 // The system's console format: a text item in double quotes and a blank, an integer bare and a
 // blank, each message one line.

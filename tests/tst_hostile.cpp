@@ -112,15 +112,7 @@ struct TreeRemover {
 bool runDirectly(const Workspace &workspace, const QStringList &prefix, QByteArray *console,
                  int *exitCode)
 {
-    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-    for (const QString &name : environment.keys()) {
-        if (name.startsWith(QLatin1String("QT_")))
-            environment.remove(name);
-    }
-    environment.insert(QStringLiteral("TZ"), QStringLiteral("UTC"));
-    environment.insert(QStringLiteral("LC_ALL"), QStringLiteral("C.UTF-8"));
-    environment.insert(QStringLiteral("ASAN_OPTIONS"),
-                       QStringLiteral("verify_asan_link_order=0:detect_leaks=1"));
+    const QProcessEnvironment environment = programEnvironment();
     QProcess process;
     process.setProcessEnvironment(environment);
     process.setWorkingDirectory(workspace.path());

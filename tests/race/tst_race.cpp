@@ -30,15 +30,7 @@ QString programUnderTest()
 // the test makes is old; stdin closed, environment as for every black-box test.
 void startProgram(QProcess &process, const QString &workingFolder)
 {
-    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-    for (const QString &name : environment.keys()) {
-        if (name.startsWith(QLatin1String("QT_")))
-            environment.remove(name);
-    }
-    environment.insert(QStringLiteral("TZ"), QStringLiteral("UTC"));
-    environment.insert(QStringLiteral("LC_ALL"), QStringLiteral("C.UTF-8"));
-    environment.insert(QStringLiteral("ASAN_OPTIONS"),
-                       QStringLiteral("verify_asan_link_order=0:detect_leaks=1"));
+    const QProcessEnvironment environment = programEnvironment();
     process.setProcessEnvironment(environment);
     process.setWorkingDirectory(workingFolder);
     process.setStandardInputFile(QProcess::nullDevice());
