@@ -122,7 +122,6 @@ class Fegwerk : public QObject
 
     void refreshReferenceDay(int retentionDays);
     bool isOldEnough(qint64 createdMs) const { return createdMs < reference.hitBeforeMs; }
-    int ageInDays(qint64 createdMs) const;
     bool isProtected(const FileId &id, const QString &path) const;
     void reportHit(const Hit &hit) const;
     void sweepTreeByHandles(const QString &rootPath, QTextStream &logStream,

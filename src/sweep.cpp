@@ -124,11 +124,6 @@ void Fegwerk::refreshReferenceDay(int retentionDays)
         reference.today.addDays(1 - qint64(retentionDays)).startOfDay().toMSecsSinceEpoch();
 }
 
-int Fegwerk::ageInDays(qint64 createdMs) const
-{
-    return int(QDateTime::fromMSecsSinceEpoch(createdMs).date().daysTo(reference.today));
-}
-
 namespace
 {
 // The local calendar date of a point in time, remembered for the whole day that holds it.
@@ -531,6 +526,7 @@ void Fegwerk::sweepTreeByPaths(const QString &rootPath, QTextStream &logStream,
                                const QStringList &patternList)
 {
     const NamePatterns patterns(patternList);
+    LocalDates localDates;
     std::vector<PendingFolder> pending;
     auto enter = [&](const QString &folderPath) {
         refreshReferenceDay(reference.retentionDays);
@@ -559,7 +555,7 @@ void Fegwerk::sweepTreeByPaths(const QString &rootPath, QTextStream &logStream,
             if (isProtected(hit.id, filePath))
                 continue;
             hit.name = shownName(name);
-            hit.ageDays = ageInDays(createdMs);
+            hit.ageDays = int(localDates.dateOf(createdMs).daysTo(reference.today));
             hit.folderHandle = -1;
             hit.entryName = QFile::encodeName(filePath);
             removeFile(hit, logStream);
