@@ -467,6 +467,24 @@ void HostileTest::unreadableFolder()
     QVERIFY(rawExists(root + "/geheim/innen/y.log"));
 }
 
+// A run over the tree "tree" holding the one old file alt.log: either the job was read and the
+// file went, or no job came of the job file and the file stays. `messages` come before the run's.
+void verifyOneOldFileRun(const Workspace &workspace, const RunResult &result,
+                         const QByteArray &root, const QByteArray &messages, bool swept)
+{
+    QVERIFY(result.finished);
+    QCOMPARE(result.exitCode, 0);
+    if (swept) {
+        QCOMPARE(result.console, runConsole(root, {"alt.log"}, messages));
+        QCOMPARE(logBody(result.log), logEntries({root + "/alt.log"}));
+        QVERIFY(!workspace.exists(QStringLiteral("tree/alt.log")));
+    } else {
+        QCOMPARE(result.console, emptyRunConsole(messages));
+        QCOMPARE(logBody(result.log), logEntries({}));
+        QVERIFY(workspace.exists(QStringLiteral("tree/alt.log")));
+    }
+}
+
 void HostileTest::jobFileOfAnyBytes_data()
 {
     // `content` names the job's root folder as "@ROOT@", a folder with one old file, "alt.log".
@@ -553,17 +571,7 @@ void HostileTest::jobFileOfAnyBytes()
     options.fakeTime = QStringLiteral("+40d");
     options.timeoutMs = 120000;
     const RunResult result = workspace.run(options);
-    QVERIFY(result.finished);
-    QCOMPARE(result.exitCode, 0);
-    if (swept) {
-        QCOMPARE(result.console, runConsole(root, {"alt.log"}, messages));
-        QCOMPARE(logBody(result.log), logEntries({root + "/alt.log"}));
-        QVERIFY(!workspace.exists(QStringLiteral("tree/alt.log")));
-    } else {
-        QCOMPARE(result.console, emptyRunConsole(messages));
-        QCOMPARE(logBody(result.log), logEntries({}));
-        QVERIFY(workspace.exists(QStringLiteral("tree/alt.log")));
-    }
+    verifyOneOldFileRun(workspace, result, root, messages, swept);
 }
 
 void HostileTest::jobFileOrLogOfAnotherKind_data()
@@ -647,17 +655,7 @@ void HostileTest::jobFileOrLogOfAnotherKind()
         return;
     }
     const RunResult result = workspace.run(options);
-    QVERIFY(result.finished);
-    QCOMPARE(result.exitCode, 0);
-    if (swept) {
-        QCOMPARE(result.console, runConsole(root, {"alt.log"}, messages));
-        QCOMPARE(logBody(result.log), logEntries({root + "/alt.log"}));
-        QVERIFY(!workspace.exists(QStringLiteral("tree/alt.log")));
-    } else {
-        QCOMPARE(result.console, emptyRunConsole(messages));
-        QCOMPARE(logBody(result.log), logEntries({}));
-        QVERIFY(workspace.exists(QStringLiteral("tree/alt.log")));
-    }
+    verifyOneOldFileRun(workspace, result, root, messages, swept);
 }
 
 // One whole run under memcheck: hits, a removal that fails, a line of the wrong shape and a
