@@ -15,6 +15,22 @@ bool runningAsRoot()
     return ::geteuid() == 0;
 }
 
+QString programPath()
+{
+    // A run as nobody needs every folder on the way to the program open to it, which a build
+    // folder below a private one is not: root's runs use a copy in a folder open to everyone.
+    static QTemporaryDir copyFolder;
+    static const QString path = [] {
+        const QString built = QStringLiteral(KEHRLUND_BINARY);
+        if (!runningAsRoot() || !copyFolder.isValid())
+            return built;
+        QFile::setPermissions(copyFolder.path(), QFileDevice::Permissions(0x7755));
+        const QString copy = copyFolder.path() + QStringLiteral("/kehrlund");
+        return QFile::copy(built, copy) ? copy : built;
+    }();
+    return path;
+}
+
 Workspace::Workspace()
 {
     // Open to everyone, so that a run as an unprivileged user can read the job file and write
@@ -97,7 +113,7 @@ RunResult Workspace::run(const RunOptions &options) const
             command << QStringLiteral("-f");
         command << options.fakeTime;
     }
-    command << QStringLiteral(KEHRLUND_BINARY) << options.arguments;
+    command << programPath() << options.arguments;
 
     QProcessEnvironment environment = programEnvironment();
     for (const auto &variable : options.environment) {

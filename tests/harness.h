@@ -63,6 +63,9 @@ class Workspace
 
 bool runningAsRoot();
 
+// The program under test, where an unprivileged run can reach it.
+QString programPath();
+
 // The environment every run of the program gets: the Qt logging variables removed, UTC, a UTF-8
 // locale, and sanitizer settings that let libfaketime be preloaded.
 QProcessEnvironment programEnvironment();

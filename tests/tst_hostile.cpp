@@ -118,8 +118,8 @@ bool runDirectly(const Workspace &workspace, const QStringList &prefix, QByteArr
     process.setWorkingDirectory(workspace.path());
     process.setStandardInputFile(QProcess::nullDevice());
     process.start(QStringLiteral("faketime"),
-                  QStringList{QStringLiteral("-f"), QStringLiteral("+40d")}
-                      << prefix << QStringLiteral(KEHRLUND_BINARY));
+                  QStringList{QStringLiteral("-f"), QStringLiteral("+40d")} << prefix
+                                                                            << programPath());
     if (!process.waitForFinished(300000)) {
         process.kill();
         process.waitForFinished();
