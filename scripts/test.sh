@@ -49,7 +49,7 @@ sanitize() {
 # The walk by path through Qt alone, as systems without folder handles use it: the same
 # behaviour, so the same tests (the attacks that only folder handles withstand left out).
 plainwalk() {
-    cmake -S . -B "$build-plainwalk" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DKEHRLUND_PLAIN_QT=ON \
+    cmake -S . -B "$build-plainwalk" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DKEHRLUND_WALK_BY_PATHS=ON \
           -DCMAKE_COMPILE_WARNING_AS_ERROR=ON
     cmake --build "$build-plainwalk" -j"$jobs"
     (cd "$build-plainwalk" && ctest --output-on-failure -R '^tst_(jobfile|sweep|units|openfiles)$')

@@ -1,6 +1,8 @@
 // The job file: reading it line by line, turning lines into jobs and checking each job.
 #include "fegwerk.h"
 
+#include "consolemessage.h"
+
 #include <QFile>
 #include <QFileInfo>
 #include <QRegularExpression>
@@ -9,7 +11,7 @@
 void Fegwerk::readJobFile()
 {
     QFile file(jobFilePath);
-    if (!openOwnFile(file, QIODevice::ReadOnly | QIODevice::Text)) {
+    if (!ownFiles.open(file, QIODevice::ReadOnly | QIODevice::Text)) {
         ConsoleMessage() << tr("Fehler 006: Eingabedatei konnte nicht geöffnet werden");
         return;
     }

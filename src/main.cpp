@@ -1,4 +1,5 @@
 // Program entry: one cleaner over the job file and the run log in the working folder.
+#include "consolemessage.h"
 #include "fegwerk.h"
 
 #include <QCoreApplication>

@@ -1,6 +1,8 @@
 // The cleaner from inside: job records as parsed, the job checks, name patterns and the
 // meta-object.
+#include "consolemessage.h"
 #include "fegwerk.h"
+#include "namepatterns.h"
 
 #include <QFile>
 #include <QTemporaryDir>

@@ -1,0 +1,47 @@
+// The age rule: a file is old enough when its creation date lies at least the retention period
+// of calendar days before today, in local time; the time of day does not count.
+#ifndef KEHRLUND_AGERULE_H
+#define KEHRLUND_AGERULE_H
+
+#include <QDate>
+#include <QDateTime>
+#include <QtGlobal>
+
+#include <map>
+
+class AgeRule
+{
+  public:
+    explicit AgeRule(int retentionDays);
+
+    // Takes the clock's reading as the reference; the day boundaries are worked out again only
+    // when it lies on another day than the last one (converting times to local time is costly).
+    // True when the reference day changed.
+    bool setNow(qint64 nowMs);
+
+    QDateTime referenceTime() const { return reference; }
+    bool isOldEnough(qint64 createdMs) const { return createdMs < oldEnoughBeforeMs; }
+    // Whole calendar days from the creation date to the reference date; negative for a date
+    // after it.
+    int ageInDays(qint64 createdMs);
+
+  private:
+    QDate localDateOf(qint64 ms);
+
+    int retentionDays;
+    QDateTime reference;
+    QDate today;
+    qint64 todayStartMs = 0;
+    qint64 tomorrowStartMs = 0;
+    qint64 oldEnoughBeforeMs = 0;
+
+    // The local days met so far, by their first instant: the files of a tree were mostly created
+    // on few days, so most files need no conversion to local time at all.
+    struct Day {
+        qint64 endMs;
+        QDate date;
+    };
+    std::map<qint64, Day> knownDays;
+};
+
+#endif

@@ -1,0 +1,30 @@
+// The name patterns of a job, as the job checks admit them: "*." with letters or digits, and "*.*".
+#ifndef KEHRLUND_NAMEPATTERNS_H
+#define KEHRLUND_NAMEPATTERNS_H
+
+#include <QByteArray>
+#include <QString>
+#include <QStringList>
+#include <QVector>
+
+// Prepared once per job so that testing a name costs no allocation. A pattern must match the
+// whole name; case is ignored for ASCII letters only, so that no other letter (the Kelvin sign,
+// a full-width letter) can pass for one of the ending. A pattern of any other form matches
+// nothing: the checks never let one through, and an unknown pattern must not delete anything.
+class NamePatterns
+{
+  public:
+    explicit NamePatterns(const QStringList &patterns);
+
+    // The name as the file system spells it (bytes), or as text.
+    bool matches(const QByteArray &encodedName) const;
+    bool matches(const QString &name) const;
+
+  private:
+    template <typename Name> bool matchesName(const Name &name) const;
+
+    QVector<QByteArray> endings; // ".log", lower case
+    bool anyWithDot = false;     // "*.*"
+};
+
+#endif

@@ -1,0 +1,14 @@
+// The files that running programs hold open.
+#ifndef KEHRLUND_OPENFILES_H
+#define KEHRLUND_OPENFILES_H
+
+#include "fileid.h"
+
+#include <QSet>
+
+// One snapshot per run, whatever the size of the trees. Processes this program may not inspect
+// are not in it; where the system offers no way to see other programs' files, it stays empty
+// (there the system itself refuses to delete a file in use).
+QSet<FileId> filesHeldOpenByOthers();
+
+#endif

@@ -1,0 +1,81 @@
+// The walk over one folder tree: yields the files whose names match, folder by folder, and knows
+// nothing of ages or hits. One back end per kind of system, chosen by the build: folder handles
+// where the system has them (walk_handles.cpp), paths through Qt elsewhere (walk_paths.cpp).
+#ifndef KEHRLUND_WALK_H
+#define KEHRLUND_WALK_H
+
+#include "fileid.h"
+
+#include <QByteArray>
+#include <QString>
+#include <QVector>
+
+#include <memory>
+
+class NamePatterns;
+
+// A file the walk met. Valid until the next call of FolderWalk::next.
+struct WalkEntry {
+    QString folderPath;        // the root as given, then separator and name for each level below
+    QString name;              // the name as text (bytes that are no valid text as U+FFFD)
+    QByteArray encodedName;    // the name as the file system spells it
+    bool isLink = false;       // a symbolic link, judged by what it points to
+    bool startsFolder = false; // the first file the walk yields from its folder
+};
+
+struct EntryStatus {
+    qint64 createdMs = 0; // birth time, or status-change time where no birth time is kept
+    FileId id;
+};
+
+enum class Removal {
+    Removed,
+    Refused, // the system would not remove it; it is still there
+    Vanished // gone, or no longer a file, since the walk listed it: another run got there first
+};
+
+// Names as the folder listing orders them: by name without regard to case, equal names by
+// their exact spelling, so that the order never depends on the system's listing. Both back ends
+// sort with this.
+struct ListedName {
+    QByteArray encoded;
+    QString name;
+    bool isLink = false;
+};
+void sortByName(QVector<ListedName> &names);
+
+// The path of an entry: the folder path, the native separator and the name, joined as they are.
+QString joinedPath(const QString &folderPath, const QString &name);
+
+// Depth-first, each folder before its subfolders: first a folder's files by name, then each
+// subfolder's tree by name. Hidden entries, system entries (FIFOs, sockets, devices) and
+// symbolic links to folders are passed over. A folder that cannot be read is passed over.
+class FolderWalk
+{
+  public:
+    FolderWalk(const QString &rootPath, const NamePatterns &patterns);
+    ~FolderWalk();
+    FolderWalk(const FolderWalk &) = delete;
+    FolderWalk &operator=(const FolderWalk &) = delete;
+
+    bool next(WalkEntry &entry);
+
+    // The status of the entry last yielded; false when it is not a regular file (any more), or
+    // a link that leads to none.
+    bool readStatus(const WalkEntry &entry, EntryStatus &status) const;
+    Removal remove(const WalkEntry &entry) const;
+
+  private:
+    // The back end lists the next folder of the walk into `current`; false when none is left.
+    bool enterNextFolder();
+
+    struct Listed {
+        QString path;
+        QVector<ListedName> files; // those whose names match, in name order
+        int next = 0;
+    } current;
+    struct State;
+    std::unique_ptr<State> state;
+};
+
+#endif

@@ -1,0 +1,278 @@
+// The walk through folder handles. Each subfolder is opened below the handle of its parent and
+// never through a symbolic link, so a folder swapped for a link while the walk goes on leads
+// nowhere outside the tree; files are judged and removed relative to their folder's handle.
+#include "walk.h"
+
+#include "namepatterns.h"
+
+#include <QFile>
+
+#include <cerrno>
+#include <cstring>
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#ifdef Q_OS_LINUX
+#include <sys/sysmacros.h>
+#endif
+#include <unistd.h>
+
+#include <vector>
+
+namespace
+{
+// An open folder; closed when it goes out of scope.
+class FolderHandle
+{
+  public:
+    FolderHandle() = default;
+    explicit FolderHandle(int handle) : handle(handle) {}
+    FolderHandle(FolderHandle &&other) noexcept : handle(other.release()) {}
+    FolderHandle &operator=(FolderHandle &&other) noexcept
+    {
+        if (this != &other)
+            reset(other.release());
+        return *this;
+    }
+    FolderHandle(const FolderHandle &) = delete;
+    FolderHandle &operator=(const FolderHandle &) = delete;
+    ~FolderHandle() { reset(); }
+
+    int get() const { return handle; }
+    bool isOpen() const { return handle >= 0; }
+    int release()
+    {
+        const int h = handle;
+        handle = -1;
+        return h;
+    }
+    void reset(int replacement = -1)
+    {
+        if (handle >= 0)
+            ::close(handle);
+        handle = replacement;
+    }
+
+  private:
+    int handle = -1;
+};
+
+FolderHandle openSubfolder(int parent, const char *name)
+{
+    return FolderHandle(
+        ::openat(parent, name, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK));
+}
+
+FileId idOfHandle(int handle)
+{
+    struct stat status;
+    if (::fstat(handle, &status) != 0)
+        return FileId();
+    return FileId{quint64(status.st_dev), quint64(status.st_ino)};
+}
+
+enum class EntryKind { File, Link, Folder, Other };
+
+EntryKind kindOf(int folder, const struct dirent *entry)
+{
+    switch (entry->d_type) {
+    case DT_REG:
+        return EntryKind::File;
+    case DT_LNK:
+        return EntryKind::Link;
+    case DT_DIR:
+        return EntryKind::Folder;
+    case DT_UNKNOWN:
+        break;
+    default:
+        return EntryKind::Other;
+    }
+    struct stat status;
+    if (::fstatat(folder, entry->d_name, &status, AT_SYMLINK_NOFOLLOW) != 0)
+        return EntryKind::Other;
+    if (S_ISREG(status.st_mode))
+        return EntryKind::File;
+    if (S_ISLNK(status.st_mode))
+        return EntryKind::Link;
+    if (S_ISDIR(status.st_mode))
+        return EntryKind::Folder;
+    return EntryKind::Other;
+}
+
+ListedName listed(const char *encoded, bool isLink)
+{
+    const QByteArray bytes(encoded);
+    return ListedName{bytes, QFile::decodeName(bytes), isLink};
+}
+
+// One read of a folder: the files (and links) whose names match, and the subfolders; hidden
+// entries (and so "." and "..") left out.
+struct FolderListing {
+    QVector<ListedName> files;
+    QVector<ListedName> folders;
+};
+
+FolderListing listFolder(int folder, const NamePatterns &patterns)
+{
+    FolderListing listing;
+    const int readHandle = ::dup(folder);
+    if (readHandle < 0)
+        return listing;
+    DIR *stream = ::fdopendir(readHandle);
+    if (!stream) {
+        ::close(readHandle);
+        return listing;
+    }
+    while (const struct dirent *entry = ::readdir(stream)) {
+        if (entry->d_name[0] == '.')
+            continue;
+        const EntryKind kind = kindOf(folder, entry);
+        if (kind == EntryKind::Folder)
+            listing.folders.append(listed(entry->d_name, false));
+        else if ((kind == EntryKind::File || kind == EntryKind::Link) &&
+                 patterns.matches(
+                     QByteArray::fromRawData(entry->d_name, int(std::strlen(entry->d_name)))))
+            listing.files.append(listed(entry->d_name, kind == EntryKind::Link));
+    }
+    ::closedir(stream);
+    sortByName(listing.files);
+    sortByName(listing.folders);
+    return listing;
+}
+
+// One folder on the way down. Only the deepest folders keep their handles open; an ancestor
+// whose handle was given up is opened again through ".." of its child on the way back, and
+// passed over if that no longer leads to the very same folder.
+struct Frame {
+    FolderHandle handle;
+    FileId id;
+    int pathLength = 0;
+    QVector<ListedName> subfolders;
+    int next = 0;
+};
+
+constexpr std::size_t openAncestorsKept = 32;
+
+bool reopenFromChild(Frame &parent, const Frame &child)
+{
+    if (!child.handle.isOpen())
+        return false;
+    FolderHandle reopened = openSubfolder(child.handle.get(), "..");
+    if (!reopened.isOpen() || !(idOfHandle(reopened.get()) == parent.id))
+        return false;
+    parent.handle = std::move(reopened);
+    return true;
+}
+} // namespace
+
+struct FolderWalk::State {
+    const NamePatterns &patterns;
+    Listed &current;
+    std::vector<Frame> frames; // the folder whose files are yielded is the last
+
+    void enter(FolderHandle handle);
+};
+
+void FolderWalk::State::enter(FolderHandle handle)
+{
+    FolderListing listing = listFolder(handle.get(), patterns);
+    current.files = std::move(listing.files);
+    current.next = 0;
+    Frame frame;
+    frame.handle = std::move(handle);
+    frame.pathLength = current.path.size();
+    frame.subfolders = std::move(listing.folders);
+    frames.push_back(std::move(frame));
+    const std::size_t depth = frames.size();
+    if (depth > openAncestorsKept) {
+        // Coming down again after a deep subtree, that ancestor may have been given up already:
+        // its identity was taken then, and must not be overwritten.
+        Frame &ancestor = frames[depth - 1 - openAncestorsKept];
+        if (ancestor.handle.isOpen()) {
+            ancestor.id = idOfHandle(ancestor.handle.get());
+            ancestor.handle.reset();
+        }
+    }
+}
+
+bool FolderWalk::enterNextFolder()
+{
+    std::vector<Frame> &frames = state->frames;
+    QString &path = current.path;
+    while (!frames.empty()) {
+        Frame &top = frames.back();
+        if (top.next < top.subfolders.size() && top.handle.isOpen()) {
+            const ListedName &sub = top.subfolders.at(top.next++);
+            FolderHandle child = openSubfolder(top.handle.get(), sub.encoded.constData());
+            if (!child.isOpen())
+                continue; // no longer a real folder, or not readable
+            path.truncate(top.pathLength);
+            path = joinedPath(path, sub.name);
+            state->enter(std::move(child));
+            return true;
+        }
+        Frame finished = std::move(frames.back());
+        frames.pop_back();
+        if (!frames.empty()) {
+            Frame &parent = frames.back();
+            if (!parent.handle.isOpen() && !reopenFromChild(parent, finished))
+                parent.subfolders.clear(); // the way back is gone: leave the rest alone
+            path.truncate(parent.pathLength);
+        }
+    }
+    return false;
+}
+
+FolderWalk::FolderWalk(const QString &rootPath, const NamePatterns &patterns)
+    : state(new State{patterns, current, {}})
+{
+    current.path = rootPath;
+    FolderHandle root(::open(QFile::encodeName(rootPath).constData(),
+                             O_RDONLY | O_DIRECTORY | O_CLOEXEC | O_NONBLOCK));
+    if (root.isOpen())
+        state->enter(std::move(root));
+}
+
+FolderWalk::~FolderWalk() = default;
+
+// A symbolic link is judged by the file it points to, as the folder listing lists it as that
+// file; only regular files are taken.
+bool FolderWalk::readStatus(const WalkEntry &entry, EntryStatus &status) const
+{
+    const int folder = state->frames.back().handle.get();
+    const int follow = entry.isLink ? 0 : AT_SYMLINK_NOFOLLOW;
+#ifdef STATX_BTIME
+    struct statx info;
+    if (::statx(folder, entry.encodedName.constData(), follow | AT_STATX_SYNC_AS_STAT,
+                STATX_TYPE | STATX_INO | STATX_BTIME | STATX_CTIME, &info) != 0 ||
+        !S_ISREG(info.stx_mode))
+        return false;
+    // A birth time of zero is one the file system never recorded (images, old inode formats).
+    const bool hasBirth = (info.stx_mask & STATX_BTIME) &&
+                          (info.stx_btime.tv_sec != 0 || info.stx_btime.tv_nsec != 0);
+    const struct statx_timestamp &time = hasBirth ? info.stx_btime : info.stx_ctime;
+    status.createdMs = qint64(time.tv_sec) * 1000 + time.tv_nsec / 1000000;
+    status.id =
+        FileId{quint64(makedev(info.stx_dev_major, info.stx_dev_minor)), quint64(info.stx_ino)};
+#else
+    struct stat info;
+    if (::fstatat(folder, entry.encodedName.constData(), &info, follow) != 0 ||
+        !S_ISREG(info.st_mode))
+        return false;
+#if defined(Q_OS_DARWIN) || defined(Q_OS_FREEBSD) || defined(Q_OS_NETBSD)
+    const struct timespec &time = info.st_birthtimespec;
+#else
+    const struct timespec &time = info.st_ctim;
+#endif
+    status.createdMs = qint64(time.tv_sec) * 1000 + time.tv_nsec / 1000000;
+    status.id = FileId{quint64(info.st_dev), quint64(info.st_ino)};
+#endif
+    return true;
+}
+
+Removal FolderWalk::remove(const WalkEntry &entry) const
+{
+    if (::unlinkat(state->frames.back().handle.get(), entry.encodedName.constData(), 0) == 0)
+        return Removal::Removed;
+    return (errno == ENOENT || errno == EISDIR) ? Removal::Vanished : Removal::Refused;
+}

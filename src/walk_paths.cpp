@@ -1,0 +1,122 @@
+// The walk for systems without folder handles: every step goes by path, through Qt. It cannot
+// withstand a folder swapped for a link while it goes on.
+#include "walk.h"
+
+#include "namepatterns.h"
+
+#include <QDateTime>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+
+#include <vector>
+
+#ifdef Q_OS_UNIX
+#include <sys/stat.h>
+#endif
+
+namespace
+{
+struct PendingFolder {
+    QString path;
+    QVector<ListedName> subfolders;
+    int next = 0;
+};
+
+// The name as given, in both forms, so that both back ends order names alike.
+ListedName listed(const QString &name, bool isLink)
+{
+    return ListedName{name.toUtf8(), name, isLink};
+}
+
+FileId idOfPath(const QString &path)
+{
+#ifdef Q_OS_UNIX
+    struct stat status;
+    if (::stat(QFile::encodeName(path).constData(), &status) == 0)
+        return FileId{quint64(status.st_dev), quint64(status.st_ino)};
+#else
+    Q_UNUSED(path)
+#endif
+    return FileId();
+}
+} // namespace
+
+struct FolderWalk::State {
+    const NamePatterns &patterns;
+    Listed &current;
+    std::vector<PendingFolder> pending;
+
+    void enter(const QString &path);
+};
+
+// Names are matched here rather than by Qt's name filters, which would also take the Kelvin sign
+// for a "k". Links to files are listed as files; links to folders are not followed.
+void FolderWalk::State::enter(const QString &path)
+{
+    const QDir folder(path);
+    current.path = path;
+    current.files.clear();
+    current.next = 0;
+    for (const QFileInfo &info : folder.entryInfoList(QDir::Files, QDir::Unsorted)) {
+        if (patterns.matches(info.fileName()))
+            current.files.append(listed(info.fileName(), info.isSymLink()));
+    }
+    sortByName(current.files);
+    PendingFolder next{path, {}, 0};
+    for (const QString &name :
+         folder.entryList(QDir::Dirs | QDir::NoSymLinks | QDir::NoDotAndDotDot, QDir::Unsorted))
+        next.subfolders.append(listed(name, false));
+    sortByName(next.subfolders);
+    pending.push_back(std::move(next));
+}
+
+bool FolderWalk::enterNextFolder()
+{
+    std::vector<PendingFolder> &pending = state->pending;
+    while (!pending.empty()) {
+        PendingFolder &top = pending.back();
+        if (top.next < top.subfolders.size()) {
+            const QString path = joinedPath(top.path, top.subfolders.at(top.next++).name);
+            state->enter(path);
+            return true;
+        }
+        pending.pop_back();
+    }
+    return false;
+}
+
+FolderWalk::FolderWalk(const QString &rootPath, const NamePatterns &patterns)
+    : state(new State{patterns, current, {}})
+{
+    state->enter(rootPath);
+}
+
+FolderWalk::~FolderWalk() = default;
+
+bool FolderWalk::readStatus(const WalkEntry &entry, EntryStatus &status) const
+{
+    const QString path = joinedPath(entry.folderPath, entry.name);
+    const QFileInfo info(path);
+    if (!info.isFile())
+        return false; // a link to a FIFO or a device is listed as a file, too
+    QDateTime created = info.birthTime();
+    if (!created.isValid() || created.toMSecsSinceEpoch() == 0)
+        created = info.metadataChangeTime();
+    if (!created.isValid())
+        return false;
+    status.createdMs = created.toMSecsSinceEpoch();
+    status.id = idOfPath(path);
+    return true;
+}
+
+// By the path as text: Qt hands it to the system in the system's own wide form where it has one,
+// never through a code page that could turn the name into another file's.
+Removal FolderWalk::remove(const WalkEntry &entry) const
+{
+    const QString path = joinedPath(entry.folderPath, entry.name);
+    if (QFile::remove(path))
+        return Removal::Removed;
+    const QFileInfo info(path);
+    return (info.exists() || info.isSymLink()) ? Removal::Refused : Removal::Vanished;
+}
