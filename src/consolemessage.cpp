@@ -2,9 +2,40 @@
 
 #include <cstdio>
 
+#ifdef Q_OS_UNIX
+#include <sys/stat.h>
+#include <unistd.h>
+#endif
+
+namespace
+{
+// systemd names the journal's stream in JOURNAL_STREAM as "device:inode"; standard error is the
+// journal only when it is that very stream (a program started from a service may have sent it
+// elsewhere).
+bool standardErrorIsJournal()
+{
+#ifdef Q_OS_UNIX
+    const QByteArray stream = qgetenv("JOURNAL_STREAM");
+    if (stream.isEmpty())
+        return false;
+    struct stat status;
+    if (::fstat(STDERR_FILENO, &status) != 0)
+        return false;
+    return stream == QByteArray::number(quint64(status.st_dev)) + ':' +
+                         QByteArray::number(quint64(status.st_ino));
+#else
+    return false;
+#endif
+}
+} // namespace
+
 ConsoleMessage::~ConsoleMessage()
 {
-    QByteArray bytes = line();
+    static const bool toJournal = standardErrorIsJournal();
+    QByteArray bytes;
+    if (toJournal)
+        bytes = priority == Error ? "<3>" : "<6>";
+    bytes += line();
     bytes.append('\n');
     // One write per message, so that a message is never split by other output.
     std::fwrite(bytes.constData(), 1, size_t(bytes.size()), stderr);

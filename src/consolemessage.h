@@ -8,10 +8,17 @@
 // Every text item between double quotes, unescaped, every integer bare, each item followed by
 // one blank. Written straight to standard error in one write when the message goes out of scope,
 // so Qt's logging rules and message patterns cannot alter or silence it.
+//
+// Where standard error is the systemd journal, each line starts with its syslog priority, "<3>"
+// for errors and "<6>" for the rest; the journal takes the prefix off and files the line under
+// that priority, so that the errors can be listed alone.
 class ConsoleMessage
 {
   public:
-    ConsoleMessage() = default;
+    enum Priority { Info, Error };
+
+    explicit ConsoleMessage(Priority priority = Info) : priority(priority) {}
+    static ConsoleMessage error() { return ConsoleMessage(Error); }
     ConsoleMessage(const ConsoleMessage &) = delete;
     ConsoleMessage &operator=(const ConsoleMessage &) = delete;
     ~ConsoleMessage();
@@ -23,6 +30,7 @@ class ConsoleMessage
     QByteArray line() const;
 
   private:
+    Priority priority;
     QString text;
 };
 

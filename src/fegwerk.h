@@ -13,7 +13,7 @@
 #include <QString>
 #include <QStringList>
 
-class QTextStream;
+class RunLog;
 struct Hit;
 
 // One cleanup job, one per accepted line of the job file. Copies share one pattern list, which
@@ -37,8 +37,12 @@ class Fegwerk : public QObject
     void parseJobLine(const QString &line);
     bool validateJob(const QString &rootFolder, const QStringList *extensions, int retentionDays);
     void run();
-    void sweepFolder(const QString &folderPath, QTextStream &logStream, int jobIndex);
-    void removeFile(const Hit &hit, QTextStream &logStream);
+    void sweepFolder(const QString &folderPath, RunLog &runLog, int jobIndex);
+    void removeFile(const Hit &hit, RunLog &runLog);
+
+    // A dry run does all a run does and shows the same messages, but deletes nothing and leaves
+    // the run log untouched.
+    void setDryRun(bool on) { dryRun = on; }
 
     const QList<Job> &jobList() const { return jobs; }
     int hits() const { return hitCount; }
@@ -50,6 +54,7 @@ class Fegwerk : public QObject
     QString logFilePath;
     QString jobFilePath;
     int hitCount = 0;
+    bool dryRun = false;
 
     OwnFiles ownFiles;      // never deleted
     QSet<FileId> openFiles; // held open by other programs: not deleted

@@ -12,7 +12,7 @@ void Fegwerk::readJobFile()
 {
     QFile file(jobFilePath);
     if (!ownFiles.open(file, QIODevice::ReadOnly | QIODevice::Text)) {
-        ConsoleMessage() << tr("Fehler 006: Eingabedatei konnte nicht geöffnet werden");
+        ConsoleMessage::error() << tr("Fehler 006: Eingabedatei konnte nicht geöffnet werden");
         return;
     }
     // No codec is set: the locale's encoding, unless a byte-order mark names another one. Text
@@ -26,7 +26,7 @@ void Fegwerk::readJobFile()
 void Fegwerk::parseJobLine(const QString &line)
 {
     if (line.count(QLatin1Char('\t')) != separatorCount) {
-        ConsoleMessage() << tr("Fehler 007: Zeile der Eingabedatei nicht korrekt");
+        ConsoleMessage::error() << tr("Fehler 007: Zeile der Eingabedatei nicht korrekt");
         return;
     }
     const QStringList fields = line.split(QLatin1Char('\t'), Qt::KeepEmptyParts);
@@ -65,8 +65,9 @@ bool Fegwerk::validateJob(const QString &rootFolder, const QStringList *extensio
                           int retentionDays)
 {
     if (!isFolder(rootFolder)) {
-        ConsoleMessage() << tr("Fehler 001: Der angegebene Wurzelordner existiert nicht oder ist "
-                               "gar kein Ordner");
+        ConsoleMessage::error() << tr(
+            "Fehler 001: Der angegebene Wurzelordner existiert nicht oder ist "
+            "gar kein Ordner");
         return true;
     }
 
@@ -75,7 +76,7 @@ bool Fegwerk::validateJob(const QString &rootFolder, const QStringList *extensio
     bool refused = false;
     for (const QString &pattern : *extensions) {
         if (!admittedPattern.match(pattern).hasMatch()) {
-            ConsoleMessage() << tr("Fehler 002: Fehlerhafte Endung entdeckt: ") << pattern;
+            ConsoleMessage::error() << tr("Fehler 002: Fehlerhafte Endung entdeckt: ") << pattern;
             refused = true;
         }
     }
@@ -84,7 +85,7 @@ bool Fegwerk::validateJob(const QString &rootFolder, const QStringList *extensio
 
     if (retentionDays >= 1 && retentionDays <= 365)
         return false;
-    ConsoleMessage() << tr("Fehler 003: Tage ist mit ") << retentionDays
-                     << tr(" außerhalb des erlaubten Intervalls von 1 - 365 Tagen");
+    ConsoleMessage::error() << tr("Fehler 003: Tage ist mit ") << retentionDays
+                            << tr(" außerhalb des erlaubten Intervalls von 1 - 365 Tagen");
     return true;
 }

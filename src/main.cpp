@@ -1,18 +1,53 @@
 // Program entry: one cleaner over the job file and the run log in the working folder.
 #include "consolemessage.h"
 #include "fegwerk.h"
+#include "options.h"
 
 #include <QCoreApplication>
 
 #include <cstdio>
 
+namespace
+{
+void print(std::FILE *stream, const QString &text)
+{
+    const QByteArray bytes = text.toLocal8Bit();
+    std::fwrite(bytes.constData(), 1, size_t(bytes.size()), stream);
+    std::fflush(stream);
+}
+
+void runCleaner(bool dryRun)
+{
+    Fegwerk cleaner(QStringLiteral("eingabe_kehrlund.txt"), QStringLiteral("log_kehrlund.txt"));
+    cleaner.setDryRun(dryRun);
+    cleaner.run();
+}
+} // namespace
+
 int main(int argc, char *argv[])
 {
-    QCoreApplication application(argc, argv); // arguments are not read
-    {
-        Fegwerk cleaner(QStringLiteral("eingabe_kehrlund.txt"), QStringLiteral("log_kehrlund.txt"));
-        cleaner.run();
+    QCoreApplication application(argc, argv);
+    const Options options = readOptions(QCoreApplication::arguments().mid(1));
+    switch (options.action) {
+    case Options::Action::ShowHelp:
+        print(stdout, usage());
+        return 0;
+    case Options::Action::ShowVersion:
+        print(stdout, QStringLiteral("kehrlund " KEHRLUND_VERSION "\n"));
+        return 0;
+    case Options::Action::Refuse:
+        print(stderr,
+              QStringLiteral("kehrlund: unbekannte Option \"%1\"\n\n").arg(options.unknownOption) +
+                  usage());
+        return 2;
+    case Options::Action::Run:
+        break;
     }
+
+    runCleaner(options.dryRun);
+    if (options.dryRun)
+        ConsoleMessage() << QCoreApplication::translate(
+            "Fegwerk", "Probelauf: nichts wurde gelöscht, das Protokoll ist unverändert");
     // Holds a console window open; returns at once when standard input is at its end or closed.
     ConsoleMessage() << QCoreApplication::translate("QCoreApplication",
                                                     "Bitte druecken Sie eine Taste zum beenden...");

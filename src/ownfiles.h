@@ -20,6 +20,10 @@ class OwnFiles
     // write goes to its end, also with other runs appending at once.
     bool open(QFile &file, QIODevice::OpenMode mode);
 
+    // Whether open() could append to the file, without creating or changing it; an existing
+    // file is remembered as open() would.
+    bool canAppend(const QString &path);
+
     // By identity where the system knows one, else by canonical path.
     bool contains(const FileId &id, const QString &path) const;
 

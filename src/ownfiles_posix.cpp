@@ -1,6 +1,9 @@
 #include "ownfiles.h"
 
 #include <QFile>
+#include <QFileInfo>
+
+#include <cerrno>
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -27,6 +30,22 @@ bool OwnFiles::open(QFile &file, QIODevice::OpenMode mode)
     }
     ids.append(FileId{quint64(status.st_dev), quint64(status.st_ino)});
     return true;
+}
+
+bool OwnFiles::canAppend(const QString &path)
+{
+    const QByteArray name = QFile::encodeName(path);
+    const int handle = ::open(name.constData(), O_WRONLY | O_APPEND | O_NONBLOCK | O_CLOEXEC);
+    if (handle < 0) {
+        const QByteArray folder = QFile::encodeName(QFileInfo(path).absolutePath());
+        return errno == ENOENT && ::access(folder.constData(), W_OK | X_OK) == 0;
+    }
+    struct stat status;
+    const bool regular = ::fstat(handle, &status) == 0 && S_ISREG(status.st_mode);
+    ::close(handle);
+    if (regular)
+        ids.append(FileId{quint64(status.st_dev), quint64(status.st_ino)});
+    return regular;
 }
 
 bool OwnFiles::contains(const FileId &id, const QString &path) const

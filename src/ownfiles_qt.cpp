@@ -12,6 +12,17 @@ bool OwnFiles::open(QFile &file, QIODevice::OpenMode mode)
     return true;
 }
 
+bool OwnFiles::canAppend(const QString &path)
+{
+    const QFileInfo info(path);
+    if (!info.exists())
+        return QFileInfo(info.absolutePath()).isWritable();
+    if (!info.isFile() || !info.isWritable())
+        return false;
+    canonicalPaths.append(info.canonicalFilePath());
+    return true;
+}
+
 bool OwnFiles::contains(const FileId &id, const QString &path) const
 {
     Q_UNUSED(id)

@@ -3,9 +3,7 @@
 
 #include "consolemessage.h"
 #include "openfiles.h"
-
-#include <QFile>
-#include <QTextStream>
+#include "runlog.h"
 
 Fegwerk::Fegwerk(const QString &jobFilePath, const QString &logFilePath, QObject *parent)
     : QObject(parent), startTime(QDateTime::currentDateTime()), logFilePath(logFilePath),
@@ -27,20 +25,13 @@ Fegwerk::~Fegwerk() = default;
 
 void Fegwerk::run()
 {
-    QFile logFile(logFilePath);
-    if (!ownFiles.open(logFile, QIODevice::Append | QIODevice::Text | QIODevice::Unbuffered)) {
-        ConsoleMessage() << tr("Fehler 004: Logdatei konnte nicht geschrieben werden");
+    RunLog runLog(logFilePath, dryRun);
+    if (!runLog.open(ownFiles)) {
+        ConsoleMessage::error() << tr("Fehler 004: Logdatei konnte nicht geschrieben werden");
         return;
     }
-    QTextStream logStream(&logFile);
     hitCount = 0;
-
-    const QString starLine = QStringLiteral("**************************");
-    const QDateTime now = QDateTime::currentDateTime();
-    logStream << starLine << Qt::endl;
-    logStream << "  " << now.date().toString(QStringLiteral("dd.MM.yyyy")) << " / "
-              << now.time().toString(QStringLiteral("hh:mm")) << tr(" Uhr") << Qt::endl;
-    logStream << starLine << Qt::endl;
+    runLog.appendHeader(QDateTime::currentDateTime());
 
     if (!jobs.isEmpty())
         openFiles = filesHeldOpenByOthers();
@@ -49,11 +40,10 @@ void Fegwerk::run()
         const QString &rootFolder = jobs.at(jobIndex).rootFolder;
         ConsoleMessage() << tr("Ordner: ") << rootFolder.trimmed();
         ConsoleMessage() << tr("");
-        sweepFolder(rootFolder, logStream, jobIndex);
+        sweepFolder(rootFolder, runLog, jobIndex);
     }
 
     ConsoleMessage() << tr("");
     ConsoleMessage() << tr("Treffer gesamt: ") << hitCount;
-    logStream << "Treffer gesamt: " << hitCount << Qt::endl;
-    logFile.close();
+    runLog.appendTotal(hitCount);
 }

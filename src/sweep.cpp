@@ -5,13 +5,13 @@
 #include "agerule.h"
 #include "consolemessage.h"
 #include "namepatterns.h"
+#include "runlog.h"
 #include "sweep.h"
 #include "walk.h"
 
 #include <QDateTime>
-#include <QTextStream>
 
-void Fegwerk::sweepFolder(const QString &folderPath, QTextStream &logStream, int jobIndex)
+void Fegwerk::sweepFolder(const QString &folderPath, RunLog &runLog, int jobIndex)
 {
     const Job job = jobs.at(jobIndex);
     const NamePatterns patterns(*job.extensions);
@@ -30,27 +30,30 @@ void Fegwerk::sweepFolder(const QString &folderPath, QTextStream &logStream, int
             continue; // the job file or the run log: never deleted, never counted
         removeFile(Hit{walk, entry, shownName(path), shownName(entry.name),
                        age.ageInDays(status.createdMs), status.id},
-                   logStream);
+                   runLog);
     }
 }
 
-void Fegwerk::removeFile(const Hit &hit, QTextStream &logStream)
+// In a dry run a hit counts as removed unless it is held open: what the system itself would
+// refuse cannot be foreseen.
+void Fegwerk::removeFile(const Hit &hit, RunLog &runLog)
 {
     const bool heldOpen = hit.id.isKnown() && openFiles.contains(hit.id);
-    const Removal outcome = heldOpen ? Removal::Refused : hit.walk.remove(hit.entry);
+    const Removal outcome = heldOpen ? Removal::Refused
+                            : dryRun ? Removal::Removed
+                                     : hit.walk.remove(hit.entry);
     if (outcome == Removal::Vanished)
         return; // not there any more: nothing of this run to report or count
 
     ConsoleMessage() << tr("Treffer: ") << hit.shownFileName;
     ConsoleMessage() << tr("Alter in Tagen: ") << hit.ageDays;
     if (outcome == Removal::Removed) {
-        // Both lines of the entry in one write, so that runs at once never split an entry.
-        logStream << hit.shownPath << '\n' << hit.ageDays << tr(" Tage") << Qt::endl;
+        runLog.append({hit.shownPath, QString::number(hit.ageDays) + tr(" Tage")});
     } else {
         const QString failed = tr("Fehler 005: Konnte Datei ");
         const QString ending = tr(" nicht löschen");
-        ConsoleMessage() << failed << hit.shownPath << ending;
-        logStream << failed << hit.shownPath << ending << Qt::endl;
+        ConsoleMessage::error() << failed << hit.shownPath << ending;
+        runLog.append({failed + hit.shownPath + ending});
     }
     ++hitCount;
 }

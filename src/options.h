@@ -1,0 +1,23 @@
+// The command line: the few options there are, read from every argument that starts with "-";
+// any other argument is ignored (Windows passes the path of a file dropped on the program).
+#ifndef KEHRLUND_OPTIONS_H
+#define KEHRLUND_OPTIONS_H
+
+#include <QString>
+#include <QStringList>
+
+struct Options {
+    enum class Action { Run, ShowHelp, ShowVersion, Refuse };
+    Action action = Action::Run;
+    bool dryRun = false;
+    QString unknownOption; // with Refuse: the first argument not understood
+};
+
+// The arguments after the program's name. An option not understood refuses the whole command
+// line, so that a mistyped option never starts a run.
+Options readOptions(const QStringList &arguments);
+
+// The usage, in German, ending in a line end.
+QString usage();
+
+#endif
