@@ -1,5 +1,6 @@
 #include "consolemessage.h"
 
+#include <algorithm>
 #include <cstdio>
 
 #ifdef Q_OS_UNIX
@@ -59,9 +60,25 @@ QByteArray ConsoleMessage::line() const
     return text.toLocal8Bit();
 }
 
+namespace
+{
+// Characters that could forge a line or steer a terminal: the C0 controls but the tab, DEL, the
+// C1 controls, and the Unicode line and paragraph separators.
+bool isUnsafe(QChar c)
+{
+    const ushort u = c.unicode();
+    return (u < 0x20 && u != '\t') || (u >= 0x7f && u <= 0x9f) || u == 0x2028 || u == 0x2029;
+}
+} // namespace
+
 QString shownName(QString name)
 {
-    name.replace(QLatin1Char('\n'), QChar::ReplacementCharacter);
-    name.replace(QLatin1Char('\r'), QChar::ReplacementCharacter);
+    // Most names are safe as they are; those are not copied.
+    const QChar *begin = name.constData();
+    const QChar *unsafe = std::find_if(begin, begin + name.size(), isUnsafe);
+    for (int i = int(unsafe - begin); i < name.size(); ++i) {
+        if (isUnsafe(name.at(i)))
+            name[i] = QChar::ReplacementCharacter;
+    }
     return name;
 }

@@ -48,6 +48,8 @@ class Fegwerk : public QObject
     int hits() const { return hitCount; }
 
   private:
+    bool mustStop() const;
+
     QList<Job> jobs;
     int separatorCount = 2;
     QDateTime startTime; // the reference time of the age test, taken anew as each day begins
@@ -55,6 +57,7 @@ class Fegwerk : public QObject
     QString jobFilePath;
     int hitCount = 0;
     bool dryRun = false;
+    bool logFailed = false; // an entry could not be written: nothing more may be deleted
 
     OwnFiles ownFiles;      // never deleted
     QSet<FileId> openFiles; // held open by other programs: not deleted

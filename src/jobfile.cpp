@@ -8,6 +8,13 @@
 #include <QRegularExpression>
 #include <QTextStream>
 
+namespace
+{
+// Far longer than any real job line. A longer line is refused without being held whole, so that
+// no job file can exhaust the memory.
+constexpr int longestLine = 64 * 1024;
+} // namespace
+
 void Fegwerk::readJobFile()
 {
     QFile file(jobFilePath);
@@ -19,8 +26,16 @@ void Fegwerk::readJobFile()
     // mode drops the carriage returns of CR LF files.
     QTextStream stream(&file);
     QString line;
-    while (stream.readLineInto(&line))
-        parseJobLine(line);
+    while (stream.readLineInto(&line, longestLine + 1)) {
+        if (line.size() <= longestLine) {
+            parseJobLine(line);
+            continue;
+        }
+        // The rest of the line comes in pieces; the first piece shorter than the limit ends it.
+        while (line.size() == longestLine + 1 && stream.readLineInto(&line, longestLine + 1)) {
+        }
+        ConsoleMessage::error() << tr("Fehler 007: Zeile der Eingabedatei nicht korrekt");
+    }
 }
 
 void Fegwerk::parseJobLine(const QString &line)

@@ -2,6 +2,7 @@
 #include "consolemessage.h"
 #include "fegwerk.h"
 #include "options.h"
+#include "stopsignals.h"
 
 #include <QCoreApplication>
 
@@ -44,10 +45,12 @@ int main(int argc, char *argv[])
         break;
     }
 
+    catchStopSignals();
     runCleaner(options.dryRun);
     if (options.dryRun)
         ConsoleMessage() << QCoreApplication::translate(
             "Fegwerk", "Probelauf: nichts wurde gelöscht, das Protokoll ist unverändert");
+    endIfStopRequested();
     // Holds a console window open; returns at once when standard input is at its end or closed.
     ConsoleMessage() << QCoreApplication::translate("QCoreApplication",
                                                     "Bitte druecken Sie eine Taste zum beenden...");

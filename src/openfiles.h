@@ -6,9 +6,11 @@
 
 #include <QSet>
 
-// One snapshot per run, whatever the size of the trees. Processes this program may not inspect
-// are not in it; where the system offers no way to see other programs' files, it stays empty
-// (there the system itself refuses to delete a file in use).
-QSet<FileId> filesHeldOpenByOthers();
+// One snapshot per run, whatever the size of the trees: the files other programs hold open, and
+// those this program's own standard output and error go to (a console log in a swept folder).
+// Processes this program may not inspect are not in it; where the system offers no way to see
+// other programs' files, it stays empty (there the system itself refuses to delete a file in
+// use).
+QSet<FileId> filesHeldOpen();
 
 #endif

@@ -40,11 +40,21 @@ void addOpenFilesOfProcess(int processFolder, QSet<FileId> &files)
     }
     ::closedir(stream);
 }
+
+void addOwnOutput(QSet<FileId> &files)
+{
+    for (const int handle : {STDOUT_FILENO, STDERR_FILENO}) {
+        struct stat status;
+        if (::fstat(handle, &status) == 0 && S_ISREG(status.st_mode))
+            files.insert(FileId{quint64(status.st_dev), quint64(status.st_ino)});
+    }
+}
 } // namespace
 
-QSet<FileId> filesHeldOpenByOthers()
+QSet<FileId> filesHeldOpen()
 {
     QSet<FileId> files;
+    addOwnOutput(files);
     DIR *proc = ::opendir("/proc");
     if (!proc)
         return files;

@@ -6,7 +6,8 @@
 bool OwnFiles::open(QFile &file, QIODevice::OpenMode mode)
 {
     const bool appending = mode & QIODevice::Append;
-    if ((!appending && !QFileInfo(file).isFile()) || !file.open(mode))
+    const QFileInfo info(file);
+    if (info.isSymLink() || (!appending && !info.isFile()) || !file.open(mode))
         return false;
     canonicalPaths.append(QFileInfo(file).canonicalFilePath());
     return true;
@@ -15,6 +16,8 @@ bool OwnFiles::open(QFile &file, QIODevice::OpenMode mode)
 bool OwnFiles::canAppend(const QString &path)
 {
     const QFileInfo info(path);
+    if (info.isSymLink())
+        return false;
     if (!info.exists())
         return QFileInfo(info.absolutePath()).isWritable();
     if (!info.isFile() || !info.isWritable())

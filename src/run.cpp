@@ -4,6 +4,7 @@
 #include "consolemessage.h"
 #include "openfiles.h"
 #include "runlog.h"
+#include "stopsignals.h"
 
 Fegwerk::Fegwerk(const QString &jobFilePath, const QString &logFilePath, QObject *parent)
     : QObject(parent), startTime(QDateTime::currentDateTime()), logFilePath(logFilePath),
@@ -31,19 +32,31 @@ void Fegwerk::run()
         return;
     }
     hitCount = 0;
-    runLog.appendHeader(QDateTime::currentDateTime());
+    if (!runLog.appendHeader(QDateTime::currentDateTime())) {
+        ConsoleMessage::error() << tr("Fehler 004: Logdatei konnte nicht geschrieben werden");
+        return;
+    }
 
     if (!jobs.isEmpty())
-        openFiles = filesHeldOpenByOthers();
+        openFiles = filesHeldOpen();
 
-    for (int jobIndex = 0; jobIndex < jobs.size(); ++jobIndex) {
+    for (int jobIndex = 0; jobIndex < jobs.size() && !mustStop(); ++jobIndex) {
         const QString &rootFolder = jobs.at(jobIndex).rootFolder;
         ConsoleMessage() << tr("Ordner: ") << rootFolder.trimmed();
         ConsoleMessage() << tr("");
         sweepFolder(rootFolder, runLog, jobIndex);
     }
 
+    if (logFailed)
+        return; // the log takes no total now; the console has said why
     ConsoleMessage() << tr("");
     ConsoleMessage() << tr("Treffer gesamt: ") << hitCount;
-    runLog.appendTotal(hitCount);
+    if (!runLog.appendTotal(hitCount))
+        ConsoleMessage::error() << tr("Fehler 004: Logdatei konnte nicht geschrieben werden");
+}
+
+// Stopping is checked between files, so that every file removed has its entry.
+bool Fegwerk::mustStop() const
+{
+    return logFailed || stopRequested();
 }

@@ -14,23 +14,41 @@ const QByteArray lineEnd = QByteArrayLiteral("\n");
 #endif
 } // namespace
 
+namespace
+{
+bool endsInCutLine(const QString &path)
+{
+    QFile log(path);
+    if (!log.open(QIODevice::ReadOnly) || log.size() == 0 || !log.seek(log.size() - 1))
+        return false;
+    char last = '\n';
+    return log.getChar(&last) && last != '\n';
+}
+} // namespace
+
 RunLog::RunLog(const QString &path, bool dryRun) : file(path), dryRun(dryRun) {}
 
 bool RunLog::open(OwnFiles &ownFiles)
 {
     if (dryRun)
         return ownFiles.canAppend(file.fileName());
-    return ownFiles.open(file, QIODevice::Append | QIODevice::Unbuffered);
+    const QString path = file.fileName(); // not kept by a file opened through its handle
+    if (!ownFiles.open(file, QIODevice::Append | QIODevice::Unbuffered))
+        return false;
+    lineOpen = endsInCutLine(path);
+    return true;
 }
 
 bool RunLog::append(const QStringList &lines)
 {
     if (dryRun)
         return true;
-    QByteArray bytes;
+    QByteArray bytes = lineOpen ? lineEnd : QByteArray();
     for (const QString &line : lines)
         bytes += line.toLocal8Bit() + lineEnd;
-    return file.write(bytes) == bytes.size();
+    const bool whole = file.write(bytes) == bytes.size();
+    lineOpen = !whole;
+    return whole;
 }
 
 bool RunLog::appendHeader(const QDateTime &now)

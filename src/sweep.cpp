@@ -18,7 +18,7 @@ void Fegwerk::sweepFolder(const QString &folderPath, RunLog &runLog, int jobInde
     AgeRule age(job.retentionDays);
     FolderWalk walk(folderPath, patterns);
     WalkEntry entry;
-    while (walk.next(entry)) {
+    while (!mustStop() && walk.next(entry)) {
         // Ages are measured against the clock as each folder is begun.
         if (entry.startsFolder && age.setNow(QDateTime::currentMSecsSinceEpoch()))
             startTime = age.referenceTime();
@@ -35,7 +35,9 @@ void Fegwerk::sweepFolder(const QString &folderPath, RunLog &runLog, int jobInde
 }
 
 // In a dry run a hit counts as removed unless it is held open: what the system itself would
-// refuse cannot be foreseen.
+// refuse cannot be foreseen. The log entry goes out before the console lines, so that a console
+// that fails cannot part a removal from its record. When the entry cannot be written, the run
+// stops: the console names the one file the log lacks.
 void Fegwerk::removeFile(const Hit &hit, RunLog &runLog)
 {
     const bool heldOpen = hit.id.isKnown() && openFiles.contains(hit.id);
@@ -45,15 +47,21 @@ void Fegwerk::removeFile(const Hit &hit, RunLog &runLog)
     if (outcome == Removal::Vanished)
         return; // not there any more: nothing of this run to report or count
 
+    const QString failed = tr("Fehler 005: Konnte Datei ");
+    const QString ending = tr(" nicht löschen");
+    const bool logged =
+        outcome == Removal::Removed
+            ? runLog.append({hit.shownPath, QString::number(hit.ageDays) + tr(" Tage")})
+            : runLog.append({failed + hit.shownPath + ending});
+    ++hitCount;
+
     ConsoleMessage() << tr("Treffer: ") << hit.shownFileName;
     ConsoleMessage() << tr("Alter in Tagen: ") << hit.ageDays;
-    if (outcome == Removal::Removed) {
-        runLog.append({hit.shownPath, QString::number(hit.ageDays) + tr(" Tage")});
-    } else {
-        const QString failed = tr("Fehler 005: Konnte Datei ");
-        const QString ending = tr(" nicht löschen");
+    if (outcome == Removal::Refused)
         ConsoleMessage::error() << failed << hit.shownPath << ending;
-        runLog.append({failed + hit.shownPath + ending});
+    if (!logged) {
+        logFailed = true;
+        ConsoleMessage::error() << tr("Fehler 004: Logdatei konnte nicht geschrieben werden")
+                                << hit.shownPath;
     }
-    ++hitCount;
 }

@@ -13,6 +13,8 @@
 #include <fcntl.h>
 #include <sys/stat.h>
 #ifdef Q_OS_LINUX
+#include <linux/openat2.h>
+#include <sys/syscall.h>
 #include <sys/sysmacros.h>
 #endif
 #include <unistd.h>
@@ -57,10 +59,50 @@ class FolderHandle
     int handle = -1;
 };
 
+constexpr int folderFlags = O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK;
+
+// Where the system cannot refuse to cross a mount point while opening: a folder on another device,
+// or one the system marks as the root of a mount (a bind mount on the same device).
+bool isMountedOver(int parent, int folder)
+{
+    struct stat parentStatus;
+    struct stat folderStatus;
+    if (::fstat(parent, &parentStatus) != 0 || ::fstat(folder, &folderStatus) != 0 ||
+        parentStatus.st_dev != folderStatus.st_dev)
+        return true;
+#if defined(STATX_ATTR_MOUNT_ROOT)
+    struct statx status;
+    if (::statx(folder, "", AT_EMPTY_PATH, STATX_BASIC_STATS, &status) == 0 &&
+        (status.stx_attributes_mask & STATX_ATTR_MOUNT_ROOT))
+        return (status.stx_attributes & STATX_ATTR_MOUNT_ROOT) != 0;
+#endif
+    return false;
+}
+
+// A subfolder is opened below its parent's handle, never through a symbolic link, and never
+// across a mount point: another file system (or a bind mount) inside a job's tree is not the job's
+// to clean, and is passed over as a link to a folder is.
 FolderHandle openSubfolder(int parent, const char *name)
 {
-    return FolderHandle(
-        ::openat(parent, name, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK));
+#if defined(SYS_openat2) && defined(RESOLVE_NO_XDEV)
+    struct open_how how = {};
+    how.flags = folderFlags;
+    how.resolve = RESOLVE_NO_XDEV | RESOLVE_NO_SYMLINKS;
+    const long opened = ::syscall(SYS_openat2, parent, name, &how, sizeof how);
+    if (opened >= 0 || errno != ENOSYS)
+        return FolderHandle(int(opened));
+#endif
+    FolderHandle folder(::openat(parent, name, folderFlags));
+    if (folder.isOpen() && isMountedOver(parent, folder.get()))
+        folder.reset();
+    return folder;
+}
+
+// The way back up from a folder whose parent's handle was given up: within the same mount, so
+// no check of mounts is needed.
+FolderHandle openParentOf(int folder)
+{
+    return FolderHandle(::openat(folder, "..", folderFlags));
 }
 
 FileId idOfHandle(int handle)
@@ -157,7 +199,7 @@ bool reopenFromChild(Frame &parent, const Frame &child)
 {
     if (!child.handle.isOpen())
         return false;
-    FolderHandle reopened = openSubfolder(child.handle.get(), "..");
+    FolderHandle reopened = openParentOf(child.handle.get());
     if (!reopened.isOpen() || !(idOfHandle(reopened.get()) == parent.id))
         return false;
     parent.handle = std::move(reopened);

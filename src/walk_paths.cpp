@@ -12,6 +12,7 @@
 #include <vector>
 
 #ifdef Q_OS_UNIX
+#include <fcntl.h>
 #include <sys/stat.h>
 #endif
 
@@ -27,6 +28,30 @@ struct PendingFolder {
 ListedName listed(const QString &name, bool isLink)
 {
     return ListedName{name.toUtf8(), name, isLink};
+}
+
+// Another file system, or a bind mount, inside a job's tree is not the job's to clean.
+bool isMountPoint(const QString &parentPath, const QString &path)
+{
+#ifdef Q_OS_UNIX
+    const QByteArray name = QFile::encodeName(path);
+    struct stat parentStatus;
+    struct stat status;
+    if (::stat(QFile::encodeName(parentPath).constData(), &parentStatus) != 0 ||
+        ::stat(name.constData(), &status) != 0 || parentStatus.st_dev != status.st_dev)
+        return true;
+#if defined(STATX_ATTR_MOUNT_ROOT)
+    struct statx info;
+    if (::statx(AT_FDCWD, name.constData(), AT_SYMLINK_NOFOLLOW, STATX_BASIC_STATS, &info) == 0 &&
+        (info.stx_attributes_mask & STATX_ATTR_MOUNT_ROOT))
+        return (info.stx_attributes & STATX_ATTR_MOUNT_ROOT) != 0;
+#endif
+    return false;
+#else
+    Q_UNUSED(parentPath)
+    Q_UNUSED(path)
+    return false; // not detected on this system
+#endif
 }
 
 FileId idOfPath(const QString &path)
@@ -65,8 +90,10 @@ void FolderWalk::State::enter(const QString &path)
     sortByName(current.files);
     PendingFolder next{path, {}, 0};
     for (const QString &name :
-         folder.entryList(QDir::Dirs | QDir::NoSymLinks | QDir::NoDotAndDotDot, QDir::Unsorted))
-        next.subfolders.append(listed(name, false));
+         folder.entryList(QDir::Dirs | QDir::NoSymLinks | QDir::NoDotAndDotDot, QDir::Unsorted)) {
+        if (!isMountPoint(path, joinedPath(path, name)))
+            next.subfolders.append(listed(name, false));
+    }
     sortByName(next.subfolders);
     pending.push_back(std::move(next));
 }

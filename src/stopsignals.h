@@ -1,0 +1,17 @@
+// Requests to stop from outside: SIGTERM (systemd stops a service with it), SIGINT (Ctrl+C) and
+// SIGHUP (the terminal went away). The run finishes the file in hand, records it, closes its log
+// block and ends; nothing is cut off half-way.
+#ifndef KEHRLUND_STOPSIGNALS_H
+#define KEHRLUND_STOPSIGNALS_H
+
+// Also lets writes to a console whose reader has gone fail instead of ending the program
+// (SIGPIPE): a console that nobody reads is no reason to stop deleting or recording.
+void catchStopSignals();
+
+bool stopRequested();
+
+// Before the closing prompt: a stop that was requested ends the program now, by the signal that
+// asked for it; otherwise the signals act as usual again, so the prompt can be left with Ctrl+C.
+void endIfStopRequested();
+
+#endif
