@@ -30,17 +30,30 @@ bool standardErrorIsJournal()
 }
 } // namespace
 
+// One write per message, so that a message is never split by other output. A console that
+// cannot take it (its reader has gone) is no reason to stop: the run log is the record.
 ConsoleMessage::~ConsoleMessage()
 {
-    static const bool toJournal = standardErrorIsJournal();
-    QByteArray bytes;
-    if (toJournal)
-        bytes = priority == Error ? "<3>" : "<6>";
-    bytes += line();
-    bytes.append('\n');
-    // One write per message, so that a message is never split by other output.
-    std::fwrite(bytes.constData(), 1, size_t(bytes.size()), stderr);
+    endLine();
+    std::fwrite(lines.constData(), 1, size_t(lines.size()), stderr);
     std::fflush(stderr);
+}
+
+void ConsoleMessage::endLine()
+{
+    static const bool toJournal = standardErrorIsJournal();
+    if (toJournal)
+        lines += priority == Error ? "<3>" : "<6>";
+    lines += line();
+    lines += '\n';
+    text.clear();
+}
+
+ConsoleMessage &ConsoleMessage::nextLine(Priority linePriority)
+{
+    endLine();
+    priority = linePriority;
+    return *this;
 }
 
 ConsoleMessage &ConsoleMessage::operator<<(const QString &item)

@@ -1,4 +1,5 @@
-// One line of the program's console output on standard error.
+// A message of the program's console output on standard error: one line, or a few that belong
+// together.
 #ifndef KEHRLUND_CONSOLEMESSAGE_H
 #define KEHRLUND_CONSOLEMESSAGE_H
 
@@ -26,12 +27,19 @@ class ConsoleMessage
     ConsoleMessage &operator<<(const QString &text);
     ConsoleMessage &operator<<(int number);
 
-    // The whole line as it is written, without the line end.
+    // Ends the line and begins another of the same message, written in the same write (the two
+    // lines of a hit: one write instead of two).
+    ConsoleMessage &nextLine(Priority linePriority = Info);
+
+    // The line being built, as it is written, without the line end.
     QByteArray line() const;
 
   private:
+    void endLine();
+
     Priority priority;
     QString text;
+    QByteArray lines; // the lines ended so far, ready to be written
 };
 
 // A file name or path as the console and the run log show it: a line break would break the line

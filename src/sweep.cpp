@@ -55,13 +55,14 @@ void Fegwerk::removeFile(const Hit &hit, RunLog &runLog)
             : runLog.append({failed + hit.shownPath + ending});
     ++hitCount;
 
-    ConsoleMessage() << tr("Treffer: ") << hit.shownFileName;
-    ConsoleMessage() << tr("Alter in Tagen: ") << hit.ageDays;
+    ConsoleMessage report;
+    report << tr("Treffer: ") << hit.shownFileName;
+    report.nextLine() << tr("Alter in Tagen: ") << hit.ageDays;
     if (outcome == Removal::Refused)
-        ConsoleMessage::error() << failed << hit.shownPath << ending;
+        report.nextLine(ConsoleMessage::Error) << failed << hit.shownPath << ending;
     if (!logged) {
         logFailed = true;
-        ConsoleMessage::error() << tr("Fehler 004: Logdatei konnte nicht geschrieben werden")
-                                << hit.shownPath;
+        report.nextLine(ConsoleMessage::Error)
+            << tr("Fehler 004: Logdatei konnte nicht geschrieben werden") << hit.shownPath;
     }
 }

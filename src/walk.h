@@ -5,6 +5,7 @@
 #define KEHRLUND_WALK_H
 
 #include "fileid.h"
+#include "namelist.h"
 
 #include <QByteArray>
 #include <QString>
@@ -34,16 +35,6 @@ enum class Removal {
     Vanished // gone, or no longer a file, since the walk listed it: another run got there first
 };
 
-// Names as the folder listing orders them: by name without regard to case, equal names by
-// their exact spelling, so that the order never depends on the system's listing. Both back ends
-// sort with this.
-struct ListedName {
-    QByteArray encoded;
-    QString name;
-    bool isLink = false;
-};
-void sortByName(QVector<ListedName> &names);
-
 // The path of an entry: the folder path, the native separator and the name, joined as they are.
 QString joinedPath(const QString &folderPath, const QString &name);
 
@@ -70,8 +61,9 @@ class FolderWalk
     bool enterNextFolder();
 
     struct Listed {
+        explicit Listed(NameList::Decoder decode) : files(decode) {}
         QString path;
-        QVector<ListedName> files; // those whose names match, in name order
+        NameList files; // those whose names match, in name order
         int next = 0;
     } current;
     struct State;

@@ -115,9 +115,9 @@ FileId idOfHandle(int handle)
 
 enum class EntryKind { File, Link, Folder, Other };
 
-EntryKind kindOf(int folder, const struct dirent *entry)
+EntryKind kindOf(int folder, const char *name, unsigned char type)
 {
-    switch (entry->d_type) {
+    switch (type) {
     case DT_REG:
         return EntryKind::File;
     case DT_LNK:
@@ -130,7 +130,7 @@ EntryKind kindOf(int folder, const struct dirent *entry)
         return EntryKind::Other;
     }
     struct stat status;
-    if (::fstatat(folder, entry->d_name, &status, AT_SYMLINK_NOFOLLOW) != 0)
+    if (::fstatat(folder, name, &status, AT_SYMLINK_NOFOLLOW) != 0)
         return EntryKind::Other;
     if (S_ISREG(status.st_mode))
         return EntryKind::File;
@@ -141,45 +141,61 @@ EntryKind kindOf(int folder, const struct dirent *entry)
     return EntryKind::Other;
 }
 
-ListedName listed(const char *encoded, bool isLink)
+// Hands every entry of the folder to visit(name, type). On Linux the entries are read straight
+// from the folder's handle, in large batches, without a second handle and a stream on it.
+template <typename Visit> void readEntries(int folder, std::vector<char> &buffer, Visit visit)
 {
-    const QByteArray bytes(encoded);
-    return ListedName{bytes, QFile::decodeName(bytes), isLink};
+#if defined(Q_OS_LINUX) && defined(__GLIBC__)
+    for (;;) {
+        const ssize_t filled = ::getdents64(folder, buffer.data(), buffer.size());
+        if (filled <= 0)
+            return;
+        for (ssize_t at = 0; at < filled;) {
+            const auto *entry = reinterpret_cast<const struct dirent64 *>(buffer.data() + at);
+            visit(entry->d_name, entry->d_type);
+            at += entry->d_reclen;
+        }
+    }
+#else
+    Q_UNUSED(buffer)
+    const int readHandle = ::dup(folder);
+    DIR *stream = readHandle < 0 ? nullptr : ::fdopendir(readHandle);
+    if (!stream) {
+        if (readHandle >= 0)
+            ::close(readHandle);
+        return;
+    }
+    while (const struct dirent *entry = ::readdir(stream))
+        visit(entry->d_name, entry->d_type);
+    ::closedir(stream);
+#endif
+}
+
+QString decodeName(const QByteArray &name)
+{
+    return QFile::decodeName(name);
 }
 
 // One read of a folder: the files (and links) whose names match, and the subfolders; hidden
 // entries (and so "." and "..") left out.
-struct FolderListing {
-    QVector<ListedName> files;
-    QVector<ListedName> folders;
-};
-
-FolderListing listFolder(int folder, const NamePatterns &patterns)
+void listFolder(int folder, const NamePatterns &patterns, std::vector<char> &buffer,
+                NameList &files, NameList &folders)
 {
-    FolderListing listing;
-    const int readHandle = ::dup(folder);
-    if (readHandle < 0)
-        return listing;
-    DIR *stream = ::fdopendir(readHandle);
-    if (!stream) {
-        ::close(readHandle);
-        return listing;
-    }
-    while (const struct dirent *entry = ::readdir(stream)) {
-        if (entry->d_name[0] == '.')
-            continue;
-        const EntryKind kind = kindOf(folder, entry);
+    files.clear();
+    folders.clear();
+    readEntries(folder, buffer, [&](const char *name, unsigned char type) {
+        if (name[0] == '.')
+            return;
+        const int length = int(std::strlen(name));
+        const EntryKind kind = kindOf(folder, name, type);
         if (kind == EntryKind::Folder)
-            listing.folders.append(listed(entry->d_name, false));
+            folders.append(name, length, false);
         else if ((kind == EntryKind::File || kind == EntryKind::Link) &&
-                 patterns.matches(
-                     QByteArray::fromRawData(entry->d_name, int(std::strlen(entry->d_name)))))
-            listing.files.append(listed(entry->d_name, kind == EntryKind::Link));
-    }
-    ::closedir(stream);
-    sortByName(listing.files);
-    sortByName(listing.folders);
-    return listing;
+                 patterns.matches(QByteArray::fromRawData(name, length)))
+            files.append(name, length, kind == EntryKind::Link);
+    });
+    files.sort();
+    folders.sort();
 }
 
 // One folder on the way down. Only the deepest folders keep their handles open; an ancestor
@@ -189,7 +205,7 @@ struct Frame {
     FolderHandle handle;
     FileId id;
     int pathLength = 0;
-    QVector<ListedName> subfolders;
+    NameList subfolders{decodeName};
     int next = 0;
 };
 
@@ -211,19 +227,18 @@ struct FolderWalk::State {
     const NamePatterns &patterns;
     Listed &current;
     std::vector<Frame> frames; // the folder whose files are yielded is the last
+    std::vector<char> buffer = std::vector<char>(256 * 1024);
 
     void enter(FolderHandle handle);
 };
 
 void FolderWalk::State::enter(FolderHandle handle)
 {
-    FolderListing listing = listFolder(handle.get(), patterns);
-    current.files = std::move(listing.files);
-    current.next = 0;
     Frame frame;
+    listFolder(handle.get(), patterns, buffer, current.files, frame.subfolders);
+    current.next = 0;
     frame.handle = std::move(handle);
     frame.pathLength = current.path.size();
-    frame.subfolders = std::move(listing.folders);
     frames.push_back(std::move(frame));
     const std::size_t depth = frames.size();
     if (depth > openAncestorsKept) {
@@ -244,12 +259,13 @@ bool FolderWalk::enterNextFolder()
     while (!frames.empty()) {
         Frame &top = frames.back();
         if (top.next < top.subfolders.size() && top.handle.isOpen()) {
-            const ListedName &sub = top.subfolders.at(top.next++);
-            FolderHandle child = openSubfolder(top.handle.get(), sub.encoded.constData());
+            const int sub = top.next++;
+            FolderHandle child =
+                openSubfolder(top.handle.get(), top.subfolders.bytesAt(sub).constData());
             if (!child.isOpen())
-                continue; // no longer a real folder, or not readable
+                continue; // no longer a real folder, or not readable, or a mount point
             path.truncate(top.pathLength);
-            path = joinedPath(path, sub.name);
+            path = joinedPath(path, top.subfolders.nameAt(sub));
             state->enter(std::move(child));
             return true;
         }
@@ -266,7 +282,7 @@ bool FolderWalk::enterNextFolder()
 }
 
 FolderWalk::FolderWalk(const QString &rootPath, const NamePatterns &patterns)
-    : state(new State{patterns, current, {}})
+    : current(decodeName), state(new State{patterns, current, {}})
 {
     current.path = rootPath;
     FolderHandle root(::open(QFile::encodeName(rootPath).constData(),

@@ -18,17 +18,23 @@
 
 namespace
 {
+// Names are kept as UTF-8, which holds every name Qt lists.
+QString decodeUtf8(const QByteArray &name)
+{
+    return QString::fromUtf8(name);
+}
+
+void append(NameList &names, const QString &name, bool isLink)
+{
+    const QByteArray bytes = name.toUtf8();
+    names.append(bytes.constData(), bytes.size(), isLink);
+}
+
 struct PendingFolder {
     QString path;
-    QVector<ListedName> subfolders;
+    NameList subfolders{decodeUtf8};
     int next = 0;
 };
-
-// The name as given, in both forms, so that both back ends order names alike.
-ListedName listed(const QString &name, bool isLink)
-{
-    return ListedName{name.toUtf8(), name, isLink};
-}
 
 // Another file system, or a bind mount, inside a job's tree is not the job's to clean.
 bool isMountPoint(const QString &parentPath, const QString &path)
@@ -85,16 +91,17 @@ void FolderWalk::State::enter(const QString &path)
     current.next = 0;
     for (const QFileInfo &info : folder.entryInfoList(QDir::Files, QDir::Unsorted)) {
         if (patterns.matches(info.fileName()))
-            current.files.append(listed(info.fileName(), info.isSymLink()));
+            append(current.files, info.fileName(), info.isSymLink());
     }
-    sortByName(current.files);
-    PendingFolder next{path, {}, 0};
+    current.files.sort();
+    PendingFolder next;
+    next.path = path;
     for (const QString &name :
          folder.entryList(QDir::Dirs | QDir::NoSymLinks | QDir::NoDotAndDotDot, QDir::Unsorted)) {
         if (!isMountPoint(path, joinedPath(path, name)))
-            next.subfolders.append(listed(name, false));
+            append(next.subfolders, name, false);
     }
-    sortByName(next.subfolders);
+    next.subfolders.sort();
     pending.push_back(std::move(next));
 }
 
@@ -104,7 +111,7 @@ bool FolderWalk::enterNextFolder()
     while (!pending.empty()) {
         PendingFolder &top = pending.back();
         if (top.next < top.subfolders.size()) {
-            const QString path = joinedPath(top.path, top.subfolders.at(top.next++).name);
+            const QString path = joinedPath(top.path, top.subfolders.nameAt(top.next++));
             state->enter(path);
             return true;
         }
@@ -114,7 +121,7 @@ bool FolderWalk::enterNextFolder()
 }
 
 FolderWalk::FolderWalk(const QString &rootPath, const NamePatterns &patterns)
-    : state(new State{patterns, current, {}})
+    : current(decodeUtf8), state(new State{patterns, current, {}})
 {
     state->enter(rootPath);
 }
