@@ -50,7 +50,7 @@ sanitize() {
 # behaviour, so the same tests (the attacks that only folder handles withstand left out).
 plainwalk() {
     cmake -S . -B "$build-plainwalk" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DKEHRLUND_PLAIN_QT=ON \
-          -DCMAKE_COMPILE_WARNING_AS_ERROR=ON
+          -DKEHRLUND_WALK_BY_PATHS=ON -DCMAKE_COMPILE_WARNING_AS_ERROR=ON
     cmake --build "$build-plainwalk" -j"$jobs"
     (cd "$build-plainwalk" && ctest --output-on-failure -R '^tst_(jobfile|sweep|units|openfiles)$')
 }
