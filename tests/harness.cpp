@@ -2,7 +2,7 @@
 
 #include <QDir>
 #include <QFile>
-#include <QProcess>
+#include <QTest>
 
 #include <unistd.h>
 
@@ -10,18 +10,47 @@
 #error "KEHRLUND_BINARY must name the program under test"
 #endif
 
-bool runningAsRoot()
+namespace
 {
-    return ::geteuid() == 0;
+// The program's fixed texts, in UTF-8, as it writes them on the console and into the run log.
+namespace text
+{
+const QByteArray folder = "Ordner: ";
+const QByteArray hit = "Treffer: ";
+const QByteArray age = "Alter in Tagen: ";
+const QByteArray total = "Treffer gesamt: ";
+const QByteArray error001 =
+    "Fehler 001: Der angegebene Wurzelordner existiert nicht oder ist gar kein Ordner";
+const QByteArray error002 = "Fehler 002: Fehlerhafte Endung entdeckt: ";
+const QByteArray error003 = "Fehler 003: Tage ist mit ";
+const QByteArray error003End = " außerhalb des erlaubten Intervalls von 1 - 365 Tagen";
+const QByteArray error004 = "Fehler 004: Logdatei konnte nicht geschrieben werden";
+const QByteArray error005 = "Fehler 005: Konnte Datei ";
+const QByteArray error005End = " nicht löschen";
+const QByteArray error006 = "Fehler 006: Eingabedatei konnte nicht geöffnet werden";
+const QByteArray error007 = "Fehler 007: Zeile der Eingabedatei nicht korrekt";
+const QByteArray days = " Tage";
+const QByteArray prompt = "Bitte druecken Sie eine Taste zum beenden...";
+const QByteArray dryRun = "Probelauf: nichts wurde gelöscht, das Protokoll ist unverändert";
+const QByteArray stars = "**************************";
+const QByteArray clock = " Uhr";
+} // namespace text
+
+QByteArray line(const QByteArray &items)
+{
+    return items + '\n';
 }
 
+// The program under test: KEHRLUND_UNDER_TEST names another one (say a build that walks by
+// path). A run as nobody needs every folder on the way to the program open to it, which a build
+// folder below a private one is not: root's runs use a copy in a folder open to everyone.
 QString programPath()
 {
-    // A run as nobody needs every folder on the way to the program open to it, which a build
-    // folder below a private one is not: root's runs use a copy in a folder open to everyone.
     static QTemporaryDir copyFolder;
     static const QString path = [] {
-        const QString built = QStringLiteral(KEHRLUND_BINARY);
+        const QString built = qEnvironmentVariableIsEmpty("KEHRLUND_UNDER_TEST")
+                                  ? QStringLiteral(KEHRLUND_BINARY)
+                                  : qEnvironmentVariable("KEHRLUND_UNDER_TEST");
         if (!runningAsRoot() || !copyFolder.isValid())
             return built;
         QFile::setPermissions(copyFolder.path(), QFileDevice::Permissions(0x7755));
@@ -31,8 +60,78 @@ QString programPath()
     return path;
 }
 
+// The environment every run gets: the Qt logging variables removed, UTC, a UTF-8 locale, and
+// sanitizer settings that let libfaketime be preloaded before the sanitizer runtime.
+QProcessEnvironment programEnvironment(const RunOptions &options)
+{
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    for (const QString &name : environment.keys()) {
+        if (name.startsWith(QLatin1String("QT_")))
+            environment.remove(name);
+    }
+    environment.insert(QStringLiteral("TZ"), QStringLiteral("UTC"));
+    environment.insert(QStringLiteral("LC_ALL"), QStringLiteral("C.UTF-8"));
+    environment.insert(QStringLiteral("ASAN_OPTIONS"),
+                       QStringLiteral("verify_asan_link_order=0:detect_leaks=1"));
+    for (const auto &variable : options.environment) {
+        if (variable.second.isEmpty())
+            environment.remove(variable.first);
+        else
+            environment.insert(variable.first, variable.second);
+    }
+    return environment;
+}
+
+bool isRelative(const QString &fakeTime)
+{
+    return fakeTime.startsWith(QLatin1Char('+')) || fakeTime.startsWith(QLatin1Char('-'));
+}
+
+// How far the program's clock stands from the real one, in milliseconds.
+qint64 clockOffsetMs(const QString &fakeTime)
+{
+    if (fakeTime.isEmpty())
+        return 0;
+    if (isRelative(fakeTime))
+        return qint64(fakeTime.chopped(1).toInt()) * 24 * 3600 * 1000;
+    QDateTime start = QDateTime::fromString(fakeTime, QStringLiteral("yyyy-MM-dd hh:mm:ss"));
+    start.setTimeSpec(Qt::UTC);
+    return QDateTime::currentDateTimeUtc().msecsTo(start);
+}
+} // namespace
+
+bool runningAsRoot()
+{
+    return ::geteuid() == 0;
+}
+
+QStringList asUnprivileged(const QStringList &command)
+{
+    if (!runningAsRoot())
+        return command;
+    return QStringList{QStringLiteral("setpriv"), QStringLiteral("--reuid=65534"),
+                       QStringLiteral("--regid=65534"), QStringLiteral("--clear-groups")} +
+           command;
+}
+
+RunOptions daysOn(int days)
+{
+    RunOptions options;
+    options.fakeTime = QStringLiteral("+%1d").arg(days);
+    return options;
+}
+
+QString fakeTimeAt(int daysFromToday, const QString &timeOfDay)
+{
+    const QDate day = QDateTime::currentDateTimeUtc().date().addDays(daysFromToday);
+    return day.toString(QStringLiteral("yyyy-MM-dd ")) + timeOfDay;
+}
+
 Workspace::Workspace()
 {
+    const QDateTime now = QDateTime::currentDateTimeUtc();
+    if (now.time() >= QTime(23, 55))
+        QTest::qSleep(int(now.msecsTo(QDateTime(now.date().addDays(1), QTime(0, 0, 2), Qt::UTC))));
     // Open to everyone, so that a run as an unprivileged user can read the job file and write
     // the log.
     QFile::setPermissions(dir.path(), QFileDevice::Permissions(0x7777));
@@ -85,68 +184,70 @@ bool Workspace::lockFile(const QString &relative)
     return QFile::setPermissions(folder, QFileDevice::Permissions(0x5555));
 }
 
-QProcessEnvironment programEnvironment()
-{
-    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-    for (const QString &name : environment.keys()) {
-        if (name.startsWith(QLatin1String("QT_")))
-            environment.remove(name);
-    }
-    environment.insert(QStringLiteral("TZ"), QStringLiteral("UTC"));
-    environment.insert(QStringLiteral("LC_ALL"), QStringLiteral("C.UTF-8"));
-    // libfaketime is preloaded before the sanitizer runtime in sanitizer builds.
-    environment.insert(QStringLiteral("ASAN_OPTIONS"),
-                       QStringLiteral("verify_asan_link_order=0:detect_leaks=1"));
-    return environment;
-}
-
-RunResult Workspace::run(const RunOptions &options) const
+void Workspace::start(QProcess &process, const RunOptions &options) const
 {
     QStringList command;
-    if (options.unprivileged && runningAsRoot())
-        command << QStringLiteral("setpriv") << QStringLiteral("--reuid=65534")
-                << QStringLiteral("--regid=65534") << QStringLiteral("--clear-groups");
     if (!options.fakeTime.isEmpty()) {
         command << QStringLiteral("faketime");
-        if (options.fakeTime.startsWith(QLatin1Char('+')) ||
-            options.fakeTime.startsWith(QLatin1Char('-')))
+        if (isRelative(options.fakeTime))
             command << QStringLiteral("-f");
         command << options.fakeTime;
     }
-    command << programPath() << options.arguments;
-
-    QProcessEnvironment environment = programEnvironment();
-    for (const auto &variable : options.environment) {
-        if (variable.second.isEmpty())
-            environment.remove(variable.first);
-        else
-            environment.insert(variable.first, variable.second);
-    }
-
-    QProcess process;
-    process.setProcessEnvironment(environment);
-    process.setWorkingDirectory(path());
+    command << options.wrapper << programPath() << options.arguments;
+    if (options.unprivileged)
+        command = asUnprivileged(command);
+    process.setProcessEnvironment(programEnvironment(options));
+    process.setWorkingDirectory(pathOf(options.workingFolder));
     process.setStandardInputFile(QProcess::nullDevice());
+    process.setProperty("clockOffsetMs", clockOffsetMs(options.fakeTime));
+    process.setProperty("startedUtc", QDateTime::currentDateTimeUtc());
     process.start(command.takeFirst(), command);
+}
 
+RunResult Workspace::finish(QProcess &process, const RunOptions &options) const
+{
     RunResult result;
+    const qint64 offsetMs = process.property("clockOffsetMs").toLongLong();
+    result.clockBefore = process.property("startedUtc").toDateTime().addMSecs(offsetMs);
     result.finished = process.waitForFinished(options.timeoutMs);
     if (!result.finished) {
         process.kill();
         process.waitForFinished();
     }
+    result.clockAfter = QDateTime::currentDateTimeUtc().addMSecs(offsetMs);
     result.exitCode = process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
     result.console = process.readAllStandardError();
     result.standardOutput = process.readAllStandardOutput();
-    QFile log(pathOf(QStringLiteral("log_kehrlund.txt")));
-    if (log.open(QIODevice::ReadOnly))
+    // Only a regular file is read: a FIFO in the log's place would block.
+    QFile log(pathOf(options.workingFolder + QStringLiteral("/log_kehrlund.txt")));
+    if (QFileInfo(log).isFile() && log.open(QIODevice::ReadOnly))
         result.log = log.readAll();
     return result;
 }
 
-QByteArray item(const QString &text)
+TreeRemover::~TreeRemover()
 {
-    return '"' + text.toUtf8() + "\" ";
+    QProcess::execute(QStringLiteral("rm"), {QStringLiteral("-rf"), path});
+}
+
+RunResult Workspace::run(const RunOptions &options) const
+{
+    QProcess process;
+    start(process, options);
+    return finish(process, options);
+}
+
+QByteArray RunResult::expectedLog(const QByteArray &body, const QByteArray &earlier) const
+{
+    const QByteArray late = earlier + expect::logHeader(clockAfter) + body;
+    return log == late ? late : earlier + expect::logHeader(clockBefore) + body;
+}
+
+namespace expect
+{
+QByteArray item(const QByteArray &text)
+{
+    return '"' + text + "\" ";
 }
 
 QByteArray item(int number)
@@ -154,60 +255,94 @@ QByteArray item(int number)
     return QByteArray::number(number) + ' ';
 }
 
-QByteArray line(const QByteArray &items)
+QByteArray announced(const QByteArray &root)
 {
-    return items + '\n';
+    return line(item(text::folder) + item(root)) + line(item(QByteArray()));
 }
 
-QByteArray totalMessages(int hits)
+QByteArray hit(const QByteArray &name, int age)
 {
-    return line(item(QString())) + line(item(QStringLiteral("Treffer gesamt: ")) + item(hits));
+    return line(item(text::hit) + item(name)) + line(item(text::age) + item(age));
 }
 
-QByteArray closingPrompt()
+QByteArray refused(const QByteArray &path)
 {
-    return line(item(QStringLiteral("Bitte druecken Sie eine Taste zum beenden...")));
+    return line(item(text::error005) + item(path) + item(text::error005End));
+}
+
+QByteArray wrongRoot()
+{
+    return line(item(text::error001));
+}
+
+QByteArray wrongPattern(const QByteArray &pattern)
+{
+    return line(item(text::error002) + item(pattern));
+}
+
+QByteArray wrongPeriod(int days)
+{
+    return line(item(text::error003) + item(days) + item(text::error003End));
+}
+
+QByteArray logNotWritten()
+{
+    return line(item(text::error004));
+}
+
+QByteArray logNotWrittenFor(const QByteArray &path)
+{
+    return line(item(text::error004) + item(path));
+}
+
+QByteArray dryRunDone()
+{
+    return line(item(text::dryRun));
+}
+
+QByteArray jobFileNotOpened()
+{
+    return line(item(text::error006));
+}
+
+QByteArray wrongLine()
+{
+    return line(item(text::error007));
+}
+
+QByteArray prompt()
+{
+    return line(item(text::prompt));
+}
+
+QByteArray total(int hits)
+{
+    return line(item(QByteArray())) + line(item(text::total) + item(hits));
+}
+
+QByteArray end(int hits)
+{
+    return total(hits) + prompt();
 }
 
 QByteArray logHeader(const QDateTime &time)
 {
-    const QByteArray stars = "**************************\n";
-    return stars + "  " + time.toString(QStringLiteral("dd.MM.yyyy / hh:mm")).toUtf8() + " Uhr\n" +
-           stars;
+    return line(text::stars) + "  " + time.toString(QStringLiteral("dd.MM.yyyy / hh:mm")).toUtf8() +
+           line(text::clock) + line(text::stars);
 }
 
-namespace
+QByteArray removedEntry(const QByteArray &path, int age)
 {
-QList<QByteArray> blocks(const QByteArray &log)
-{
-    const QByteArray stars = "**************************\n";
-    QList<QByteArray> result;
-    int at = 0;
-    while ((at = log.indexOf(stars, at)) >= 0) {
-        const int bodyStart = log.indexOf(stars, at + stars.size()) + stars.size();
-        int next = log.indexOf(stars, bodyStart);
-        if (next < 0)
-            next = log.size();
-        result.append(log.mid(bodyStart, next - bodyStart));
-        at = next;
-    }
-    return result;
-}
-} // namespace
-
-QByteArray logBody(const QByteArray &log, int block)
-{
-    const QList<QByteArray> all = blocks(log);
-    return block < all.size() ? all.at(block) : QByteArray("<no such block>");
+    return line(path) + QByteArray::number(age) + line(text::days);
 }
 
-int logBlockCount(const QByteArray &log)
+QByteArray refusedEntry(const QByteArray &path)
 {
-    return blocks(log).size();
+    return line(text::error005 + path + text::error005End);
 }
 
-QString fakeTimeAt(int daysFromToday, const QString &timeOfDay)
+QByteArray logTotal(int hits)
 {
-    const QDate day = QDateTime::currentDateTimeUtc().date().addDays(daysFromToday);
-    return day.toString(QStringLiteral("yyyy-MM-dd ")) + timeOfDay;
+    return text::total + line(QByteArray::number(hits));
 }
+} // namespace expect

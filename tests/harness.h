@@ -1,10 +1,11 @@
-// Runs the built program in a fresh working folder and hands back what it wrote.
+// Runs the built program in a fresh working folder and hands back what it wrote; builds the
+// console messages and log lines the program is expected to write.
 #ifndef KEHRLUND_TEST_HARNESS_H
 #define KEHRLUND_TEST_HARNESS_H
 
 #include <QByteArray>
 #include <QDateTime>
-#include <QProcessEnvironment>
+#include <QProcess>
 #include <QString>
 #include <QStringList>
 #include <QTemporaryDir>
@@ -14,8 +15,12 @@ struct RunOptions {
     // such as "2026-12-09 00:01:00" (the clock then runs on from there).
     QString fakeTime;
     QStringList arguments;
+    // Started before the program (after faketime), such as valgrind and its options.
+    QStringList wrapper;
     // Added to (or, with an empty value, removed from) the program's environment.
     QList<QPair<QString, QString>> environment;
+    // The working folder, relative to the workspace; empty for the workspace itself.
+    QString workingFolder;
     // Run as an unprivileged user (nobody) when the tests run as root; as the user itself else.
     bool unprivileged = false;
     int timeoutMs = 120000;
@@ -24,14 +29,23 @@ struct RunOptions {
 struct RunResult {
     QByteArray console; // standard error
     QByteArray standardOutput;
-    QByteArray log; // the run log after the run; empty when there is none
+    QByteArray log; // the run log after the run; empty when there is none or it is no file
     int exitCode = -1;
     bool finished = false;
+    // The program's clock (UTC, its local time) just before it started and just after it ended.
+    QDateTime clockBefore;
+    QDateTime clockAfter;
+
+    // The whole log this run leaves: what was there before, the block header with the time of
+    // the run, and the lines of its block after the header.
+    QByteArray expectedLog(const QByteArray &body, const QByteArray &earlier = QByteArray()) const;
 };
 
 class Workspace
 {
   public:
+    // Near midnight (UTC) waits for the next day first, so that the files a test makes and the
+    // runs it starts share one calendar day.
     Workspace();
     ~Workspace();
     Workspace(const Workspace &) = delete;
@@ -53,6 +67,10 @@ class Workspace
     // else its folder is made read-only. Undone when the workspace goes.
     bool lockFile(const QString &relative);
 
+    // Starts the program in the workspace, standard input closed; finish() waits for it. run()
+    // does both; start() alone lets several runs go at once.
+    void start(QProcess &process, const RunOptions &options) const;
+    RunResult finish(QProcess &process, const RunOptions &options) const;
     RunResult run(const RunOptions &options = RunOptions()) const;
 
   private:
@@ -63,30 +81,50 @@ class Workspace
 
 bool runningAsRoot();
 
-// The program under test, where an unprivileged run can reach it.
-QString programPath();
+// Removes a tree that Qt cannot remove (deeper than the path limit) when the test ends.
+struct TreeRemover {
+    QString path;
+    ~TreeRemover();
+};
 
-// The environment every run of the program gets: the Qt logging variables removed, UTC, a UTF-8
-// locale, and sanitizer settings that let libfaketime be preloaded.
-QProcessEnvironment programEnvironment();
+// The command run as nobody when the tests run as root, else unchanged.
+QStringList asUnprivileged(const QStringList &command);
 
-// The system's console format: a text item in double quotes and a blank, an integer bare and a
-// blank, each message one line.
-QByteArray item(const QString &text);
-QByteArray item(int number);
-QByteArray line(const QByteArray &items);
-
-// Messages every run ends with.
-QByteArray totalMessages(int hits);
-QByteArray closingPrompt();
-
-// The three header lines of a log block at a given local time.
-QByteArray logHeader(const QDateTime &time);
-// A log block without its header: the lines after the second star line.
-QByteArray logBody(const QByteArray &log, int block = 0);
-int logBlockCount(const QByteArray &log);
+// Options for a run with the clock moved a number of days on.
+RunOptions daysOn(int days);
 
 // Local date and time string for faketime, a given number of days from today at a time of day.
 QString fakeTimeAt(int daysFromToday, const QString &timeOfDay);
+
+// What the program writes, built from its fixed texts. Names, paths and patterns are bytes: UTF-8
+// text, or raw bytes where a test needs them.
+namespace expect
+{
+// The console format: a text item in double quotes and a blank, an integer bare and a blank,
+// each message one line.
+QByteArray item(const QByteArray &text);
+QByteArray item(int number);
+
+QByteArray announced(const QByteArray &root); // a job starts: its root folder and an empty line
+QByteArray hit(const QByteArray &name, int age);
+QByteArray refused(const QByteArray &path); // Fehler 005
+QByteArray wrongRoot();                     // Fehler 001
+QByteArray wrongPattern(const QByteArray &pattern);
+QByteArray wrongPeriod(int days);
+QByteArray logNotWritten();                          // Fehler 004
+QByteArray logNotWrittenFor(const QByteArray &path); // Fehler 004 for an entry: the file it lacks
+QByteArray dryRunDone();                             // the last line of a dry run
+QByteArray jobFileNotOpened();                       // Fehler 006
+QByteArray wrongLine();                              // Fehler 007
+QByteArray prompt();                                 // the closing prompt
+QByteArray total(int hits);                          // empty line and the total
+QByteArray end(int hits);                            // the total and the closing prompt
+
+// The run log.
+QByteArray logHeader(const QDateTime &time);
+QByteArray removedEntry(const QByteArray &path, int age);
+QByteArray refusedEntry(const QByteArray &path);
+QByteArray logTotal(int hits);
+} // namespace expect
 
 #endif

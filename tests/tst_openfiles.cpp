@@ -7,6 +7,8 @@
 
 #include <unistd.h>
 
+using namespace expect;
+
 namespace
 {
 const QString folderName = QStringLiteral("daten");
@@ -51,12 +53,11 @@ class Holder
             script += QStringLiteral("exec sleep 600");
         }
 
-        QStringList command;
-        if (unprivileged && runningAsRoot())
-            command << QStringLiteral("setpriv") << QStringLiteral("--reuid=65534")
-                    << QStringLiteral("--regid=65534") << QStringLiteral("--clear-groups");
-        command << QStringLiteral("sh") << QStringLiteral("-c") << script << QStringLiteral("sh")
-                << paths;
+        QStringList command =
+            QStringList{QStringLiteral("sh"), QStringLiteral("-c"), script, QStringLiteral("sh")} +
+            paths;
+        if (unprivileged)
+            command = asUnprivileged(command);
         process.setStandardInputFile(QProcess::nullDevice());
         process.start(command.takeFirst(), command);
     }
@@ -93,45 +94,6 @@ class Holder
 QByteArray jobLine(const QString &root, const QString &patterns = QStringLiteral("*.log"))
 {
     return (root + QLatin1Char('\t') + patterns + QStringLiteral("\t30\n")).toUtf8();
-}
-
-RunOptions fortyDaysOn()
-{
-    RunOptions options;
-    options.fakeTime = QStringLiteral("+40d");
-    return options;
-}
-
-QByteArray folderMessages(const QString &root)
-{
-    return line(item(QStringLiteral("Ordner: ")) + item(root)) + line(item(QString()));
-}
-
-QByteArray hitMessages(const QString &name, int age)
-{
-    return line(item(QStringLiteral("Treffer: ")) + item(name)) +
-           line(item(QStringLiteral("Alter in Tagen: ")) + item(age));
-}
-
-QByteArray refusedMessage(const QString &path)
-{
-    return line(item(QStringLiteral("Fehler 005: Konnte Datei ")) + item(path) +
-                item(QStringLiteral(" nicht löschen")));
-}
-
-QByteArray refusedLogLine(const QString &path)
-{
-    return QStringLiteral("Fehler 005: Konnte Datei %1 nicht löschen\n").arg(path).toUtf8();
-}
-
-QByteArray removedLogLines(const QString &path, int age)
-{
-    return (path + QStringLiteral("\n%1 Tage\n").arg(age)).toUtf8();
-}
-
-QByteArray totalLogLine(int hits)
-{
-    return "Treffer gesamt: " + QByteArray::number(hits) + '\n';
 }
 } // namespace
 
@@ -175,13 +137,12 @@ void OpenFilesTest::heldFileStaysUntilReleased()
     Holder holder({path}, Hold(hold));
     QVERIFY(holder.waitUntilReady());
 
-    const RunResult held = workspace.run(fortyDaysOn());
+    const RunResult held = workspace.run(daysOn(40));
     QVERIFY(held.finished);
     QCOMPARE(held.exitCode, 0);
-    QCOMPARE(held.console, folderMessages(root) + hitMessages(QStringLiteral("dienst.log"), 40) +
-                               refusedMessage(path) + totalMessages(1) + closingPrompt());
-    QCOMPARE(logBlockCount(held.log), 1);
-    QCOMPARE(logBody(held.log), refusedLogLine(path) + totalLogLine(1));
+    QCOMPARE(held.console,
+             announced(root.toUtf8()) + hit("dienst.log", 40) + refused(path.toUtf8()) + end(1));
+    QCOMPARE(held.log, held.expectedLog(refusedEntry(path.toUtf8()) + logTotal(1)));
     QVERIFY(workspace.exists(folderName + QStringLiteral("/dienst.log")));
     if (Hold(hold) == Hold::Writing) {
         // What the writer adds after the run still lands in the named file.
@@ -190,13 +151,11 @@ void OpenFilesTest::heldFileStaysUntilReleased()
     }
 
     holder.stop();
-    const RunResult released = workspace.run(fortyDaysOn());
+    const RunResult released = workspace.run(daysOn(40));
     QVERIFY(released.finished);
-    QCOMPARE(released.console, folderMessages(root) +
-                                   hitMessages(QStringLiteral("dienst.log"), 40) +
-                                   totalMessages(1) + closingPrompt());
-    QCOMPARE(logBlockCount(released.log), 2);
-    QCOMPARE(logBody(released.log, 1), removedLogLines(path, 40) + totalLogLine(1));
+    QCOMPARE(released.console, announced(root.toUtf8()) + hit("dienst.log", 40) + end(1));
+    QCOMPARE(released.log,
+             released.expectedLog(removedEntry(path.toUtf8(), 40) + logTotal(1), held.log));
     QVERIFY(!workspace.exists(folderName + QStringLiteral("/dienst.log")));
 }
 
@@ -234,32 +193,32 @@ void OpenFilesTest::heldAmongFree()
     QVERIFY(workspace.isValid());
     const QString root = workspace.pathOf(folderName);
     QStringList heldPaths;
-    QByteArray expectedConsole = folderMessages(root);
-    QByteArray expectedLog;
+    QByteArray expectedConsole = announced(root.toUtf8());
+    QByteArray log;
     for (int i = 0; i < names.size(); ++i) {
         const QString path = root + QLatin1Char('/') + names.at(i);
         workspace.writeFile(folderName + QLatin1Char('/') + names.at(i), "x\n");
-        expectedConsole += hitMessages(names.at(i), 40);
+        expectedConsole += hit(names.at(i).toUtf8(), 40);
         // A helper that opens and closes again is handed every file.
         if (held.at(i) || Hold(hold) == Hold::OpenedThenClosed)
             heldPaths << path;
         if (held.at(i)) {
-            expectedConsole += refusedMessage(path);
-            expectedLog += refusedLogLine(path);
+            expectedConsole += refused(path.toUtf8());
+            log += refusedEntry(path.toUtf8());
         } else {
-            expectedLog += removedLogLines(path, 40);
+            log += removedEntry(path.toUtf8(), 40);
         }
     }
-    expectedConsole += totalMessages(names.size()) + closingPrompt();
-    expectedLog += totalLogLine(names.size());
+    expectedConsole += end(names.size());
+    log += logTotal(names.size());
     workspace.writeJobFile(jobLine(root));
 
     Holder holder(heldPaths, Hold(hold));
     QVERIFY(holder.waitUntilReady());
-    const RunResult result = workspace.run(fortyDaysOn());
+    const RunResult result = workspace.run(daysOn(40));
     QVERIFY(result.finished);
     QCOMPARE(result.console, expectedConsole);
-    QCOMPARE(logBody(result.log), expectedLog);
+    QCOMPARE(result.log, result.expectedLog(log));
     for (int i = 0; i < names.size(); ++i)
         QCOMPARE(workspace.exists(folderName + QLatin1Char('/') + names.at(i)), held.at(i));
 }
@@ -290,13 +249,12 @@ void OpenFilesTest::hardLinkToHeldFile()
 
     Holder holder({holdLink ? link : original}, Hold::Append);
     QVERIFY(holder.waitUntilReady());
-    const RunResult result = workspace.run(fortyDaysOn());
+    const RunResult result = workspace.run(daysOn(40));
     QVERIFY(result.finished);
-    QCOMPARE(result.console, folderMessages(root) + hitMessages(QStringLiteral("anders.log"), 40) +
-                                 hitMessages(QStringLiteral("verweis.log"), 40) +
-                                 refusedMessage(link) + totalMessages(2) + closingPrompt());
-    QCOMPARE(logBody(result.log),
-             removedLogLines(other, 40) + refusedLogLine(link) + totalLogLine(2));
+    QCOMPARE(result.console, announced(root.toUtf8()) + hit("anders.log", 40) +
+                                 hit("verweis.log", 40) + refused(link.toUtf8()) + end(2));
+    QCOMPARE(result.log, result.expectedLog(removedEntry(other.toUtf8(), 40) +
+                                            refusedEntry(link.toUtf8()) + logTotal(2)));
     QVERIFY(workspace.exists(folderName + QStringLiteral("/verweis.log")));
     QVERIFY(workspace.exists(QStringLiteral("original.dat")));
     QVERIFY(!workspace.exists(folderName + QStringLiteral("/anders.log")));
@@ -332,15 +290,13 @@ void OpenFilesTest::ownLogInsideTree()
         heldPaths << logPath;
     Holder holder(heldPaths, Hold::ReadOnly);
     QVERIFY(holder.waitUntilReady());
-    const RunResult result = workspace.run(fortyDaysOn());
+    const RunResult result = workspace.run(daysOn(40));
     QVERIFY(result.finished);
-    QCOMPARE(result.console, folderMessages(root) + hitMessages(QStringLiteral("alt.txt"), 40) +
-                                 hitMessages(QStringLiteral("offen.txt"), 40) +
-                                 refusedMessage(openPath) + totalMessages(2) + closingPrompt());
-    QVERIFY(result.log.startsWith(earlier));
-    QCOMPARE(logBlockCount(result.log), 1);
-    QCOMPARE(logBody(result.log),
-             removedLogLines(oldPath, 40) + refusedLogLine(openPath) + totalLogLine(2));
+    QCOMPARE(result.console, announced(root.toUtf8()) + hit("alt.txt", 40) + hit("offen.txt", 40) +
+                                 refused(openPath.toUtf8()) + end(2));
+    QCOMPARE(result.log, result.expectedLog(removedEntry(oldPath.toUtf8(), 40) +
+                                                refusedEntry(openPath.toUtf8()) + logTotal(2),
+                                            earlier));
     QVERIFY(workspace.exists(QStringLiteral("log_kehrlund.txt")));
     QVERIFY(workspace.exists(QStringLiteral("eingabe_kehrlund.txt")));
     QVERIFY(workspace.exists(QStringLiteral("offen.txt")));
@@ -376,15 +332,15 @@ void OpenFilesTest::processesOutOfSight()
 
     Holder holder({path}, Hold::ReadOnly, holderUnprivileged);
     QVERIFY(holder.waitUntilReady());
-    RunOptions options = fortyDaysOn();
+    RunOptions options = daysOn(40);
     options.unprivileged = true;
     const RunResult result = workspace.run(options);
     QVERIFY(result.finished);
-    QCOMPARE(result.console, folderMessages(root) + hitMessages(QStringLiteral("dienst.log"), 40) +
-                                 (expectHeld ? refusedMessage(path) : QByteArray()) +
-                                 totalMessages(1) + closingPrompt());
-    QCOMPARE(logBody(result.log),
-             (expectHeld ? refusedLogLine(path) : removedLogLines(path, 40)) + totalLogLine(1));
+    QCOMPARE(result.console, announced(root.toUtf8()) + hit("dienst.log", 40) +
+                                 (expectHeld ? refused(path.toUtf8()) : QByteArray()) + end(1));
+    QCOMPARE(result.log, result.expectedLog((expectHeld ? refusedEntry(path.toUtf8())
+                                                        : removedEntry(path.toUtf8(), 40)) +
+                                            logTotal(1)));
     QCOMPARE(workspace.exists(folderName + QStringLiteral("/dienst.log")), expectHeld);
 }
 

@@ -22,69 +22,16 @@
 #include <sys/un.h>
 #include <unistd.h>
 
+using namespace expect;
+
 namespace
 {
-// ---------------------------------------------------------------------------------------------
-// Expected console messages and log lines
-
-// Names, paths and patterns are given in UTF-8.
-QByteArray announce(const QByteArray &root)
-{
-    return line(item(QStringLiteral("Ordner: ")) + item(QString::fromUtf8(root))) +
-           line(item(QString()));
-}
-
-QByteArray hit(const QByteArray &name, int age)
-{
-    return line(item(QStringLiteral("Treffer: ")) + item(QString::fromUtf8(name))) +
-           line(item(QStringLiteral("Alter in Tagen: ")) + item(age));
-}
-
-QByteArray notRemoved(const QByteArray &path)
-{
-    return line(item(QStringLiteral("Fehler 005: Konnte Datei ")) + item(QString::fromUtf8(path)) +
-                item(QStringLiteral(" nicht löschen")));
-}
-
-QByteArray wrongRoot()
-{
-    return line(item(QStringLiteral(
-        "Fehler 001: Der angegebene Wurzelordner existiert nicht oder ist gar kein Ordner")));
-}
-
-QByteArray wrongPattern(const QByteArray &pattern)
-{
-    return line(item(QStringLiteral("Fehler 002: Fehlerhafte Endung entdeckt: ")) +
-                item(QString::fromUtf8(pattern)));
-}
-
-QByteArray wrongPeriod(int days)
-{
-    return line(item(QStringLiteral("Fehler 003: Tage ist mit ")) + item(days) +
-                item(QStringLiteral(" außerhalb des erlaubten Intervalls von 1 - 365 Tagen")));
-}
-
-QByteArray removedEntry(const QByteArray &path, int age)
-{
-    return path + '\n' + QByteArray::number(age) + " Tage\n";
-}
-
-QByteArray failedEntry(const QByteArray &path)
-{
-    return "Fehler 005: Konnte Datei " + path + " nicht löschen\n";
-}
-
 QStringList list(std::initializer_list<const char *> paths)
 {
     QStringList result;
     for (const char *path : paths)
         result.append(QString::fromUtf8(path));
     return result;
-}
-
-QByteArray logTotal(int hits)
-{
-    return "Treffer gesamt: " + QByteArray::number(hits) + '\n';
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -210,8 +157,6 @@ class SweepTest : public QObject
     Q_OBJECT
 
   private slots:
-    void init();
-
     void age_data();
     void age();
     void sweep_data();
@@ -224,17 +169,6 @@ class SweepTest : public QObject
     void faultyJobs();
     void unreadableFolder();
 };
-
-// The tests count calendar days from the moment they make their files; a run must not straddle
-// midnight (UTC), so near midnight they wait for the new day.
-void SweepTest::init()
-{
-    const QDateTime now = QDateTime::currentDateTimeUtc();
-    if (now.time() >= QTime(23, 57)) {
-        const QDateTime after(now.date().addDays(1), QTime(0, 0, 2), Qt::UTC);
-        QTest::qSleep(int(now.msecsTo(after)));
-    }
-}
 
 // ---------------------------------------------------------------------------------------------
 // Age: whole calendar days from the creation date to the date of the run, a hit when at least
@@ -286,41 +220,21 @@ void SweepTest::age()
     }
     workspace.writeJobFile(expand(workspace, "@/t\t*.log\t" + QByteArray::number(period) + '\n'));
 
-    const RunOptions options = at(fakeTime);
-    const QDateTime before = QDateTime::currentDateTimeUtc();
-    const RunResult result = workspace.run(options);
-    const QDateTime after = QDateTime::currentDateTimeUtc();
+    // The log's header shows the moved clock.
+    const RunResult result = workspace.run(at(fakeTime));
     QVERIFY(result.finished);
     QCOMPARE(result.exitCode, 0);
-
     const bool isHit = expectedAge >= 0;
-    QByteArray console = announce("@/t");
+    QByteArray console = announced("@/t");
     QByteArray log;
     if (isHit) {
         console += hit("a.log", expectedAge);
         log += removedEntry("@/t/a.log", expectedAge);
     }
-    console += totalMessages(isHit ? 1 : 0) + closingPrompt();
-    log += logTotal(isHit ? 1 : 0);
-    QCOMPARE(result.console, expand(workspace, console));
-    QCOMPARE(logBody(result.log), expand(workspace, log));
+    QCOMPARE(result.console, expand(workspace, console + end(isHit ? 1 : 0)));
+    QCOMPARE(result.log, result.expectedLog(expand(workspace, log + logTotal(isHit ? 1 : 0))));
     QCOMPARE(workspace.exists(QStringLiteral("t/a.log")), !isHit);
     QVERIFY(workspace.exists(QStringLiteral("t/b.txt")));
-
-    // The run saw the moved clock: its log header carries the moved date and time.
-    QList<QByteArray> headers;
-    if (options.fakeTime.startsWith(QLatin1Char('+')) ||
-        options.fakeTime.startsWith(QLatin1Char('-'))) {
-        const int days = options.fakeTime.mid(0, options.fakeTime.size() - 1).toInt();
-        headers << logHeader(before.addDays(days)) << logHeader(after.addDays(days));
-    } else if (!options.fakeTime.isEmpty()) {
-        headers << logHeader(
-            QDateTime::fromString(options.fakeTime, QStringLiteral("yyyy-MM-dd hh:mm:ss")));
-    } else {
-        headers << logHeader(before) << logHeader(after);
-    }
-    const QByteArray header = result.log.left(headers.first().size());
-    QVERIFY2(headers.contains(header), header.constData());
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -340,60 +254,57 @@ void SweepTest::sweep_data()
 
     QTest::newRow("pattern in lower case, name in upper case")
         << list({"t/Bericht.LOG"}) << QByteArray("@/t\t*.log\t30\n")
-        << announce(root) + hit("Bericht.LOG", 40) + totalMessages(1)
+        << announced(root) + hit("Bericht.LOG", 40) + total(1)
         << removedEntry("@/t/Bericht.LOG", 40) + logTotal(1) << list({"t/Bericht.LOG"})
         << list({"t"});
 
     QTest::newRow("pattern in upper case, name in lower case")
         << list({"t/x.log"}) << QByteArray("@/t\t*.LOG\t30\n")
-        << announce(root) + hit("x.log", 40) + totalMessages(1)
+        << announced(root) + hit("x.log", 40) + total(1)
         << removedEntry("@/t/x.log", 40) + logTotal(1) << list({"t/x.log"}) << list({});
 
     QTest::newRow("pattern in mixed case")
         << list({"t/a.lOG", "t/b.txt"}) << QByteArray("@/t\t*.Log\t30\n")
-        << announce(root) + hit("a.lOG", 40) + totalMessages(1)
+        << announced(root) + hit("a.lOG", 40) + total(1)
         << removedEntry("@/t/a.lOG", 40) + logTotal(1) << list({"t/a.lOG"}) << list({"t/b.txt"});
 
     QTest::newRow("pattern matches the whole name only")
         << list({"t/x.log.bak", "t/xlog", "t/a.logx", "t/log", "t/x.lo", "t/x.log"})
-        << QByteArray("@/t\t*.log\t30\n") << announce(root) + hit("x.log", 40) + totalMessages(1)
+        << QByteArray("@/t\t*.log\t30\n") << announced(root) + hit("x.log", 40) + total(1)
         << removedEntry("@/t/x.log", 40) + logTotal(1) << list({"t/x.log"})
         << list({"t/x.log.bak", "t/xlog", "t/a.logx", "t/log", "t/x.lo"});
 
     QTest::newRow("any extension: names with a full stop only")
         << list({"t/ohne", "t/mit.punkt", "t/u/a.b.c"}) << QByteArray("@/t\t*.*\t30\n")
-        << announce(root) + hit("mit.punkt", 40) + hit("a.b.c", 40) + totalMessages(2)
+        << announced(root) + hit("mit.punkt", 40) + hit("a.b.c", 40) + total(2)
         << removedEntry("@/t/mit.punkt", 40) + removedEntry("@/t/u/a.b.c", 40) + logTotal(2)
         << list({"t/mit.punkt", "t/u/a.b.c"}) << list({"t/ohne", "t/u"});
 
     QTest::newRow("two patterns, hits in name order")
         << list({"t/b.log", "t/a.tmp", "t/c.txt", "t/d.TMP"})
         << QByteArray("@/t\t*.log;*.tmp\t30\n")
-        << announce(root) + hit("a.tmp", 40) + hit("b.log", 40) + hit("d.TMP", 40) +
-               totalMessages(3)
+        << announced(root) + hit("a.tmp", 40) + hit("b.log", 40) + hit("d.TMP", 40) + total(3)
         << removedEntry("@/t/a.tmp", 40) + removedEntry("@/t/b.log", 40) +
                removedEntry("@/t/d.TMP", 40) + logTotal(3)
         << list({"t/a.tmp", "t/b.log", "t/d.TMP"}) << list({"t/c.txt"});
 
     QTest::newRow("folder whose name matches: entered, not removed")
         << list({"t/archiv.log/innen.log", "t/archiv.log/innen.txt", "t/archiv.log/leer.log/"})
-        << QByteArray("@/t\t*.log\t30\n")
-        << announce(root) + hit("innen.log", 40) + totalMessages(1)
+        << QByteArray("@/t\t*.log\t30\n") << announced(root) + hit("innen.log", 40) + total(1)
         << removedEntry("@/t/archiv.log/innen.log", 40) + logTotal(1)
         << list({"t/archiv.log/innen.log"})
         << list({"t/archiv.log", "t/archiv.log/innen.txt", "t/archiv.log/leer.log"});
 
     QTest::newRow("names with a blank and umlauts")
         << list({"t/mit blank.log", "t/Größe.log"}) << QByteArray("@/t\t*.log\t30\n")
-        << announce(root) + hit("Größe.log", 40) + hit("mit blank.log", 40) + totalMessages(2)
+        << announced(root) + hit("Größe.log", 40) + hit("mit blank.log", 40) + total(2)
         << removedEntry("@/t/Größe.log", 40) + removedEntry("@/t/mit blank.log", 40) + logTotal(2)
         << list({"t/mit blank.log", "t/Größe.log"}) << list({});
 
     QTest::newRow("hidden files and folders untouched")
         << list({"t/.alt.log", "t/.versteckt/alt.log", "t/.versteckt/tief/alt.log",
                  "t/.x.log/alt.log", "t/u/.alt.log", "t/sichtbar.log"})
-        << QByteArray("@/t\t*.log\t30\n")
-        << announce(root) + hit("sichtbar.log", 40) + totalMessages(1)
+        << QByteArray("@/t\t*.log\t30\n") << announced(root) + hit("sichtbar.log", 40) + total(1)
         << removedEntry("@/t/sichtbar.log", 40) + logTotal(1) << list({"t/sichtbar.log"})
         << list({"t/.alt.log", "t/.versteckt/alt.log", "t/.versteckt/tief/alt.log",
                  "t/.x.log/alt.log", "t/u/.alt.log"});
@@ -401,27 +312,25 @@ void SweepTest::sweep_data()
     QTest::newRow("pipe, socket and broken link untouched")
         << list({"fifo:t/x.log", "socket:t/s.log", "link:t/kaputt.log>nirgends.log", "t/echt.log",
                  "fifo:t/u/y.log"})
-        << QByteArray("@/t\t*.log\t30\n") << announce(root) + hit("echt.log", 40) + totalMessages(1)
+        << QByteArray("@/t\t*.log\t30\n") << announced(root) + hit("echt.log", 40) + total(1)
         << removedEntry("@/t/echt.log", 40) + logTotal(1) << list({"t/echt.log"})
         << list({"t/x.log", "t/s.log", "t/kaputt.log", "t/u/y.log"});
 
     QTest::newRow("links to a pipe or a device untouched")
         << list({"fifo:draussen/f", "link:t/p.log>../draussen/f", "link:t/n.log>/dev/null"})
-        << QByteArray("@/t\t*.log\t30\n") << announce(root) + totalMessages(0) << logTotal(0)
-        << list({}) << list({"t/p.log", "t/n.log", "draussen/f"});
+        << QByteArray("@/t\t*.log\t30\n") << announced(root) + total(0) << logTotal(0) << list({})
+        << list({"t/p.log", "t/n.log", "draussen/f"});
 
     // Only ASCII letters fold: the Kelvin sign is no "k", the long s no "s".
     QTest::newRow("case folding of ASCII letters only")
         << list({"t/x.\u212A", "t/y.\u017F", "t/z.K"}) << QByteArray("@/t\t*.k;*.s\t30\n")
-        << announce(root) + hit("z.K", 40) + totalMessages(1)
-        << removedEntry("@/t/z.K", 40) + logTotal(1) << list({"t/z.K"})
-        << list({"t/x.\u212A", "t/y.\u017F"});
+        << announced(root) + hit("z.K", 40) + total(1) << removedEntry("@/t/z.K", 40) + logTotal(1)
+        << list({"t/z.K"}) << list({"t/x.\u212A", "t/y.\u017F"});
 
     QTest::newRow("links to folders not followed")
         << list({"draussen/alt.log", "draussen/innen/alt.log", "t/", "link:t/zeiger>../draussen",
                  "link:t/ordner.log>../draussen", "link:t/absolut>@/draussen"})
-        << QByteArray("@/t\t*.log\t30\n") << announce(root) + totalMessages(0) << logTotal(0)
-        << list({})
+        << QByteArray("@/t\t*.log\t30\n") << announced(root) + total(0) << logTotal(0) << list({})
         << list({"draussen/alt.log", "draussen/innen/alt.log", "t/zeiger", "t/ordner.log",
                  "t/absolut"});
 
@@ -429,7 +338,7 @@ void SweepTest::sweep_data()
         << list({"draussen/ziel.log", "t/ziel.dat", "link:t/verweis.log>../draussen/ziel.log",
                  "link:t/v2.log>ziel.dat", "link:t/ohne.txt>ziel.dat"})
         << QByteArray("@/t\t*.log\t30\n")
-        << announce(root) + hit("v2.log", 40) + hit("verweis.log", 40) + totalMessages(2)
+        << announced(root) + hit("v2.log", 40) + hit("verweis.log", 40) + total(2)
         << removedEntry("@/t/v2.log", 40) + removedEntry("@/t/verweis.log", 40) + logTotal(2)
         << list({"t/v2.log", "t/verweis.log"})
         << list({"draussen/ziel.log", "t/ziel.dat", "t/ohne.txt"});
@@ -439,9 +348,9 @@ void SweepTest::sweep_data()
         << list({"t/b.log", "t/C.log", "t/a.log", "t/a/zz.log", "t/a/m/x.log", "t/a/Z/g.log",
                  "t/a/y/h.log", "t/B/i.log", "t/B/c/j.log"})
         << QByteArray("@/t\t*.log\t30\n")
-        << announce(root) + hit("a.log", 40) + hit("b.log", 40) + hit("C.log", 40) +
+        << announced(root) + hit("a.log", 40) + hit("b.log", 40) + hit("C.log", 40) +
                hit("zz.log", 40) + hit("x.log", 40) + hit("h.log", 40) + hit("g.log", 40) +
-               hit("i.log", 40) + hit("j.log", 40) + totalMessages(9)
+               hit("i.log", 40) + hit("j.log", 40) + total(9)
         << removedEntry("@/t/a.log", 40) + removedEntry("@/t/b.log", 40) +
                removedEntry("@/t/C.log", 40) + removedEntry("@/t/a/zz.log", 40) +
                removedEntry("@/t/a/m/x.log", 40) + removedEntry("@/t/a/y/h.log", 40) +
@@ -454,37 +363,36 @@ void SweepTest::sweep_data()
     QTest::newRow("two jobs on one root: the second finds only its own")
         << list({"t/a.log", "t/b.tmp", "t/u/c.log"})
         << QByteArray("@/t\t*.log\t30\n@/t\t*.log;*.tmp\t30\n")
-        << announce(root) + hit("a.log", 40) + hit("c.log", 40) + announce(root) +
-               hit("b.tmp", 40) + totalMessages(3)
+        << announced(root) + hit("a.log", 40) + hit("c.log", 40) + announced(root) +
+               hit("b.tmp", 40) + total(3)
         << removedEntry("@/t/a.log", 40) + removedEntry("@/t/u/c.log", 40) +
                removedEntry("@/t/b.tmp", 40) + logTotal(3)
         << list({"t/a.log", "t/b.tmp", "t/u/c.log"}) << list({"t/u"});
 
     QTest::newRow("the same job twice: the second sweep finds nothing")
         << list({"t/a.log"}) << QByteArray("@/t\t*.log\t30\n@/t\t*.log\t30\n")
-        << announce(root) + hit("a.log", 40) + announce(root) + totalMessages(1)
+        << announced(root) + hit("a.log", 40) + announced(root) + total(1)
         << removedEntry("@/t/a.log", 40) + logTotal(1) << list({"t/a.log"}) << list({});
 
     QTest::newRow("root ending in a separator: doubled separator in paths")
         << list({"t/a.log", "t/u/b.log"}) << QByteArray("@/t/\t*.log\t30\n")
-        << announce("@/t/") + hit("a.log", 40) + hit("b.log", 40) + totalMessages(2)
+        << announced("@/t/") + hit("a.log", 40) + hit("b.log", 40) + total(2)
         << removedEntry("@/t//a.log", 40) + removedEntry("@/t//u/b.log", 40) + logTotal(2)
         << list({"t/a.log", "t/u/b.log"}) << list({});
 
     QTest::newRow("root relative to the working folder")
         << list({"t/a.log", "t/u/b.log"}) << QByteArray("t\t*.log\t30\n")
-        << announce("t") + hit("a.log", 40) + hit("b.log", 40) + totalMessages(2)
+        << announced("t") + hit("a.log", 40) + hit("b.log", 40) + total(2)
         << removedEntry("t/a.log", 40) + removedEntry("t/u/b.log", 40) + logTotal(2)
         << list({"t/a.log", "t/u/b.log"}) << list({});
 
     QTest::newRow("empty tree: nothing written")
-        << list({"t/", "t/u/v/"}) << QByteArray("@/t\t*.log\t30\n")
-        << announce(root) + totalMessages(0) << logTotal(0) << list({}) << list({"t/u/v"});
+        << list({"t/", "t/u/v/"}) << QByteArray("@/t\t*.log\t30\n") << announced(root) + total(0)
+        << logTotal(0) << list({}) << list({"t/u/v"});
 
     QTest::newRow("no matching name: nothing written")
         << list({"t/a.txt", "t/u/b.tmp"}) << QByteArray("@/t\t*.log\t30\n")
-        << announce(root) + totalMessages(0) << logTotal(0) << list({})
-        << list({"t/a.txt", "t/u/b.tmp"});
+        << announced(root) + total(0) << logTotal(0) << list({}) << list({"t/a.txt", "t/u/b.tmp"});
 }
 
 void SweepTest::sweep()
@@ -504,9 +412,8 @@ void SweepTest::sweep()
     const RunResult result = workspace.run(at(QStringLiteral("+40d")));
     QVERIFY2(result.finished, "the run hangs");
     QCOMPARE(result.exitCode, 0);
-    QCOMPARE(result.console, expand(workspace, console) + closingPrompt());
-    QCOMPARE(logBlockCount(result.log), 1);
-    QCOMPARE(logBody(result.log), expand(workspace, log));
+    QCOMPARE(result.console, expand(workspace, console) + prompt());
+    QCOMPARE(result.log, result.expectedLog(expand(workspace, log)));
     QCOMPARE(firstMismatch(workspace, gone, false), QString());
     QCOMPARE(firstMismatch(workspace, kept, true), QString());
 }
@@ -548,17 +455,17 @@ void SweepTest::refusedRemoval_data()
 
     QTest::newRow("locked file, the run goes on with the next file")
         << list({"t/a.log", "t/b.log", "t/c.log"}) << "t/b.log" << true
-        << announce("@/t") + hit("a.log", 40) + hit("b.log", 40) + notRemoved("@/t/b.log") +
-               hit("c.log", 40) + totalMessages(3)
-        << removedEntry("@/t/a.log", 40) + failedEntry("@/t/b.log") +
+        << announced("@/t") + hit("a.log", 40) + hit("b.log", 40) + refused("@/t/b.log") +
+               hit("c.log", 40) + total(3)
+        << removedEntry("@/t/a.log", 40) + refusedEntry("@/t/b.log") +
                removedEntry("@/t/c.log", 40) + logTotal(3)
         << list({"t/a.log", "t/c.log"});
 
     QTest::newRow("locked file last: counted in the total")
         << list({"t/a.log", "t/z/z.log"}) << "t/z/z.log" << false
-        << announce("@/t") + hit("a.log", 40) + hit("z.log", 40) + notRemoved("@/t/z/z.log") +
-               totalMessages(2)
-        << removedEntry("@/t/a.log", 40) + failedEntry("@/t/z/z.log") + logTotal(2)
+        << announced("@/t") + hit("a.log", 40) + hit("z.log", 40) + refused("@/t/z/z.log") +
+               total(2)
+        << removedEntry("@/t/a.log", 40) + refusedEntry("@/t/z/z.log") + logTotal(2)
         << list({"t/a.log"});
 }
 
@@ -583,8 +490,8 @@ void SweepTest::refusedRemoval()
     const RunResult result = workspace.run(at(QStringLiteral("+40d")));
     QVERIFY(result.finished);
     QCOMPARE(result.exitCode, 0);
-    QCOMPARE(result.console, expand(workspace, console) + closingPrompt());
-    QCOMPARE(logBody(result.log), expand(workspace, log));
+    QCOMPARE(result.console, expand(workspace, console) + prompt());
+    QCOMPARE(result.log, result.expectedLog(expand(workspace, log)));
     QVERIFY(workspace.exists(locked));
     QCOMPARE(firstMismatch(workspace, gone, false), QString());
 }
@@ -601,8 +508,8 @@ void SweepTest::ownFiles_data()
     QTest::addColumn<QByteArray>("log");
 
     const auto expected = [](const QByteArray &root) {
-        return announce(root) + hit("alt.txt", 40) + hit("zeta.txt", 40) +
-               hit("eingabe_kehrlund.txt", 40) + hit("log_kehrlund.txt", 40) + totalMessages(4);
+        return announced(root) + hit("alt.txt", 40) + hit("zeta.txt", 40) +
+               hit("eingabe_kehrlund.txt", 40) + hit("log_kehrlund.txt", 40) + total(4);
     };
     const auto entries = [](const QByteArray &root) {
         return removedEntry(root + "/alt.txt", 40) + removedEntry(root + "/zeta.txt", 40) +
@@ -641,10 +548,8 @@ void SweepTest::ownFiles()
     const RunResult result = workspace.run(at(QStringLiteral("+40d")));
     QVERIFY(result.finished);
     QCOMPARE(result.exitCode, 0);
-    QCOMPARE(result.console, expand(workspace, console) + closingPrompt());
-    QVERIFY(result.log.startsWith(earlierLog + "**************************\n"));
-    QCOMPARE(logBlockCount(result.log), 1);
-    QCOMPARE(logBody(result.log), expand(workspace, log));
+    QCOMPARE(result.console, expand(workspace, console) + prompt());
+    QCOMPARE(result.log, result.expectedLog(expand(workspace, log), earlierLog));
 
     QFile kept(workspace.pathOf(QStringLiteral("eingabe_kehrlund.txt")));
     QVERIFY(kept.open(QIODevice::ReadOnly));
@@ -657,8 +562,8 @@ void SweepTest::ownFiles()
 }
 
 // ---------------------------------------------------------------------------------------------
-// The checks of the jobs: every message, in job order, before the run; a faulty job is never
-// announced and never swept, whatever its patterns and period.
+// The checks of the jobs (each rule is tested in-process in tst_units): every message, in job
+// order, before the run; a faulty job is never announced and never swept.
 
 void SweepTest::faultyJobs_data()
 {
@@ -667,54 +572,30 @@ void SweepTest::faultyJobs_data()
     QTest::addColumn<QByteArray>("log");
     QTest::addColumn<QStringList>("gone");
 
-    const QByteArray none = totalMessages(0);
+    const QByteArray none = total(0);
     const QByteArray noHits = logTotal(0);
 
     QTest::newRow("root is a file")
         << QByteArray("@/t/x.log\t*.log\t30\n") << wrongRoot() + none << noHits << list({});
     QTest::newRow("root is missing, patterns and period wrong too")
         << QByteArray("@/fehlt\t*;*.tar.gz\t0\n") << wrongRoot() + none << noHits << list({});
-    QTest::newRow("root is empty")
-        << QByteArray("\t*.log\t30\n") << wrongRoot() + none << noHits << list({});
-    QTest::newRow("root of backslashes only")
-        << QByteArray("\\\\\t*.log\t30\n") << wrongRoot() + none << noHits << list({});
     QTest::newRow("every refused pattern in order, no period message")
         << QByteArray("@/t\t*.txt;*.tar.gz;*\t400\n")
         << wrongPattern("*.tar.gz") + wrongPattern("*") + none << noHits << list({});
-    QTest::newRow("pattern * alone")
-        << QByteArray("@/t\t*\t30\n") << wrongPattern("*") + none << noHits << list({});
-    QTest::newRow("refused forms")
-        << QByteArray("@/t\t*.abcdef;*.;.txt;txt;*.t_t;*.**;*.log\t30\n")
-        << wrongPattern("*.abcdef") + wrongPattern("*.") + wrongPattern(".txt") +
-               wrongPattern("txt") + wrongPattern("*.t_t") + wrongPattern("*.**") + none
-        << noHits << list({});
-    QTest::newRow("empty pattern after a separator")
-        << QByteArray("@/t\t*.log;\t30\n") << wrongPattern("") + none << noHits << list({});
-    QTest::newRow("pattern with a leading blank")
-        << QByteArray("@/t\t*.log; *.tmp\t30\n") << wrongPattern(" *.tmp") + none << noHits
-        << list({});
     QTest::newRow("period 0") << QByteArray("@/t\t*.log\t0\n") << wrongPeriod(0) + none << noHits
                               << list({});
-    QTest::newRow("period 366") << QByteArray("@/t\t*.log\t366\n") << wrongPeriod(366) + none
-                                << noHits << list({});
-    QTest::newRow("period -1") << QByteArray("@/t\t*.log\t-1\n") << wrongPeriod(-1) + none << noHits
-                               << list({});
-    QTest::newRow("period -5") << QByteArray("@/t\t*.log\t-5\n") << wrongPeriod(-5) + none << noHits
-                               << list({});
-    QTest::newRow("period not a number")
-        << QByteArray("@/t\t*.log\tabc\n") << wrongPeriod(0) + none << noHits << list({});
     QTest::newRow("two faulty jobs in a row")
         << QByteArray("@/t\t*\t30\n@/t\t*.log\t0\n") << wrongPattern("*") + wrongPeriod(0) + none
         << noHits << list({});
     QTest::newRow("faulty job between good ones: only the good ones run")
         << QByteArray("@/t\t*.tmp\t365\n@/t\t*\t30\n@/t\t*.TXT\t1\n")
-        << wrongPattern("*") + announce("@/t") + hit("z.tmp", 400) + announce("@/t") +
-               hit("y.txt", 400) + totalMessages(2)
+        << wrongPattern("*") + announced("@/t") + hit("z.tmp", 400) + announced("@/t") +
+               hit("y.txt", 400) + total(2)
         << removedEntry("@/t/z.tmp", 400) + removedEntry("@/t/y.txt", 400) + logTotal(2)
         << list({"t/z.tmp", "t/y.txt"});
     QTest::newRow("admitted forms")
         << QByteArray("@/t\t*.abcde;*.7z;*.1;*.log\t1\n")
-        << announce("@/t") + hit("x.log", 400) + hit("w.log", 400) + totalMessages(2)
+        << announced("@/t") + hit("x.log", 400) + hit("w.log", 400) + total(2)
         << removedEntry("@/t/x.log", 400) + removedEntry("@/t/sub/w.log", 400) + logTotal(2)
         << list({"t/x.log", "t/sub/w.log"});
 }
@@ -735,8 +616,8 @@ void SweepTest::faultyJobs()
     const RunResult result = workspace.run(at(QStringLiteral("+400d")));
     QVERIFY(result.finished);
     QCOMPARE(result.exitCode, 0);
-    QCOMPARE(result.console, expand(workspace, console) + closingPrompt());
-    QCOMPARE(logBody(result.log), expand(workspace, log));
+    QCOMPARE(result.console, expand(workspace, console) + prompt());
+    QCOMPARE(result.log, result.expectedLog(expand(workspace, log)));
     QStringList kept = tree;
     for (const QString &path : gone)
         kept.removeAll(path);
@@ -770,12 +651,11 @@ void SweepTest::unreadableFolder()
     const RunResult result = workspace.run(options);
     QVERIFY(result.finished);
     QCOMPARE(result.exitCode, 0);
-    QCOMPARE(result.console,
-             expand(workspace, announce("@/t") + hit("a.log", 40) + hit("c.log", 40) +
-                                   totalMessages(2) + closingPrompt()));
-    QCOMPARE(logBody(result.log),
-             expand(workspace,
-                    removedEntry("@/t/a.log", 40) + removedEntry("@/t/z/c.log", 40) + logTotal(2)));
+    QCOMPARE(result.console, expand(workspace, announced("@/t") + hit("a.log", 40) +
+                                                   hit("c.log", 40) + total(2) + prompt()));
+    QCOMPARE(result.log, result.expectedLog(expand(workspace, removedEntry("@/t/a.log", 40) +
+                                                                  removedEntry("@/t/z/c.log", 40) +
+                                                                  logTotal(2))));
     QVERIFY(!workspace.exists(QStringLiteral("t/a.log")));
     QVERIFY(!workspace.exists(QStringLiteral("t/z/c.log")));
     QFile::setPermissions(closed, QFileDevice::Permissions(0x7755));

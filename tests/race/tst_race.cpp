@@ -2,7 +2,8 @@
 // runs at once over the same trees.
 //
 // The program under test is the one this build made; KEHRLUND_UNDER_TEST names another one (for
-// instance a build that walks folders by path, to see the attack succeed there).
+// instance a build that walks folders by path, to see the attack succeed there). Every run has
+// the clock moved 40 days on, so that every file the test makes is old.
 #include "harness.h"
 
 #include <QRegularExpression>
@@ -19,33 +20,10 @@
 
 namespace
 {
-QString programUnderTest()
+// A run that ended by itself, with exit code 0.
+bool finishedCleanly(const RunResult &result)
 {
-    return qEnvironmentVariableIsEmpty("KEHRLUND_UNDER_TEST")
-               ? QStringLiteral(KEHRLUND_BINARY)
-               : qEnvironmentVariable("KEHRLUND_UNDER_TEST");
-}
-
-// Starts the program in the working folder with the clock moved 40 days on, so that every file
-// the test makes is old; stdin closed, environment as for every black-box test.
-void startProgram(QProcess &process, const QString &workingFolder)
-{
-    const QProcessEnvironment environment = programEnvironment();
-    process.setProcessEnvironment(environment);
-    process.setWorkingDirectory(workingFolder);
-    process.setStandardInputFile(QProcess::nullDevice());
-    process.start(QStringLiteral("faketime"),
-                  {QStringLiteral("-f"), QStringLiteral("+40d"), programUnderTest()});
-}
-
-bool finishedCleanly(QProcess &process)
-{
-    if (!process.waitForFinished(60000)) {
-        process.kill();
-        process.waitForFinished();
-        return false;
-    }
-    return process.exitStatus() == QProcess::NormalExit && process.exitCode() == 0;
+    return result.finished && result.exitCode == 0;
 }
 
 bool createFileAt(int folder, const QByteArray &name)
@@ -160,9 +138,8 @@ void RaceTest::swappedFolderNeverLeadsOutside()
     while (runs < maximumRuns && clock.elapsed() < timeBoundMs) {
         for (int i = 0; i < treeFiles; ++i)
             QVERIFY(createFileAt(realFolder.handle, numbered("f", i, 2)));
-        QProcess sweep;
-        startProgram(sweep, workspace.path());
-        QVERIFY2(finishedCleanly(sweep), sweep.readAllStandardError().constData());
+        const RunResult sweep = workspace.run(daysOn(40));
+        QVERIFY2(finishedCleanly(sweep), sweep.console.constData());
         ++runs;
         int removedInTree = 0;
         for (int i = 0; i < treeFiles; ++i)
@@ -232,9 +209,6 @@ void RaceTest::twoRunsAtOnce()
                             numbered("datei", file, 3));
     }
 
-    const QRegularExpression dateLine(
-        QStringLiteral("\\A  \\d\\d\\.\\d\\d\\.\\d{4} / \\d\\d:\\d\\d Uhr\\z"));
-    const QRegularExpression totalLine(QStringLiteral("\\ATreffer gesamt: (\\d+)\\z"));
     int roundsWithBothRunsRemoving = 0;
     for (int round = 0; round < rounds; ++round) {
         QFile::remove(workspace.pathOf(QStringLiteral("log_kehrlund.txt")));
@@ -246,58 +220,49 @@ void RaceTest::twoRunsAtOnce()
 
         QProcess first;
         QProcess second;
-        startProgram(first, workspace.path());
-        startProgram(second, workspace.path());
-        QVERIFY(finishedCleanly(first));
-        QVERIFY(finishedCleanly(second));
+        workspace.start(first, daysOn(40));
+        workspace.start(second, daysOn(40));
+        const RunResult one = workspace.finish(first, daysOn(40));
+        const RunResult two = workspace.finish(second, daysOn(40));
+        QVERIFY(finishedCleanly(one));
+        QVERIFY(finishedCleanly(two));
 
-        // The console of each run: its hits and its total agree, and nothing failed.
+        // The console of each run: the job, two lines per hit, and a total that counts them;
+        // nothing failed.
         QList<int> consoleTotals;
-        for (QProcess *run : {&first, &second}) {
-            const QByteArray console = run->readAllStandardError();
-            QVERIFY2(!console.contains("Fehler"), console.constData());
-            const int announced = console.count("\"Treffer: \" ");
-            QVERIFY(
-                console.contains(line(item(QStringLiteral("Treffer gesamt: ")) + item(announced))));
-            consoleTotals.append(announced);
+        for (const RunResult *run : {&one, &two}) {
+            QVERIFY2(!run->console.contains("Fehler"), run->console.constData());
+            const int hits = (run->console.count('\n') - 5) / 2;
+            QVERIFY(run->console.startsWith(expect::announced(root)));
+            QVERIFY2(run->console.endsWith(expect::end(hits)), run->console.constData());
+            consoleTotals.append(hits);
         }
         if (consoleTotals.at(0) > 0 && consoleTotals.at(1) > 0)
             ++roundsWithBothRunsRemoving;
 
-        QFile log(workspace.pathOf(QStringLiteral("log_kehrlund.txt")));
-        QVERIFY(log.open(QIODevice::ReadOnly));
-        QList<QByteArray> lines = log.readAll().split('\n');
-        QCOMPARE(lines.takeLast(), QByteArray()); // the log ends with a line end
-        QSet<QByteArray> logged;
-        QList<int> logTotals;
-        int starLines = 0;
-        int dateLines = 0;
-        for (int i = 0; i < lines.size(); ++i) {
-            const QByteArray &entry = lines.at(i);
-            const QString text = QString::fromUtf8(entry);
-            if (entry == "**************************") {
-                ++starLines;
-            } else if (dateLine.match(text).hasMatch()) {
-                ++dateLines;
-            } else if (allFiles.contains(entry)) {
-                // A removal is one entry of two lines, never split by the other run.
-                QVERIFY2(!logged.contains(entry), entry.constData());
-                logged.insert(entry);
-                QVERIFY2(i + 1 < lines.size() && lines.at(i + 1) == "40 Tage", entry.constData());
-                ++i;
-            } else {
-                const QRegularExpressionMatch total = totalLine.match(text);
-                QVERIFY2(total.hasMatch(), entry.constData());
-                logTotals.append(total.captured(1).toInt());
-            }
+        // The shared log: each removal one entry of two lines, never split by the other run; the
+        // two totals; the lines of the two headers; nothing else. What is found is taken out.
+        QByteArray rest = '\n' + two.log;
+        const auto takeLines = [&rest](const QByteArray &lines) {
+            const int at = rest.indexOf('\n' + lines);
+            if (at >= 0)
+                rest.remove(at + 1, lines.size());
+            return at >= 0;
+        };
+        for (const QByteArray &path : allFiles)
+            QVERIFY2(takeLines(expect::removedEntry(path, 40)), path.constData());
+        for (const int total : consoleTotals)
+            QVERIFY(takeLines(expect::logTotal(total)));
+        // The lines of a header are written one by one: the other run's entries may come between.
+        for (const RunResult *run : {&one, &two}) {
+            QList<QByteArray> header = expect::logHeader(run->clockBefore).split('\n');
+            if (!rest.contains('\n' + header.at(1) + '\n'))
+                header = expect::logHeader(run->clockAfter).split('\n');
+            for (int i = 0; i < 3; ++i)
+                QVERIFY2(takeLines(header.at(i) + '\n'), header.at(i).constData());
         }
-        QCOMPARE(starLines, 4);
-        QCOMPARE(dateLines, 2);
-        std::sort(logTotals.begin(), logTotals.end());
-        std::sort(consoleTotals.begin(), consoleTotals.end());
-        QCOMPARE(logTotals, consoleTotals);
-        QCOMPARE(logTotals.at(0) + logTotals.at(1), int(allFiles.size()));
-        QCOMPARE(logged, allFiles);
+        QCOMPARE(rest, QByteArray("\n"));
+        QCOMPARE(consoleTotals.at(0) + consoleTotals.at(1), int(allFiles.size()));
         for (const QByteArray &path : allFiles)
             QVERIFY2(!QFileInfo::exists(QString::fromUtf8(path)), path.constData());
     }

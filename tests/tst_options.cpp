@@ -1,0 +1,194 @@
+// The command line: help, version and the dry run; an unknown option starts nothing; and the
+// syslog priorities on a console that is the systemd journal.
+#include "harness.h"
+
+#include <QFile>
+#include <QProcess>
+#include <QtTest>
+
+#include <sys/stat.h>
+
+using namespace expect;
+
+namespace
+{
+QStringList args(std::initializer_list<const char *> utf8)
+{
+    QStringList list;
+    for (const char *text : utf8)
+        list << QString::fromUtf8(text);
+    return list;
+}
+
+// A tree with one old file and a job file that sweeps it.
+void prepareOneOldFile(const Workspace &workspace)
+{
+    workspace.writeFile(QStringLiteral("tree/old.log"));
+    workspace.writeJobFile("tree\t*.log\t30\n");
+}
+} // namespace
+
+class OptionsTest : public QObject
+{
+    Q_OBJECT
+
+  private slots:
+    void options_data();
+    void options();
+    void dryRunShowsWhatARunDoes();
+    void journalPriorities_data();
+    void journalPriorities();
+};
+
+void OptionsTest::options_data()
+{
+    QTest::addColumn<QStringList>("arguments");
+    QTest::addColumn<int>("exitCode");
+    QTest::addColumn<QByteArray>("output");  // how standard output begins; empty: nothing
+    QTest::addColumn<QByteArray>("console"); // how standard error begins
+    QTest::addColumn<bool>("removes");
+
+    const QByteArray help = "Aufruf: kehrlund";
+    const QByteArray version = "kehrlund 1.0.0\n";
+    const QByteArray run = announced("tree");
+    auto refusal = [](const char *option) {
+        return "kehrlund: unbekannte Option \"" + QByteArray(option) + "\"\n\nAufruf: kehrlund";
+    };
+    QTest::newRow("--help") << args({"--help"}) << 0 << help << QByteArray() << false;
+    QTest::newRow("-h") << args({"-h"}) << 0 << help << QByteArray() << false;
+    QTest::newRow("help before a dry run")
+        << args({"--help", "-n"}) << 0 << help << QByteArray() << false;
+    QTest::newRow("--version") << args({"--version"}) << 0 << version << QByteArray() << false;
+    QTest::newRow("--bogus") << args({"--bogus"}) << 2 << QByteArray() << refusal("--bogus")
+                             << false;
+    QTest::newRow("-x") << args({"-x"}) << 2 << QByteArray() << refusal("-x") << false;
+    QTest::newRow("-") << args({"-"}) << 2 << QByteArray() << refusal("-") << false;
+    QTest::newRow("--help=yes") << args({"--help=yes"}) << 2 << QByteArray()
+                                << refusal("--help=yes") << false;
+    QTest::newRow("-hn, options not joined")
+        << args({"-hn"}) << 2 << QByteArray() << refusal("-hn") << false;
+    QTest::newRow("unknown after --help")
+        << args({"--help", "--dry"}) << 2 << QByteArray() << refusal("--dry") << false;
+    QTest::newRow("unknown after a real run's argument")
+        << args({"datei.txt", "--force"}) << 2 << QByteArray() << refusal("--force") << false;
+    QTest::newRow("other arguments ignored")
+        << args({"datei.txt", "C:\\Temp\\x.log", "", "andere\t*.log\t1"}) << 0 << QByteArray()
+        << run << true;
+    QTest::newRow("no arguments") << QStringList() << 0 << QByteArray() << run << true;
+    QTest::newRow("-n") << args({"-n"}) << 0 << QByteArray() << run << false;
+    QTest::newRow("--dry-run with another argument")
+        << args({"datei.txt", "--dry-run"}) << 0 << QByteArray() << run << false;
+}
+
+// Only a run without options or with ignored arguments deletes and writes the log; nothing
+// else reads the job file.
+void OptionsTest::options()
+{
+    QFETCH(QStringList, arguments);
+    QFETCH(int, exitCode);
+    QFETCH(QByteArray, output);
+    QFETCH(QByteArray, console);
+    QFETCH(bool, removes);
+
+    Workspace workspace;
+    prepareOneOldFile(workspace);
+    RunOptions options = daysOn(40);
+    options.arguments = arguments;
+    const RunResult result = workspace.run(options);
+    QVERIFY(result.finished);
+    QCOMPARE(result.exitCode, exitCode);
+    QVERIFY2(result.standardOutput.startsWith(output), result.standardOutput);
+    QCOMPARE(result.standardOutput.isEmpty(), output.isEmpty());
+    QVERIFY2(result.console.startsWith(console), result.console);
+    QCOMPARE(result.console.isEmpty(), console.isEmpty());
+    QCOMPARE(workspace.exists(QStringLiteral("tree/old.log")), !removes);
+    QCOMPARE(workspace.exists(QStringLiteral("log_kehrlund.txt")), removes);
+}
+
+// The dry run and a real run on the same tree: the same messages (the held file's Fehler 005 and
+// the job checks included), then the real run removes exactly the files the dry run named.
+void OptionsTest::dryRunShowsWhatARunDoes()
+{
+    Workspace workspace;
+    for (const char *file : {"tree/a.log", "tree/B.LOG", "tree/sub/c.log", "tree/keep.txt",
+                             "tree/held.log", "other/d.tmp"})
+        workspace.writeFile(QString::fromLatin1(file));
+    workspace.writeJobFile("tree\t*.log\t30\nother\t*.tmp;*.tar.gz\t30\nother\t*.tmp\t30\n");
+    workspace.writeFile(QStringLiteral("log_kehrlund.txt"), "frueher\n");
+    QProcess holder;
+    holder.setStandardInputFile(workspace.pathOf(QStringLiteral("tree/held.log")));
+    holder.start(QStringLiteral("sleep"), {QStringLiteral("60")});
+    QVERIFY(holder.waitForStarted());
+
+    const QByteArray expected = wrongPattern("*.tar.gz") + announced("tree") + hit("a.log", 40) +
+                                hit("B.LOG", 40) + hit("held.log", 40) + refused("tree/held.log") +
+                                hit("c.log", 40) + announced("other") + hit("d.tmp", 40) + total(5);
+    RunOptions options = daysOn(40);
+    options.arguments = QStringList{QStringLiteral("--dry-run")};
+    const RunResult dry = workspace.run(options);
+    QCOMPARE(dry.console, expected + dryRunDone() + prompt());
+    QCOMPARE(dry.log, QByteArray("frueher\n"));
+    for (const char *file : {"tree/a.log", "tree/B.LOG", "tree/sub/c.log", "other/d.tmp"})
+        QVERIFY(workspace.exists(QString::fromLatin1(file)));
+
+    const RunResult real = workspace.run(daysOn(40));
+    holder.kill();
+    holder.waitForFinished();
+    QCOMPARE(real.console, expected + prompt());
+    for (const char *file : {"tree/a.log", "tree/B.LOG", "tree/sub/c.log", "other/d.tmp"})
+        QVERIFY(!workspace.exists(QString::fromLatin1(file)));
+    QVERIFY(workspace.exists(QStringLiteral("tree/keep.txt")));
+    QVERIFY(workspace.exists(QStringLiteral("tree/held.log")));
+}
+
+void OptionsTest::journalPriorities_data()
+{
+    QTest::addColumn<QString>("stream"); // what JOURNAL_STREAM names
+    QTest::addColumn<bool>("prefixed");
+    QTest::newRow("standard error") << QStringLiteral("console") << true;
+    QTest::newRow("another file") << QStringLiteral("other") << false;
+    QTest::newRow("not set") << QString() << false;
+    QTest::newRow("not a device and inode") << QStringLiteral("journal") << false;
+}
+
+// Standard error goes to a file here; JOURNAL_STREAM names it as systemd names the journal's
+// stream. journald takes "<3>" and "<6>" off and files the line under that priority.
+void OptionsTest::journalPriorities()
+{
+    QFETCH(QString, stream);
+    QFETCH(bool, prefixed);
+    Workspace workspace;
+    prepareOneOldFile(workspace);
+    workspace.writeJobFile("tree\t*.log\t30\nohne tabulator\nfehlt\t*.log\t30\n");
+    workspace.writeFile(QStringLiteral("console"));
+    workspace.writeFile(QStringLiteral("other"));
+    RunOptions options = daysOn(40);
+    options.wrapper =
+        QStringList{QStringLiteral("perl"), QStringLiteral("-e"),
+                    QStringLiteral("open STDERR, '>', shift or die; exec @ARGV or die"),
+                    workspace.pathOf(QStringLiteral("console"))};
+    struct stat status;
+    if (!stream.isEmpty() &&
+        ::stat(QFile::encodeName(workspace.pathOf(stream)).constData(), &status) == 0)
+        stream = QStringLiteral("%1:%2").arg(quint64(status.st_dev)).arg(quint64(status.st_ino));
+    options.environment.append({QStringLiteral("JOURNAL_STREAM"), stream});
+    QVERIFY(workspace.run(options).finished);
+
+    QByteArray expected;
+    for (const QByteArray &message :
+         {wrongLine(), wrongRoot(), announced("tree"), hit("old.log", 40), total(1), prompt()}) {
+        for (const QByteArray &text : message.split('\n')) {
+            if (text.isEmpty())
+                continue;
+            if (prefixed)
+                expected += text.startsWith("\"Fehler ") ? "<3>" : "<6>";
+            expected += text + '\n';
+        }
+    }
+    QFile console(workspace.pathOf(QStringLiteral("console")));
+    QVERIFY(console.open(QIODevice::ReadOnly));
+    QCOMPARE(console.readAll(), expected);
+}
+
+QTEST_GUILESS_MAIN(OptionsTest)
+#include "tst_options.moc"
