@@ -52,7 +52,7 @@ plainwalk() {
     cmake -S . -B "$build-plainwalk" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DKEHRLUND_WALK_BY_PATHS=ON \
           -DCMAKE_COMPILE_WARNING_AS_ERROR=ON
     cmake --build "$build-plainwalk" -j"$jobs"
-    (cd "$build-plainwalk" && ctest --output-on-failure -R '^tst_(jobfile|sweep|units|openfiles)$')
+    (cd "$build-plainwalk" && ctest --output-on-failure -R '^tst_(jobfile|sweep|units|openfiles|agerule|options)$')
 }
 
 # ---------------------------------------------------------------------------------------------
