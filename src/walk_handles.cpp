@@ -3,6 +3,7 @@
 // nowhere outside the tree; files are judged and removed relative to their folder's handle.
 #include "walk.h"
 
+#include "folderhandle.h"
 #include "namepatterns.h"
 
 #include <QFile>
@@ -23,42 +24,6 @@
 
 namespace
 {
-// An open folder; closed when it goes out of scope.
-class FolderHandle
-{
-  public:
-    FolderHandle() = default;
-    explicit FolderHandle(int handle) : handle(handle) {}
-    FolderHandle(FolderHandle &&other) noexcept : handle(other.release()) {}
-    FolderHandle &operator=(FolderHandle &&other) noexcept
-    {
-        if (this != &other)
-            reset(other.release());
-        return *this;
-    }
-    FolderHandle(const FolderHandle &) = delete;
-    FolderHandle &operator=(const FolderHandle &) = delete;
-    ~FolderHandle() { reset(); }
-
-    int get() const { return handle; }
-    bool isOpen() const { return handle >= 0; }
-    int release()
-    {
-        const int h = handle;
-        handle = -1;
-        return h;
-    }
-    void reset(int replacement = -1)
-    {
-        if (handle >= 0)
-            ::close(handle);
-        handle = replacement;
-    }
-
-  private:
-    int handle = -1;
-};
-
 constexpr int folderFlags = O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK;
 
 // Where the system cannot refuse to cross a mount point while opening: a folder on another device,
