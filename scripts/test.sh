@@ -347,7 +347,9 @@ container_boot() {
         echo "container: no overlay file system here; copying the root folder"
         root_run cp -a "$container_cache/." "$container_dir/root/"
     fi
-    root_run systemd-nspawn --register=no --keep-unit --quiet --machine=kehrlund-test \
+    # Not through root_run: $! must be systemd-nspawn itself (or sudo, which passes signals on),
+    # not a subshell around it.
+    "${as_root[@]}" systemd-nspawn --register=no --keep-unit --quiet --machine=kehrlund-test \
         --boot --directory="$container_dir/root" >"$container_dir.console" 2>&1 </dev/null &
     container_nspawn=$!
     local state
@@ -373,21 +375,33 @@ container_boot() {
     [ "$state" = running ] || in_container systemctl --failed --no-pager
 }
 
-# Shuts the container down (SIGTERM makes systemd-nspawn power it off) and removes its files.
+# Whether a process runs (a zombie does not).
+running() {
+    local state
+    state=$(ps -o stat= -p "$1") || return 1
+    [[ $state != Z* ]]
+}
+
+# Shuts the container down (SIGTERM makes systemd-nspawn power it off), waits until
+# systemd-nspawn has ended, and only then removes the container's files. A container that does
+# not stop in 30 s is killed: SIGKILL to its init ends every process in it.
 container_stop() {
-    if [ -n "$container_nspawn" ] && [ -d "/proc/$container_nspawn" ]; then
+    if [ -n "$container_nspawn" ] && running "$container_nspawn"; then
         root_run kill -TERM "$container_nspawn" 2>/dev/null || true
         for _ in $(seq 150); do
-            [ -d "/proc/$container_nspawn" ] || break
+            running "$container_nspawn" || break
             sleep 0.2
         done
-        if [ -d "/proc/$container_nspawn" ]; then
+        if running "$container_nspawn"; then
             echo "container: no shutdown after 30 s; killing it" >&2
+            [ -z "$container_init" ] || root_run kill -KILL "$container_init" 2>/dev/null || true
+            sleep 1
             root_run kill -KILL "$container_nspawn" 2>/dev/null || true
         fi
         wait "$container_nspawn" 2>/dev/null || true
     fi
     container_nspawn=
+    container_init=
     if [ -n "$container_dir" ]; then
         if mountpoint -q "$container_dir/root"; then root_run umount "$container_dir/root"; fi
         root_run rm -rf "$container_dir" "$container_dir.console"
