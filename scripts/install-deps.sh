@@ -1,11 +1,12 @@
 #!/usr/bin/env bash
 # Installs what building, testing and packaging Kehrlund needs on Debian 12, without recommended
-# packages (lintian, dpkg-dev, man-db, groff-base, systemd and strace are for the package checks).
+# packages (lintian, dpkg-dev, debhelper, man-db, groff-base, systemd and strace are for the package
+# checks; debootstrap and systemd-container boot the package in a container).
 # Runs apt-get only for packages that are missing; uses sudo when not run as root.
 set -euo pipefail
 packages=(build-essential cmake qtbase5-dev faketime e2fsprogs util-linux
           clang libclang-rt-14-dev hyperfine time valgrind lintian dpkg-dev file man-db groff-base
-          systemd strace)
+          systemd strace debhelper debootstrap systemd-container)
 missing=()
 for package in "${packages[@]}"; do
     dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q 'install ok installed' ||

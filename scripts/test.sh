@@ -4,10 +4,13 @@
 #   sanitize  build with AddressSanitizer and UndefinedBehaviorSanitizer, run every test
 #   plainwalk build with the walk by path (systems without folder handles), run its tests
 #   manual    render the manual page kehrlund(1): no warnings, every program message documented
-#   package   build the Debian package with Debian's compiler flags; lintian finds no errors
+#   package   build the Debian packages with dpkg-buildpackage (debhelper); lintian --pedantic
+#             finds no errors or warnings
 #   installed install the package with apt-get, run the installed program on a copy of the
 #             example working folder, check the systemd units and the cron line against it,
-#             remove the package again
+#             purge the package again
+#   container boot a minimal Debian 12 with systemd-nspawn, install the package there and try
+#             its service, timer and logrotate snippet under a real systemd
 #
 #   bash scripts/test.sh              every step, in this order
 #   bash scripts/test.sh manual ...   only the steps named
@@ -87,29 +90,45 @@ manual() {
 }
 
 # ---------------------------------------------------------------------------------------------
-# The .deb, built like a Debian package: compiler and linker flags from dpkg-buildflags (with
-# every hardening feature), no CMake build type of its own.
+# The Debian packages, built from debian/ with dpkg-buildpackage and debhelper. dpkg-buildpackage
+# writes its results next to the source folder and its build files into it, so it builds a copy
+# of the source in $build-package/source; the .deb files, .buildinfo and .changes land in
+# $build-package/. lintian, pedantic, must find no error and no warning.
 package() {
-    local flags=(env DEB_BUILD_MAINT_OPTIONS=hardening=+all dpkg-buildflags --get)
-    CXXFLAGS="$("${flags[@]}" CXXFLAGS) $("${flags[@]}" CPPFLAGS)" \
-    LDFLAGS="$("${flags[@]}" LDFLAGS)" \
-        cmake -S . -B "$build-package" -DCMAKE_BUILD_TYPE=None -DKEHRLUND_TESTS=OFF \
-              -DCMAKE_COMPILE_WARNING_AS_ERROR=ON
-    cmake --build "$build-package" -j"$jobs"
-    rm -f "$build-package"/kehrlund_*.deb
-    (cd "$build-package" && cpack -G DEB)
-    dpkg-deb --info "$build-package"/kehrlund_*.deb
-    dpkg-deb --contents "$build-package"/kehrlund_*.deb
-    # Fails on errors only; warnings, notes and pedantic tags are listed (overridden ones, with
-    # their reasons, are in packaging/lintian-overrides).
-    lintian --fail-on error --display-info --pedantic "$build-package"/kehrlund_*.deb
-    echo "lintian: no errors"
+    local out debs dbgsym contents path
+    out=$(realpath -m "$build-package")
+    rm -rf "$out"
+    mkdir -p "$out/source"
+    tar -c --exclude=./.git --exclude="./$build" --exclude="./$build-*" --exclude=./bench/work . |
+        tar -x -C "$out/source"
+    (cd "$out/source" && dpkg-buildpackage -us -uc -b -j"$jobs")
+    rm -rf "$out/source"
+    debs=("$out"/kehrlund_*.deb)
+    [ -f "${debs[0]}" ] || fail "dpkg-buildpackage made no kehrlund_*.deb"
+    dbgsym=("$out"/kehrlund-dbgsym_*.deb)
+    [ -f "${dbgsym[0]}" ] || fail "no debug-symbol package kehrlund-dbgsym"
+    dpkg-deb --info "${debs[0]}"
+    contents=$(dpkg-deb --contents "${debs[0]}")
+    echo "$contents"
+    # What debhelper installs from debian/: a missing file here is no error for lintian.
+    for path in ./usr/bin/kehrlund ./usr/share/man/man1/kehrlund.1.gz \
+                ./lib/systemd/system/kehrlund.service ./lib/systemd/system/kehrlund.timer \
+                ./etc/logrotate.d/kehrlund ./usr/share/doc/kehrlund/copyright \
+                ./usr/share/doc/kehrlund/changelog.Debian.gz ./usr/share/doc/kehrlund/changelog.gz \
+                ./usr/share/doc/kehrlund/examples/kehrlund.cron \
+                ./usr/share/doc/kehrlund/examples/kehrlund-override.conf \
+                ./usr/share/doc/kehrlund/examples/eingabe_kehrlund.txt; do
+        grep -qE " $path\$" <<<"$contents" || fail "the package lacks $path"
+    done
+    # Overridden tags, each with its reason, are in debian/kehrlund.lintian-overrides.
+    lintian --pedantic --display-info --fail-on error,warning "$out"/kehrlund_*.changes
+    echo "lintian --pedantic: no errors, no warnings"
 }
 
 # ---------------------------------------------------------------------------------------------
 remove_package() {
-    if dpkg-query -W -f='${Status}' kehrlund 2>/dev/null | grep -q ' installed$'; then
-        "${apt_get[@]}" remove -y kehrlund
+    if dpkg-query -W -f='${Status}' kehrlund 2>/dev/null | grep -q ' installed$\| config-files$'; then
+        "${apt_get[@]}" purge -y kehrlund
     fi
 }
 
@@ -125,12 +144,14 @@ installed() {
     installed_units
     installed_cron
 
-    "${apt_get[@]}" remove -y kehrlund
+    # Purged, not only removed: /etc/logrotate.d/kehrlund is a configuration file.
+    "${apt_get[@]}" purge -y kehrlund
     trap - EXIT
     [ ! -e /usr/bin/kehrlund ] || fail "/usr/bin/kehrlund is still there after removal"
+    [ ! -e /etc/logrotate.d/kehrlund ] || fail "/etc/logrotate.d/kehrlund is still there after purge"
     ! dpkg-query -W -f='${Status}\n' kehrlund 2>/dev/null | grep -q ' installed$\| config-files$' ||
         fail "dpkg still lists kehrlund: $(dpkg-query -W -f='${Status}' kehrlund)"
-    echo "package installed, used and removed cleanly"
+    echo "package installed, used and purged cleanly"
 }
 
 # A fresh copy of the example working folder; prints its path.
@@ -187,45 +208,365 @@ Treffer gesamt: 3'
     echo "installed program: console, run log and remaining files as expected"
 }
 
-# The systemd units, checked against the installed program (and its manual page, which
-# Documentation= names, unless dpkg is set to leave manual pages out). systemd-analyze needs no
-# running systemd; any message it prints counts as a failure. Then every system call of a run
-# of the installed program must pass the service's SystemCallFilter=.
+# The systemd units as the package installed them, checked against the installed program (and
+# its manual page, which Documentation= names, unless dpkg is set to leave manual pages out), once
+# alone and once with the example drop-in. systemd-analyze needs no running systemd; any message
+# it prints counts as a failure. Then every system call of a run of the installed program must
+# pass the service's SystemCallFilter=.
 installed_units() {
-    local units report work man_check=()
-    units=$(mktemp -d)
-    cp packaging/kehrlund.service packaging/kehrlund.timer "$units/"
+    local service timer units report work man_check=()
+    service=$(dpkg -L kehrlund | grep -E '^(/usr)?/lib/systemd/system/kehrlund\.service$') ||
+        fail "the package installed no kehrlund.service"
+    timer=${service%.service}.timer
+    [ -f "$timer" ] || fail "the package installed no kehrlund.timer"
     man -w kehrlund >/dev/null 2>&1 || man_check=(--man=no)
-    report=$(systemd-analyze verify "${man_check[@]}" "$units/kehrlund.service" \
-             "$units/kehrlund.timer" 2>&1) || fail "systemd-analyze verify:"$'\n'"$report"
+    report=$(systemd-analyze verify "${man_check[@]}" "$service" "$timer" 2>&1) ||
+        fail "systemd-analyze verify:"$'\n'"$report"
     [ -z "$report" ] || fail "systemd-analyze verify:"$'\n'"$report"
-    echo "systemd-analyze verify: no findings"
-    systemd-analyze security --offline=true --no-pager "$units/kehrlund.service" | tail -n 1
+    units=$(mktemp -d)
+    cp "$service" "$timer" "$units/"
+    mkdir "$units/kehrlund.service.d"
+    cp /usr/share/doc/kehrlund/examples/kehrlund-override.conf "$units/kehrlund.service.d/"
+    report=$(systemd-analyze verify "${man_check[@]}" "$units/kehrlund.service" 2>&1) ||
+        fail "systemd-analyze verify with the example drop-in:"$'\n'"$report"
+    [ -z "$report" ] || fail "systemd-analyze verify with the example drop-in:"$'\n'"$report"
     rm -rf "$units"
+    echo "systemd-analyze verify: no findings (units alone and with the example drop-in)"
+    systemd-analyze security --offline=true --no-pager "$service" | tail -n 1
     work=$(example_copy)
-    TZ=UTC bash packaging/check-syscalls.sh packaging/kehrlund.service "$work" \
-        faketime -f +40d /usr/bin/kehrlund
+    TZ=UTC bash packaging/check-syscalls.sh "$service" "$work" faketime -f +40d /usr/bin/kehrlund
     rm -rf "$work"
 }
 
 # The cron line's command, run in a copy of the example working folder with the system log
-# replaced by a file. Its standard input stays open for longer than the time allowed, so only the
-# line's own "< /dev/null" lets the closing prompt return in time.
+# replaced by a file and its lock in a scratch file. Its standard input stays open for longer
+# than the time allowed, so only the line's own "< /dev/null" lets the closing prompt return in
+# time. While another process holds the lock, the command must return at once and run nothing.
 installed_cron() {
-    local command work
-    command=$(grep -E '^[0-9*]' packaging/kehrlund.cron | cut -d' ' -f7-)
+    local line command work lock started
+    line=$(grep -E '^[0-9*]' /usr/share/doc/kehrlund/examples/kehrlund.cron)
+    command=$(cut -d' ' -f7- <<<"$line")
+    grep -qF 'flock -n /run/kehrlund.lock ' <<<"$command" || fail "cron line takes no lock: $line"
     work=$(example_copy)
     command=${command//\/var\/lib\/kehrlund/$work}
+    command=${command//\/run\/kehrlund.lock/$work.lock}
     command=${command//\/usr\/bin\/logger -t kehrlund/cat >\"$work.syslog\"}
+
+    # The lock held here, as an earlier run would hold it, then let go.
+    exec {lock}>"$work.lock"
+    flock "$lock"
+    started=$SECONDS
+    # (The lock's descriptor is not handed on to the input's "sleep", which outlives the test.)
+    timeout 10 sh -c "$command" < <(sleep 30 {lock}>&-) || true
+    exec {lock}>&-
+    if [ -e "$work/log_kehrlund.txt" ] || [ -s "$work.syslog" ]; then
+        fail "cron command ran while the lock was held: $command"
+    fi
+    [ $((SECONDS - started)) -lt 5 ] || fail "cron command waited for the lock: $command"
+
     timeout 20 sh -c "$command" < <(sleep 30) || fail "cron command did not finish: $command"
     grep -qx '"Treffer gesamt: " 0 ' "$work.syslog" || fail "cron command wrote no run"
     [ -f "$work/log_kehrlund.txt" ] || fail "cron command left no run log"
-    rm -rf "$work" "$work.syslog"
-    echo "cron line: runs in its folder and returns at once"
+    rm -rf "$work" "$work.syslog" "$work.lock"
+    echo "cron line: runs in its folder, returns at once, skips a run while the lock is held"
 }
 
 # ---------------------------------------------------------------------------------------------
-all_steps=(plain sanitize plainwalk manual package installed)
+# The package under a real systemd: a minimal Debian 12 booted with systemd-nspawn (no systemd
+# needed on this machine), the package installed in it, and its service and timer tried out.
+# The root folder from debootstrap is kept in $container_cache (outside the checkout) and used
+# read-only: every run boots an overlay of it (or, where overlays are refused, a copy), so each
+# run starts clean. Needs root (or sudo) and the right to create namespaces; where the machine
+# cannot boot a container, the step says so and is skipped, and under CI=true it fails.
+container_cache=${KEHRLUND_CONTAINER_CACHE:-/var/cache/kehrlund-test/bookworm-root}
+container_packages=systemd,systemd-sysv,dbus,libqt5core5a,logrotate,faketime
+container_dir=
+container_nspawn=
+container_init=
+skipped=()
+
+# A command as root (through sudo when not root).
+root_run() { "${as_root[@]}" "$@"; }
+
+# A command in the running container, with a plain environment.
+in_container() {
+    root_run nsenter -t "$container_init" -a \
+        env -i PATH=/usr/sbin:/usr/bin:/sbin:/bin LC_ALL=C.UTF-8 "$@"
+}
+
+container_unavailable() {
+    [ -z "${CI:-}" ] || fail "container: this machine cannot boot a container: $*"
+    echo "SKIPPED: container: this machine cannot boot a container: $*" >&2
+    echo "SKIPPED: (under CI=true this is a failure)" >&2
+    skipped+=(container)
+}
+
+# The cached root folder, made by debootstrap when it is missing or was made for other packages.
+container_root() {
+    local stamp=$container_cache.packages
+    if root_run test -x "$container_cache/lib/systemd/systemd" &&
+       [ "$(root_run cat "$stamp" 2>/dev/null)" = "$container_packages" ]; then
+        echo "container: cached root $container_cache"
+        return
+    fi
+    echo "container: making the root folder $container_cache with debootstrap"
+    root_run rm -rf "$container_cache" "$container_cache.new" "$stamp"
+    root_run mkdir -p "$(dirname "$container_cache")"
+    root_run debootstrap --variant=minbase --include="$container_packages" bookworm \
+        "$container_cache.new" "${KEHRLUND_DEBIAN_MIRROR:-http://deb.debian.org/debian}" ||
+        fail "debootstrap could not make the container's root folder"
+    root_run mv "$container_cache.new" "$container_cache"
+    # shellcheck disable=SC2016 # expanded by the inner shell
+    root_run sh -c 'echo "$1" >"$2"' sh "$container_packages" "$stamp"
+}
+
+# The container's init: the process below systemd-nspawn that is PID 1 in its own namespace.
+container_find_init() {
+    local pid queue=("$container_nspawn") children
+    while [ ${#queue[@]} -gt 0 ]; do
+        pid=${queue[0]}
+        queue=("${queue[@]:1}")
+        if [ "$pid" != "$container_nspawn" ] &&
+           grep -qE $'^NSpid:\t[0-9]+\t1$' "/proc/$pid/status" 2>/dev/null; then
+            echo "$pid"
+            return 0
+        fi
+        children=$(cat /proc/"$pid"/task/*/children 2>/dev/null) || continue
+        read -r -a children <<<"$children"
+        queue+=("${children[@]}")
+    done
+    return 1
+}
+
+container_boot() {
+    container_dir=$(root_run mktemp -d /var/tmp/kehrlund-container.XXXXXX)
+    root_run mkdir "$container_dir/upper" "$container_dir/work" "$container_dir/root"
+    if ! root_run mount -t overlay overlay \
+            -o "lowerdir=$container_cache,upperdir=$container_dir/upper,workdir=$container_dir/work" \
+            "$container_dir/root" 2>/dev/null; then
+        echo "container: no overlay file system here; copying the root folder"
+        root_run cp -a "$container_cache/." "$container_dir/root/"
+    fi
+    # Not through root_run: $! must be systemd-nspawn itself (or sudo, which passes signals on),
+    # not a subshell around it.
+    "${as_root[@]}" systemd-nspawn --register=no --keep-unit --quiet --machine=kehrlund-test \
+        --boot --directory="$container_dir/root" >"$container_dir.console" 2>&1 </dev/null &
+    container_nspawn=$!
+    local state
+    for _ in $(seq 100); do
+        container_init=$(container_find_init) && break
+        [ -d "/proc/$container_nspawn" ] || break
+        sleep 0.2
+    done
+    [ -n "$container_init" ] ||
+        fail "container: systemd-nspawn did not start the container's init:"$'\n'"$(cat "$container_dir.console")"
+    # Until its systemd listens on its bus, systemctl in the container prints nothing.
+    for _ in $(seq 120); do
+        state=$(timeout 120 "${as_root[@]}" nsenter -t "$container_init" -a \
+                    systemctl is-system-running --wait 2>/dev/null) || true
+        [ -z "$state" ] || break
+        [ -d "/proc/$container_nspawn" ] || break
+        sleep 0.5
+    done
+    case $state in
+        running | degraded) echo "container: booted (PID $container_init on this machine), $state" ;;
+        *) fail "container: system state \"$state\" after boot:"$'\n'"$(cat "$container_dir.console")" ;;
+    esac
+    [ "$state" = running ] || in_container systemctl --failed --no-pager
+}
+
+# Whether a process runs (a zombie does not).
+running() {
+    local state
+    state=$(ps -o stat= -p "$1") || return 1
+    [[ $state != Z* ]]
+}
+
+# Shuts the container down (SIGTERM makes systemd-nspawn power it off), waits until
+# systemd-nspawn has ended, and only then removes the container's files. A container that does
+# not stop in 30 s is killed: SIGKILL to its init ends every process in it.
+container_stop() {
+    if [ -n "$container_nspawn" ] && running "$container_nspawn"; then
+        root_run kill -TERM "$container_nspawn" 2>/dev/null || true
+        for _ in $(seq 150); do
+            running "$container_nspawn" || break
+            sleep 0.2
+        done
+        if running "$container_nspawn"; then
+            echo "container: no shutdown after 30 s; killing it" >&2
+            [ -z "$container_init" ] || root_run kill -KILL "$container_init" 2>/dev/null || true
+            sleep 1
+            root_run kill -KILL "$container_nspawn" 2>/dev/null || true
+        fi
+        wait "$container_nspawn" 2>/dev/null || true
+    fi
+    container_nspawn=
+    container_init=
+    if [ -n "$container_dir" ]; then
+        if mountpoint -q "$container_dir/root"; then root_run umount "$container_dir/root"; fi
+        root_run rm -rf "$container_dir" "$container_dir.console"
+        container_dir=
+    fi
+}
+
+container() {
+    local debs
+    debs=("$(realpath -m "$build-package")"/kehrlund_*.deb)
+    [ -f "${debs[0]}" ] || fail "no package in $build-package; run the step \"package\" first"
+    if [ "$(id -u)" -ne 0 ] && ! sudo -n true 2>/dev/null; then
+        container_unavailable "neither root nor sudo"
+        return
+    fi
+    local tool
+    for tool in debootstrap systemd-nspawn nsenter unshare; do
+        # shellcheck disable=SC2016 # expanded by the inner shell
+        root_run sh -c 'command -v "$1"' sh "$tool" >/dev/null || fail "container: no $tool"
+    done
+    if ! root_run unshare --mount --pid --uts --ipc --fork --mount-proc true 2>/dev/null; then
+        container_unavailable "no right to create namespaces (unshare failed)"
+        return
+    fi
+    container_root
+    trap container_stop EXIT
+    container_boot
+    root_run cp "${debs[0]}" "$container_dir/root/root/kehrlund.deb"
+    in_container dpkg -i /root/kehrlund.deb
+
+    container_checks
+
+    in_container dpkg --purge kehrlund
+    ! root_run test -e "$container_dir/root/etc/systemd/system/timers.target.wants/kehrlund.timer" ||
+        fail "container: the timer is still enabled after the package was purged"
+    ! root_run test -e "$container_dir/root/etc/logrotate.d/kehrlund" ||
+        fail "container: /etc/logrotate.d/kehrlund is still there after the package was purged"
+    container_stop
+    trap - EXIT
+    echo "container: installed, service and timer tried under systemd, package purged"
+}
+
+container_checks() {
+    local state output expected
+    # Installed, neither enabled nor started.
+    state=$(in_container systemctl is-enabled kehrlund.timer) || true
+    [ "$state" = disabled ] || fail "container: kehrlund.timer is \"$state\" after install"
+    state=$(in_container systemctl is-active kehrlund.timer) || true
+    [ "$state" = inactive ] || fail "container: kehrlund.timer is \"$state\" after install"
+
+    # Without a job file the service does nothing. (systemctl show -p ConditionResult cannot tell:
+    # systemd forgets an inactive unit nothing refers to, and a fresh one reads "no" as well.)
+    in_container systemctl start kehrlund.service
+    in_container journalctl --sync
+    output=$(in_container journalctl -u kehrlund.service -o cat)
+    grep -qF 'skipped because of an unmet condition check (ConditionPathExists=/var/lib/kehrlund/eingabe_kehrlund.txt)' <<<"$output" ||
+        fail "container: the service was not skipped without a job file:"$'\n'"$output"
+    output=$(in_container journalctl SYSLOG_IDENTIFIER=kehrlund -o cat)
+    [ -z "$output" ] || fail "container: the program ran without a job file:"$'\n'"$output"
+    ! in_container test -e /var/lib/kehrlund/log_kehrlund.txt ||
+        fail "container: a run log was written without a job file"
+    echo "container: timer disabled after install; without a job file the service does nothing"
+
+    # A job file and a drop-in for the folder it cleans; the clock 40 days on. One old file is
+    # held open by another process: it stays, with Fehler 005.
+    in_container sh -ec '
+        install -d -m 0750 /var/lib/kehrlund
+        printf "/srv/test\t*.log\t30\n" >/var/lib/kehrlund/eingabe_kehrlund.txt
+        mkdir -p /srv/test/unten
+        echo alt >/srv/test/alt.log
+        echo alt >/srv/test/unten/auch-alt.log
+        echo offen >/srv/test/offen.log
+        echo bleibt >/srv/test/bleibt.txt
+        mkdir -p /etc/systemd/system/kehrlund.service.d
+        cat >/etc/systemd/system/kehrlund.service.d/test.conf <<END
+[Service]
+ReadWritePaths=/srv/test
+Environment=LD_PRELOAD=/usr/lib/x86_64-linux-gnu/faketime/libfaketime.so.1 FAKETIME=+40d
+END
+        systemctl daemon-reload
+        systemd-run --quiet --unit=kehrlund-test-holder -p StandardInput=file:/srv/test/offen.log sleep 600
+        systemctl is-active --quiet kehrlund-test-holder.service'
+    in_container systemctl start kehrlund.service
+    in_container journalctl --sync
+    output=$(in_container sh -c 'cd /srv/test && find . -type f | sort | tr "\n" " "')
+    [ "$output" = './bleibt.txt ./offen.log ' ] ||
+        fail "container: files left after the run: $output"
+
+    output=$(in_container cat /var/lib/kehrlund/log_kehrlund.txt)
+    expected='**************************
+**************************
+/srv/test/alt.log
+/srv/test/unten/auch-alt.log
+40 Tage
+40 Tage
+Fehler 005: Konnte Datei /srv/test/offen.log nicht löschen
+Treffer gesamt: 3'
+    { [ "$(sed -n 1p <<<"$output")" = '**************************' ] &&
+        sed -n 2p <<<"$output" | grep -qE '^  [0-9]{2}\.[0-9]{2}\.[0-9]{4} / [0-9]{2}:[0-9]{2} Uhr$' &&
+        [ "$(tail -n 1 <<<"$output")" = 'Treffer gesamt: 3' ] &&
+        [ "$(sed 2d <<<"$output" | LC_ALL=C sort)" = "$(LC_ALL=C sort <<<"$expected")" ]; } ||
+        fail "container: run log:"$'\n'"$output"
+    echo "container: the service removed the old files, kept the held one, wrote its run log"
+
+    # The journal: the Fehler lines alone at priority err (journald drops the blank at the end of
+    # a line), every other line of the program at info. The order of the hits is the folder's.
+    output=$(in_container journalctl -u kehrlund -p err -o cat)
+    [ "$output" = '"Fehler 005: Konnte Datei " "/srv/test/offen.log" " nicht löschen"' ] ||
+        fail "container: journalctl -u kehrlund -p err:"$'\n'"$output"
+    output=$(in_container journalctl -u kehrlund -p info -o cat)
+    grep -qxF '"Fehler 005: Konnte Datei " "/srv/test/offen.log" " nicht löschen"' <<<"$output" ||
+        fail "container: journalctl -u kehrlund -p info lacks the Fehler line:"$'\n'"$output"
+    output=$(in_container journalctl -u kehrlund -p info..info SYSLOG_IDENTIFIER=kehrlund -o cat |
+             LC_ALL=C sort)
+    expected=$(LC_ALL=C sort <<'END'
+"Ordner: " "/srv/test"
+""
+"Treffer: " "alt.log"
+"Alter in Tagen: " 40
+"Treffer: " "auch-alt.log"
+"Alter in Tagen: " 40
+"Treffer: " "offen.log"
+"Alter in Tagen: " 40
+""
+"Treffer gesamt: " 3
+"Bitte druecken Sie eine Taste zum beenden..."
+END
+)
+    [ "$output" = "$expected" ] ||
+        fail "container: the program's lines at priority info:"$'\n'"$output"
+    echo "container: journalctl -p err lists exactly the Fehler line, the other lines are at info"
+
+    # The timer, enabled.
+    in_container systemctl enable --now kehrlund.timer
+    state=$(in_container systemctl is-active kehrlund.timer) || true
+    [ "$state" = active ] || fail "container: kehrlund.timer is \"$state\" after enable --now"
+    output=$(in_container systemctl list-timers --all --no-pager kehrlund.timer)
+    echo "$output"
+    grep -qE 'kehrlund\.timer +kehrlund\.service' <<<"$output" ||
+        fail "container: systemctl list-timers does not list kehrlund.timer"
+
+    # logrotate accepts the snippet; a forced rotation moves the log away, and the next run
+    # writes a new one (the program accepts the file that logrotate created).
+    output=$(in_container logrotate -d /etc/logrotate.d/kehrlund 2>&1) ||
+        fail "container: logrotate -d /etc/logrotate.d/kehrlund:"$'\n'"$output"
+    ! grep -qi 'error' <<<"$output" || fail "container: logrotate -d:"$'\n'"$output"
+    in_container logrotate -f /etc/logrotate.d/kehrlund
+    in_container sh -ec 'echo neu >/srv/test/neu.log'
+    in_container systemctl start kehrlund.service
+    output=$(in_container sh -c 'cd /var/lib/kehrlund && ls')
+    [ "$output" = 'eingabe_kehrlund.txt
+log_kehrlund.txt
+log_kehrlund.txt.1' ] || fail "container: /var/lib/kehrlund after rotation: $output"
+    in_container grep -qx 'Treffer gesamt: 3' /var/lib/kehrlund/log_kehrlund.txt.1 ||
+        fail "container: the rotated log lacks the first run"
+    output=$(in_container sh -c 'tail -n +4 /var/lib/kehrlund/log_kehrlund.txt | LC_ALL=C sort')
+    [ "$output" = '/srv/test/neu.log
+40 Tage
+Fehler 005: Konnte Datei /srv/test/offen.log nicht löschen
+Treffer gesamt: 2' ] || fail "container: run log after rotation:"$'\n'"$output"
+    echo "container: timer listed once enabled; logrotate accepts the snippet and rotates the log"
+}
+
+# ---------------------------------------------------------------------------------------------
+all_steps=(plain sanitize plainwalk manual package installed container)
 steps=("${all_steps[@]}")
 [ $# -eq 0 ] || steps=("$@")
 for step in "${steps[@]}"; do
@@ -240,4 +581,8 @@ for step in "${steps[@]}"; do
     timings+=("$step $((SECONDS - started))s")
 done
 summary=$(printf '%s, ' "${timings[@]}")
-printf '\n==== all steps passed (%s) ====\n' "${summary%, }"
+if [ ${#skipped[@]} -gt 0 ]; then
+    printf '\n==== steps passed (%s); SKIPPED: %s ====\n' "${summary%, }" "${skipped[*]}"
+else
+    printf '\n==== all steps passed (%s) ====\n' "${summary%, }"
+fi
