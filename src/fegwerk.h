@@ -15,6 +15,7 @@
 
 class RunLog;
 struct Hit;
+enum class Removal;
 
 // One cleanup job, one per accepted line of the job file. Copies share one pattern list, which
 // goes when the last copy goes.
@@ -49,6 +50,7 @@ class Fegwerk : public QObject
 
   private:
     bool mustStop() const;
+    Removal removeInDryRun(const Hit &hit);
 
     QList<Job> jobs;
     int separatorCount = 2;
@@ -61,6 +63,10 @@ class Fegwerk : public QObject
 
     OwnFiles ownFiles;      // never deleted
     QSet<FileId> openFiles; // held open by other programs: not deleted
+    struct {
+        QSet<QString> paths;
+        QSet<FileId> ids;
+    } dryRunRemoved; // what a dry run took as removed
 };
 
 #endif

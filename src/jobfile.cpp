@@ -91,7 +91,8 @@ bool Fegwerk::validateJob(const QString &rootFolder, const QStringList *extensio
     bool refused = false;
     for (const QString &pattern : *extensions) {
         if (!admittedPattern.match(pattern).hasMatch()) {
-            ConsoleMessage::error() << tr("Fehler 002: Fehlerhafte Endung entdeckt: ") << pattern;
+            ConsoleMessage::error()
+                << tr("Fehler 002: Fehlerhafte Endung entdeckt: ") << shownName(pattern);
             refused = true;
         }
     }

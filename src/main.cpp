@@ -23,12 +23,22 @@ void runCleaner(bool dryRun)
     cleaner.setDryRun(dryRun);
     cleaner.run();
 }
+
+// Read from argv itself, before Qt sees it: QCoreApplication takes some arguments away for
+// itself (-qmljsdebugger and the one after it), which could hide a mistyped option or --help.
+QStringList argumentsOf(int argc, char *argv[])
+{
+    QStringList arguments;
+    for (int i = 1; i < argc; ++i)
+        arguments << QString::fromLocal8Bit(argv[i]);
+    return arguments;
+}
 } // namespace
 
 int main(int argc, char *argv[])
 {
+    const Options options = readOptions(argumentsOf(argc, argv));
     QCoreApplication application(argc, argv);
-    const Options options = readOptions(QCoreApplication::arguments().mid(1));
     switch (options.action) {
     case Options::Action::ShowHelp:
         print(stdout, usage());

@@ -51,8 +51,9 @@ bool OwnFiles::canAppend(const QString &path)
     const int handle =
         ::open(name.constData(), O_WRONLY | O_APPEND | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
     if (handle < 0) {
+        const bool missing = errno == ENOENT;
         const QByteArray folder = QFile::encodeName(QFileInfo(path).absolutePath());
-        return errno == ENOENT && ::access(folder.constData(), W_OK | X_OK) == 0;
+        return missing && ::faccessat(AT_FDCWD, folder.constData(), W_OK | X_OK, AT_EACCESS) == 0;
     }
     struct stat status;
     const bool fit = ::fstat(handle, &status) == 0 && isFitFor(QIODevice::Append, status);
@@ -60,6 +61,22 @@ bool OwnFiles::canAppend(const QString &path)
     if (fit)
         ids.append(FileId{quint64(status.st_dev), quint64(status.st_ino)});
     return fit;
+}
+
+bool OwnFiles::endsInCutLine(const QString &path) const
+{
+    const int handle =
+        ::open(QFile::encodeName(path).constData(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+    if (handle < 0)
+        return false;
+    struct stat status;
+    char last = '\n';
+    const bool cut = ::fstat(handle, &status) == 0 && !ids.isEmpty() &&
+                     ids.last() == FileId{quint64(status.st_dev), quint64(status.st_ino)} &&
+                     status.st_size > 0 && ::pread(handle, &last, 1, status.st_size - 1) == 1 &&
+                     last != '\n';
+    ::close(handle);
+    return cut;
 }
 
 bool OwnFiles::contains(const FileId &id, const QString &path) const

@@ -42,7 +42,7 @@ void Fegwerk::run()
 
     for (int jobIndex = 0; jobIndex < jobs.size() && !mustStop(); ++jobIndex) {
         const QString &rootFolder = jobs.at(jobIndex).rootFolder;
-        ConsoleMessage() << tr("Ordner: ") << rootFolder.trimmed();
+        ConsoleMessage() << tr("Ordner: ") << shownName(rootFolder.trimmed());
         ConsoleMessage() << tr("");
         sweepFolder(rootFolder, runLog, jobIndex);
     }

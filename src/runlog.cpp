@@ -14,18 +14,6 @@ const QByteArray lineEnd = QByteArrayLiteral("\n");
 #endif
 } // namespace
 
-namespace
-{
-bool endsInCutLine(const QString &path)
-{
-    QFile log(path);
-    if (!log.open(QIODevice::ReadOnly) || log.size() == 0 || !log.seek(log.size() - 1))
-        return false;
-    char last = '\n';
-    return log.getChar(&last) && last != '\n';
-}
-} // namespace
-
 RunLog::RunLog(const QString &path, bool dryRun) : file(path), dryRun(dryRun) {}
 
 bool RunLog::open(OwnFiles &ownFiles)
@@ -35,7 +23,7 @@ bool RunLog::open(OwnFiles &ownFiles)
     const QString path = file.fileName(); // not kept by a file opened through its handle
     if (!ownFiles.open(file, QIODevice::Append | QIODevice::Unbuffered))
         return false;
-    lineOpen = endsInCutLine(path);
+    lineOpen = ownFiles.endsInCutLine(path);
     return true;
 }
 

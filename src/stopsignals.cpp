@@ -6,6 +6,8 @@ namespace
 {
 volatile std::sig_atomic_t requestedBy = 0;
 
+using Handler = void (*)(int);
+
 void requestStop(int signal)
 {
     requestedBy = signal;
@@ -20,14 +22,26 @@ const int stopSignals[] = {
     SIGHUP,
 #endif
 };
+constexpr int stopSignalCount = int(sizeof stopSignals / sizeof stopSignals[0]);
+Handler earlier[stopSignalCount] = {};
 } // namespace
 
+// A signal the caller chose to ignore (SIGHUP under nohup, SIGINT for a job started in the
+// background) stays ignored.
 void catchStopSignals()
 {
-    for (const int signal : stopSignals)
-        std::signal(signal, requestStop);
+    for (int i = 0; i < stopSignalCount; ++i) {
+        earlier[i] = std::signal(stopSignals[i], requestStop);
+        if (earlier[i] == SIG_IGN)
+            std::signal(stopSignals[i], SIG_IGN);
+    }
 #ifdef SIGPIPE
     std::signal(SIGPIPE, SIG_IGN);
+#endif
+#ifdef SIGXFSZ
+    // A log that reaches the file-size limit: the write fails (and the run stops with Fehler 004)
+    // instead of the system ending the program between a removal and its entry.
+    std::signal(SIGXFSZ, SIG_IGN);
 #endif
 }
 
@@ -38,8 +52,10 @@ bool stopRequested()
 
 void endIfStopRequested()
 {
-    for (const int signal : stopSignals)
-        std::signal(signal, SIG_DFL);
-    if (requestedBy != 0)
+    for (int i = 0; i < stopSignalCount; ++i)
+        std::signal(stopSignals[i], earlier[i] == SIG_ERR ? SIG_DFL : earlier[i]);
+    if (requestedBy != 0) {
+        std::signal(requestedBy, SIG_DFL);
         std::raise(requestedBy);
+    }
 }

@@ -28,8 +28,8 @@ void Fegwerk::sweepFolder(const QString &folderPath, RunLog &runLog, int jobInde
         const QString path = joinedPath(entry.folderPath, entry.name);
         if (ownFiles.contains(status.id, path))
             continue; // the job file or the run log: never deleted, never counted
-        removeFile(Hit{walk, entry, shownName(path), shownName(entry.name),
-                       age.ageInDays(status.createdMs), status.id},
+        removeFile(Hit{walk, entry, path, shownName(path), shownName(entry.name),
+                       age.ageInDays(status.createdMs), status.id, status.names},
                    runLog);
     }
 }
@@ -42,7 +42,7 @@ void Fegwerk::removeFile(const Hit &hit, RunLog &runLog)
 {
     const bool heldOpen = hit.id.isKnown() && openFiles.contains(hit.id);
     const Removal outcome = heldOpen ? Removal::Refused
-                            : dryRun ? Removal::Removed
+                            : dryRun ? removeInDryRun(hit)
                                      : hit.walk.remove(hit.entry);
     if (outcome == Removal::Vanished)
         return; // not there any more: nothing of this run to report or count
@@ -65,4 +65,17 @@ void Fegwerk::removeFile(const Hit &hit, RunLog &runLog)
         report.nextLine(ConsoleMessage::Error)
             << tr("Fehler 004: Logdatei konnte nicht geschrieben werden") << hit.shownPath;
     }
+}
+
+// What the real run would find gone: an entry an earlier hit removed (two jobs over one folder),
+// and a file whose only name an earlier hit removed (reached again through a link).
+Removal Fegwerk::removeInDryRun(const Hit &hit)
+{
+    const bool onlyName = hit.id.isKnown() && hit.names == 1;
+    if (dryRunRemoved.paths.contains(hit.path) || (onlyName && dryRunRemoved.ids.contains(hit.id)))
+        return Removal::Vanished;
+    dryRunRemoved.paths.insert(hit.path);
+    if (onlyName)
+        dryRunRemoved.ids.insert(hit.id);
+    return Removal::Removed;
 }

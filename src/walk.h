@@ -27,6 +27,7 @@ struct WalkEntry {
 struct EntryStatus {
     qint64 createdMs = 0; // birth time, or status-change time where no birth time is kept
     FileId id;
+    quint64 names = 0; // the number of names (hard links) the file has, where known
 };
 
 enum class Removal {

@@ -60,16 +60,19 @@ bool isMountPoint(const QString &parentPath, const QString &path)
 #endif
 }
 
-FileId idOfPath(const QString &path)
+// The identity and the number of names of a file, where the system tells them.
+void identify(const QString &path, EntryStatus &status)
 {
 #ifdef Q_OS_UNIX
-    struct stat status;
-    if (::stat(QFile::encodeName(path).constData(), &status) == 0)
-        return FileId{quint64(status.st_dev), quint64(status.st_ino)};
+    struct stat info;
+    if (::stat(QFile::encodeName(path).constData(), &info) == 0) {
+        status.id = FileId{quint64(info.st_dev), quint64(info.st_ino)};
+        status.names = quint64(info.st_nlink);
+    }
 #else
     Q_UNUSED(path)
+    Q_UNUSED(status)
 #endif
-    return FileId();
 }
 } // namespace
 
@@ -140,7 +143,7 @@ bool FolderWalk::readStatus(const WalkEntry &entry, EntryStatus &status) const
     if (!created.isValid())
         return false;
     status.createdMs = created.toMSecsSinceEpoch();
-    status.id = idOfPath(path);
+    identify(path, status);
     return true;
 }
 

@@ -127,6 +127,7 @@ class FaultsTest : public QObject
   private slots:
     void fullDisk_data();
     void fullDisk();
+    void fileSizeLimit();
     void consoleNobodyReads();
     void stopRequest_data();
     void stopRequest();
@@ -181,6 +182,24 @@ void FaultsTest::fullDisk()
 }
 
 // The console is a pipe whose reader has gone (a logger that died): the run goes on to its end.
+// The log reaches the file-size limit (ulimit -f, LimitFSIZE=): the write fails and the run stops,
+// rather than the system ending the program between a removal and its entry.
+void FaultsTest::fileSizeLimit()
+{
+    Workspace workspace;
+    const QStringList files = makeFiles(workspace, QStringLiteral("tree"), 200);
+    workspace.writeJobFile("tree\t*.log\t30\n");
+    RunOptions options = daysOn(40);
+    options.wrapper = QStringList{QStringLiteral("sh"), QStringLiteral("-c"),
+                                  QStringLiteral("ulimit -f 2; exec \"$@\""), QStringLiteral("sh")};
+    const RunResult result = workspace.run(options);
+    QVERIFY(result.finished);
+    QCOMPARE(result.exitCode, 0);
+    QVERIFY(result.console.contains(logNotWritten().chopped(1)));
+    QVERIFY(countExisting(workspace, files) > 0);
+    verifyGoneFilesLogged(workspace, files, result.log, result.console, 1);
+}
+
 void FaultsTest::consoleNobodyReads()
 {
     Workspace workspace;

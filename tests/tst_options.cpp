@@ -65,6 +65,11 @@ void OptionsTest::options_data()
     QTest::newRow("-") << args({"-"}) << 2 << QByteArray() << refusal("-") << false;
     QTest::newRow("--help=yes") << args({"--help=yes"}) << 2 << QByteArray()
                                 << refusal("--help=yes") << false;
+    // Qt would take these (and the argument after the first) for itself.
+    QTest::newRow("-qmljsdebugger --help") << args({"-qmljsdebugger", "--help"}) << 2
+                                           << QByteArray() << refusal("-qmljsdebugger") << false;
+    QTest::newRow("-qmljsdebugger=port:1") << args({"-qmljsdebugger=port:1"}) << 2 << QByteArray()
+                                           << refusal("-qmljsdebugger=port:1") << false;
     QTest::newRow("-hn, options not joined")
         << args({"-hn"}) << 2 << QByteArray() << refusal("-hn") << false;
     QTest::newRow("unknown after --help")
@@ -113,7 +118,11 @@ void OptionsTest::dryRunShowsWhatARunDoes()
     for (const char *file : {"tree/a.log", "tree/B.LOG", "tree/sub/c.log", "tree/keep.txt",
                              "tree/held.log", "other/d.tmp"})
         workspace.writeFile(QString::fromLatin1(file));
-    workspace.writeJobFile("tree\t*.log\t30\nother\t*.tmp;*.tar.gz\t30\nother\t*.tmp\t30\n");
+    // The tree twice, and a link to a file that is itself a hit: the real run finds those gone.
+    workspace.writeJobFile(
+        "tree\t*.log\t30\nother\t*.tmp;*.tar.gz\t30\nother\t*.tmp\t30\ntree\t*.log\t30\n");
+    QVERIFY(
+        QFile::link(QStringLiteral("a.log"), workspace.pathOf(QStringLiteral("tree/link.log"))));
     workspace.writeFile(QStringLiteral("log_kehrlund.txt"), "frueher\n");
     QProcess holder;
     holder.setStandardInputFile(workspace.pathOf(QStringLiteral("tree/held.log")));
@@ -122,7 +131,9 @@ void OptionsTest::dryRunShowsWhatARunDoes()
 
     const QByteArray expected = wrongPattern("*.tar.gz") + announced("tree") + hit("a.log", 40) +
                                 hit("B.LOG", 40) + hit("held.log", 40) + refused("tree/held.log") +
-                                hit("c.log", 40) + announced("other") + hit("d.tmp", 40) + total(5);
+                                hit("c.log", 40) + announced("other") + hit("d.tmp", 40) +
+                                announced("tree") + hit("held.log", 40) + refused("tree/held.log") +
+                                total(6);
     RunOptions options = daysOn(40);
     options.arguments = QStringList{QStringLiteral("--dry-run")};
     const RunResult dry = workspace.run(options);
