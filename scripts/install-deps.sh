@@ -1,11 +1,13 @@
 #!/usr/bin/env bash
 # Installs what building, testing and packaging Kehrlund needs on Debian 12, without recommended
-# packages (lintian, dpkg-dev, man-db, groff-base, systemd and strace are for the package checks).
+# packages (lintian, dpkg-dev, man-db, groff-base, systemd and strace are for the package checks;
+# mingw-w64, Wine, locales and unzip for the Windows build and its tests).
 # Runs apt-get only for packages that are missing; uses sudo when not run as root.
 set -euo pipefail
 packages=(build-essential cmake qtbase5-dev faketime e2fsprogs util-linux
           clang libclang-rt-14-dev hyperfine time valgrind lintian dpkg-dev file man-db groff-base
-          systemd strace)
+          systemd strace
+          g++-mingw-w64-x86-64-posix gcc-mingw-w64-x86-64-posix wine wine64 locales unzip)
 missing=()
 for package in "${packages[@]}"; do
     dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q 'install ok installed' ||
