@@ -11,12 +11,17 @@
 #             purge the package again
 #   container boot a minimal Debian 12 with systemd-nspawn, install the package there and try
 #             its service, timer and logrotate snippet under a real systemd
+#   windows   cross-build the Windows program with mingw-w64 (Qt for Windows is built once and
+#             cached by scripts/qt-windows.sh), make its ZIP, unpack it, run it under Wine on
+#             the example working folder and run the black-box tests against it under Wine
 #
 #   bash scripts/test.sh              every step, in this order
 #   bash scripts/test.sh manual ...   only the steps named
 #
 # KEHRLUND_BUILD (default "build") is the build folder; the other steps use it with a suffix
-# (build-sanitize, build-package). Works as root or as a user with sudo.
+# (build-sanitize, build-package, build-windows). Works as root or as a user with sudo.
+# KEHRLUND_QT_WINDOWS (default /var/cache/kehrlund-qt-win/5.15.8) is where Qt for Windows is
+# cached, KEHRLUND_WINEPREFIX (default /var/cache/kehrlund-wine/prefix) Wine's prefix.
 # To add a step: write a function below and add its name to the list "steps" at the end.
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -162,13 +167,11 @@ example_copy() {
     echo "$work"
 }
 
-# One run of the installed program on a copy of the example working folder, 40 days on: the
-# .log and .tmp files go (whatever the case of the ending), the hidden one and the others stay.
-installed_run() {
-    local work console status=0 expected_console expected_body left
-    work=$(example_copy)
-    # Every console line ends in a blank; it is added here so that no editor can strip it.
-    expected_console=$(sed 's/$/ /' <<'END'
+# What a run on the example working folder, 40 days on, writes on the console (every line ends
+# in a blank; it is added here so that no editor can strip it) and into the run log after the
+# header.
+example_console() {
+    sed 's/$/ /' <<'END'
 "Ordner: " "daten"
 ""
 "Treffer: " "bericht.log"
@@ -181,14 +184,20 @@ installed_run() {
 "Treffer gesamt: " 3
 "Bitte druecken Sie eine Taste zum beenden..."
 END
-)
-    expected_body='daten/bericht.log
-40 Tage
-daten/Protokoll.LOG
-40 Tage
-daten/unterordner/zwischen.tmp
-40 Tage
-Treffer gesamt: 3'
+}
+
+example_log_body() {
+    printf '%s\n' daten/bericht.log '40 Tage' daten/Protokoll.LOG '40 Tage' \
+        daten/unterordner/zwischen.tmp '40 Tage' 'Treffer gesamt: 3'
+}
+
+# One run of the installed program on a copy of the example working folder, 40 days on: the
+# .log and .tmp files go (whatever the case of the ending), the hidden one and the others stay.
+installed_run() {
+    local work console status=0 expected_console expected_body left
+    work=$(example_copy)
+    expected_console=$(example_console)
+    expected_body=$(example_log_body)
     # In UTC, so that no change to or from summer time makes 40 days of 24 hours 39 or 41 days.
     console=$(cd "$work" && TZ=UTC LC_ALL=C.UTF-8 faketime -f +40d /usr/bin/kehrlund </dev/null 2>&1) ||
         status=$?
@@ -566,7 +575,113 @@ Treffer gesamt: 2' ] || fail "container: run log after rotation:"$'\n'"$output"
 }
 
 # ---------------------------------------------------------------------------------------------
-all_steps=(plain sanitize plainwalk manual package installed container)
+# The Windows build: cross-compiled with mingw-w64 against Qt Core for Windows, packed as a ZIP,
+# and the unpacked ZIP run under Wine as a German Windows runs it (ANSI code page 1252).
+windows_qt=${KEHRLUND_QT_WINDOWS:-/var/cache/kehrlund-qt-win/5.15.8}
+windows_prefix=${KEHRLUND_WINEPREFIX:-/var/cache/kehrlund-wine/prefix}
+
+windows() {
+    windows_setup
+    bash scripts/qt-windows.sh "$windows_qt"
+    cmake -S . -B "$build-windows" -DCMAKE_TOOLCHAIN_FILE=packaging/windows/toolchain-mingw64.cmake \
+          -DCMAKE_PREFIX_PATH="$windows_qt" -DCMAKE_BUILD_TYPE=Release -DKEHRLUND_TESTS=OFF \
+          -DCMAKE_COMPILE_WARNING_AS_ERROR=ON
+    cmake --build "$build-windows" -j"$jobs"
+    rm -rf "$build-windows"/kehrlund-*.zip "$build-windows/unpacked"
+    (cd "$build-windows" && cpack -G ZIP)
+    local zips=("$build-windows"/kehrlund-*-win64.zip)
+    [ -f "${zips[0]}" ] || fail "cpack made no ZIP in $build-windows"
+    unzip -l "${zips[0]}"
+    mkdir "$build-windows/unpacked"
+    unzip -q "${zips[0]}" -d "$build-windows/unpacked"
+    local unpacked
+    unpacked=$(find "$top/$build-windows/unpacked" -name kehrlund.exe -printf '%h\n')
+    [ -n "$unpacked" ] || fail "no kehrlund.exe in ${zips[0]}"
+
+    # One wineserver for all runs: faster, and the share modes of one program's open files bind
+    # the others. It and Wine's services are started here, without libfaketime: services started
+    # by a program under faketime would keep faketime's pipe open, and faketime would wait for
+    # them to end.
+    export WINEPREFIX=$windows_prefix
+    trap windows_stop_wine EXIT
+    /usr/lib/wine/wineserver64 -p 2>/dev/null || echo "a wineserver already runs for $WINEPREFIX"
+    tests/wine-run.sh "$unpacked/kehrlund.exe" --version
+    windows_example "$unpacked"
+    windows_tests "$unpacked/kehrlund.exe"
+    windows_stop_wine
+    trap - EXIT
+}
+
+windows_stop_wine() {
+    WINEPREFIX=$windows_prefix /usr/lib/wine/wineserver64 -k 2>/dev/null || true
+}
+
+# mingw-w64 with POSIX threads, Wine, a German UTF-8 locale (Wine reads the Linux file names in
+# the locale's encoding and takes the code page from its language) and an initialised prefix.
+windows_setup() {
+    for tool in gcc g++; do
+        "${as_root[@]}" update-alternatives --set "x86_64-w64-mingw32-$tool" \
+            "/usr/bin/x86_64-w64-mingw32-$tool-posix"
+    done
+    if ! locale -a | grep -qx 'de_DE.utf8'; then
+        "${as_root[@]}" sed -i 's/^# *\(de_DE.UTF-8 UTF-8\)/\1/' /etc/locale.gen
+        grep -qx 'de_DE.UTF-8 UTF-8' /etc/locale.gen ||
+            echo 'de_DE.UTF-8 UTF-8' | "${as_root[@]}" tee -a /etc/locale.gen >/dev/null
+        "${as_root[@]}" locale-gen
+    fi
+    if [ ! -f "$windows_prefix/system.reg" ]; then
+        "${as_root[@]}" mkdir -p "$windows_prefix"
+        "${as_root[@]}" chown "$(id -u):$(id -g)" "$windows_prefix"
+        # Without the .NET and HTML engines, whose installers would ask.
+        WINEPREFIX=$windows_prefix WINEDLLOVERRIDES='mscoree,mshtml=' \
+            tests/wine-run.sh wineboot -i
+    fi
+}
+
+# The unpacked ZIP, started in a copy of its example working folder 40 days on: what a run on
+# Linux writes, in the Windows form (CR LF, backslashes; nothing here is outside code page 1252).
+windows_example() {
+    local unpacked=$1 work expected left
+    work=$(mktemp -d)
+    cp -r "$unpacked/example/." "$work/"
+    (cd "$work" && TZ=UTC NO_FAKE_STAT=1 faketime -f +40d "$top/tests/wine-run.sh" \
+        "$unpacked/kehrlund.exe" </dev/null >"$work.out" 2>"$work.console") ||
+        fail "kehrlund.exe exited with $?"
+    [ ! -s "$work.out" ] || fail "kehrlund.exe wrote on standard output: $(cat "$work.out")"
+    example_console | sed 's/$/\r/' >"$work.expected"
+    cmp "$work.console" "$work.expected" ||
+        fail "console of kehrlund.exe:"$'\n'"$(od -c "$work.console" | head -40)"
+    example_log_body | sed 's#/#\\#g; s/$/\r/' >"$work.expected"
+    tail -n +4 "$work/log_kehrlund.txt" | cmp - "$work.expected" ||
+        fail "run log of kehrlund.exe:"$'\n'"$(od -c "$work/log_kehrlund.txt" | head -40)"
+    head -n 3 "$work/log_kehrlund.txt" |
+        grep -cE $'^(\\*{26}|  [0-9]{2}\\.[0-9]{2}\\.[0-9]{4} / [0-9]{2}:[0-9]{2} Uhr)\r$' |
+        grep -qx 3 || fail "header of the run log: $(head -n 3 "$work/log_kehrlund.txt" | od -c)"
+    left=$(cd "$work" && find . -type f | sort | tr '\n' ' ')
+    [ "$left" = './daten/.versteckt.log ./daten/notiz.txt ./daten/unterordner/behalten.csv ./eingabe_kehrlund.txt ./log_kehrlund.txt ' ] ||
+        fail "files left after the run of kehrlund.exe: $left"
+    rm -rf "$work" "$work".*
+    echo "kehrlund.exe from the ZIP: console, run log and remaining files as expected"
+}
+
+# The black-box tests whose rows mean something on Windows, built for Linux and run against
+# kehrlund.exe under Wine; rows that cannot (FIFOs, links, Linux permissions) are skipped with
+# their reasons. The tests of /proc, setpriv, chattr, mounts and signals are not run here.
+windows_tests() {
+    local exe=$1
+    cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_COMPILE_WARNING_AS_ERROR=ON
+    cmake --build "$build" -j"$jobs" --target tst_jobfile tst_sweep tst_options
+    local test
+    for test in "tst_jobfile" "tst_sweep" "tst_options options"; do
+        # shellcheck disable=SC2086 # a test and the functions it runs
+        KEHRLUND_WINDOWS="$top/tests/wine-run.sh" KEHRLUND_UNDER_TEST="$exe" \
+        KEHRLUND_HOLDER="$top/$build-windows/kehrlund_holdopen.exe" \
+            "$build/tests/"$test || fail "under Wine: $test"
+    done
+}
+
+# ---------------------------------------------------------------------------------------------
+all_steps=(plain sanitize plainwalk manual package installed container windows)
 steps=("${all_steps[@]}")
 [ $# -eq 0 ] || steps=("$@")
 for step in "${steps[@]}"; do

@@ -70,7 +70,7 @@ ConsoleMessage &ConsoleMessage::operator<<(int number)
 
 QByteArray ConsoleMessage::line() const
 {
-    return text.toLocal8Bit();
+    return localText(text);
 }
 
 namespace
@@ -83,6 +83,25 @@ bool isUnsafe(QChar c)
     return (u < 0x20 && u != '\t') || (u >= 0x7f && u <= 0x9f) || u == 0x2028 || u == 0x2029;
 }
 } // namespace
+
+QByteArray localText(const QString &text)
+{
+    QByteArray bytes = text.toLocal8Bit();
+#ifdef Q_OS_WIN
+    if (QString::fromLocal8Bit(bytes) == text)
+        return bytes; // nearly always: every character has its own byte
+    bytes.clear();
+    for (int i = 0; i < text.size();) {
+        const bool pair =
+            text.at(i).isHighSurrogate() && i + 1 < text.size() && text.at(i + 1).isLowSurrogate();
+        const QString character = text.mid(i, pair ? 2 : 1);
+        const QByteArray encoded = character.toLocal8Bit();
+        bytes += QString::fromLocal8Bit(encoded) == character ? encoded : QByteArray("?");
+        i += character.size();
+    }
+#endif
+    return bytes;
+}
 
 QString shownName(QString name)
 {

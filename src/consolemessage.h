@@ -48,4 +48,9 @@ class ConsoleMessage
 // always removed by their real names.
 QString shownName(QString name);
 
+// A text in the locale's 8-bit encoding, as the console and the run log take it. On Windows (the
+// ANSI code page) a character that the code page cannot show becomes '?': the system's best fit
+// would show another character in its place, "Ābc.log" as "Abc.log", the name of another file.
+QByteArray localText(const QString &text);
+
 #endif

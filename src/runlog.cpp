@@ -1,5 +1,6 @@
 #include "runlog.h"
 
+#include "consolemessage.h"
 #include "ownfiles.h"
 
 #include <QCoreApplication>
@@ -33,7 +34,7 @@ bool RunLog::append(const QStringList &lines)
         return true;
     QByteArray bytes = lineOpen ? lineEnd : QByteArray();
     for (const QString &line : lines)
-        bytes += line.toLocal8Bit() + lineEnd;
+        bytes += localText(line) + lineEnd;
     const bool whole = file.write(bytes) == bytes.size();
     lineOpen = !whole;
     return whole;

@@ -43,7 +43,8 @@ QByteArray line(const QByteArray &items)
 
 // The program under test: KEHRLUND_UNDER_TEST names another one (say a build that walks by
 // path). A run as nobody needs every folder on the way to the program open to it, which a build
-// folder below a private one is not: root's runs use a copy in a folder open to everyone.
+// folder below a private one is not: root's runs use a copy in a folder open to everyone (a
+// Windows program is never run as nobody, and needs its DLLs beside it).
 QString programPath()
 {
     static QTemporaryDir copyFolder;
@@ -51,7 +52,7 @@ QString programPath()
         const QString built = qEnvironmentVariableIsEmpty("KEHRLUND_UNDER_TEST")
                                   ? QStringLiteral(KEHRLUND_BINARY)
                                   : qEnvironmentVariable("KEHRLUND_UNDER_TEST");
-        if (!runningAsRoot() || !copyFolder.isValid())
+        if (!runningAsRoot() || !copyFolder.isValid() || underWindows())
             return built;
         QFile::setPermissions(copyFolder.path(), QFileDevice::Permissions(0x7755));
         const QString copy = copyFolder.path() + QStringLiteral("/kehrlund");
@@ -61,7 +62,9 @@ QString programPath()
 }
 
 // The environment every run gets: the Qt logging variables removed, UTC, a UTF-8 locale, and
-// sanitizer settings that let libfaketime be preloaded before the sanitizer runtime.
+// sanitizer settings that let libfaketime be preloaded before the sanitizer runtime. Under
+// Windows libfaketime moves the clock only: Wine reads the files' times through stat(), which
+// it would move as well, and no file would ever be old.
 QProcessEnvironment programEnvironment(const RunOptions &options)
 {
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
@@ -73,6 +76,8 @@ QProcessEnvironment programEnvironment(const RunOptions &options)
     environment.insert(QStringLiteral("LC_ALL"), QStringLiteral("C.UTF-8"));
     environment.insert(QStringLiteral("ASAN_OPTIONS"),
                        QStringLiteral("verify_asan_link_order=0:detect_leaks=1"));
+    if (underWindows())
+        environment.insert(QStringLiteral("NO_FAKE_STAT"), QStringLiteral("1"));
     for (const auto &variable : options.environment) {
         if (variable.second.isEmpty())
             environment.remove(variable.first);
@@ -103,6 +108,11 @@ qint64 clockOffsetMs(const QString &fakeTime)
 bool runningAsRoot()
 {
     return ::geteuid() == 0;
+}
+
+bool underWindows()
+{
+    return !qEnvironmentVariableIsEmpty("KEHRLUND_WINDOWS");
 }
 
 QStringList asUnprivileged(const QStringList &command)
@@ -139,15 +149,21 @@ Workspace::Workspace()
 
 Workspace::~Workspace()
 {
+    for (const auto &holder : holders) {
+        holder->kill();
+        holder->waitForFinished();
+    }
     for (const QString &file : lockedFiles)
         QProcess::execute(QStringLiteral("chattr"), {QStringLiteral("-i"), file});
     for (const QString &folder : readOnlyFolders)
         QFile::setPermissions(folder, QFileDevice::Permissions(0x7700));
 }
 
+// Under Windows as written there, with backslashes in its paths and in the ANSI code page.
 void Workspace::writeJobFile(const QByteArray &content) const
 {
-    writeFile(QStringLiteral("eingabe_kehrlund.txt"), content);
+    writeFile(QStringLiteral("eingabe_kehrlund.txt"),
+              underWindows() ? expect::asOnWindows(content) : content);
 }
 
 void Workspace::writeFile(const QString &relative, const QByteArray &content) const
@@ -173,6 +189,14 @@ bool Workspace::exists(const QString &relative) const
 bool Workspace::lockFile(const QString &relative)
 {
     const QString full = pathOf(relative);
+    if (underWindows()) {
+        auto holder = std::make_unique<QProcess>();
+        holder->start(qEnvironmentVariable("KEHRLUND_WINDOWS"),
+                      {qEnvironmentVariable("KEHRLUND_HOLDER"), full});
+        const bool held = holder->waitForReadyRead(60000) && holder->readLine().startsWith("held");
+        holders.push_back(std::move(holder));
+        return held;
+    }
     if (runningAsRoot()) {
         if (QProcess::execute(QStringLiteral("chattr"), {QStringLiteral("+i"), full}) != 0)
             return false;
@@ -193,7 +217,10 @@ void Workspace::start(QProcess &process, const RunOptions &options) const
             command << QStringLiteral("-f");
         command << options.fakeTime;
     }
-    command << options.wrapper << programPath() << options.arguments;
+    command << options.wrapper;
+    if (underWindows())
+        command << qEnvironmentVariable("KEHRLUND_WINDOWS");
+    command << programPath() << options.arguments;
     if (options.unprivileged)
         command = asUnprivileged(command);
     process.setProcessEnvironment(programEnvironment(options));
@@ -239,8 +266,8 @@ RunResult Workspace::run(const RunOptions &options) const
 
 QByteArray RunResult::expectedLog(const QByteArray &body, const QByteArray &earlier) const
 {
-    const QByteArray late = earlier + expect::logHeader(clockAfter) + body;
-    return log == late ? late : earlier + expect::logHeader(clockBefore) + body;
+    const QByteArray late = earlier + expect::asWritten(expect::logHeader(clockAfter) + body);
+    return log == late ? late : earlier + expect::asWritten(expect::logHeader(clockBefore) + body);
 }
 
 namespace expect
@@ -344,5 +371,48 @@ QByteArray refusedEntry(const QByteArray &path)
 QByteArray logTotal(int hits)
 {
     return text::total + line(QByteArray::number(hits));
+}
+
+namespace
+{
+// Code page 1252 from 0x80 to 0x9f; the rest of it is Latin-1. 0 where it has no character.
+const char32_t windows1252High[32] = {
+    0x20ac, 0,      0x201a, 0x0192, 0x201e, 0x2026, 0x2020, 0x2021, 0x02c6, 0x2030, 0x0160,
+    0x2039, 0x0152, 0,      0x017d, 0,      0,      0x2018, 0x2019, 0x201c, 0x201d, 0x2022,
+    0x2013, 0x2014, 0x02dc, 0x2122, 0x0161, 0x203a, 0x0153, 0,      0x017e, 0x0178};
+
+char inWindows1252(char32_t c)
+{
+    if (c < 0x80 || (c >= 0xa0 && c <= 0xff))
+        return char(c);
+    for (int i = 0; i < 32; ++i) {
+        if (windows1252High[i] == c)
+            return char(0x80 + i);
+    }
+    return '?';
+}
+} // namespace
+
+QByteArray asOnWindows(const QByteArray &utf8)
+{
+    const QVector<uint> characters = QString::fromUtf8(utf8).toUcs4();
+    QByteArray result;
+    for (int i = 0; i < characters.size(); ++i) {
+        const char32_t c = characters.at(i);
+        const bool betweenBlanks = i > 0 && i + 1 < characters.size() &&
+                                   characters.at(i - 1) == ' ' && characters.at(i + 1) == ' ';
+        if (c == '/' && !betweenBlanks)
+            result += '\\';
+        else if (c == '\n')
+            result += "\r\n";
+        else
+            result += inWindows1252(c);
+    }
+    return result;
+}
+
+QByteArray asWritten(const QByteArray &utf8)
+{
+    return underWindows() ? asOnWindows(utf8) : utf8;
 }
 } // namespace expect

@@ -10,6 +10,9 @@
 #include <QStringList>
 #include <QTemporaryDir>
 
+#include <memory>
+#include <vector>
+
 struct RunOptions {
     // Clock of the program: empty for the real one, "+40d" to move it, or an absolute local time
     // such as "2026-12-09 00:01:00" (the clock then runs on from there).
@@ -64,7 +67,8 @@ class Workspace
     bool exists(const QString &relative) const;
 
     // Makes a file that the program cannot delete: immutable when the tests run as root,
-    // else its folder is made read-only. Undone when the workspace goes.
+    // else its folder is made read-only; under Windows, held open by another Windows program.
+    // Undone when the workspace goes.
     bool lockFile(const QString &relative);
 
     // Starts the program in the workspace, standard input closed; finish() waits for it. run()
@@ -77,9 +81,16 @@ class Workspace
     QTemporaryDir dir;
     QStringList lockedFiles;
     QStringList readOnlyFolders;
+    std::vector<std::unique_ptr<QProcess>> holders;
 };
 
 bool runningAsRoot();
+
+// The program under test is a Windows program when KEHRLUND_WINDOWS names a starter for one
+// (tests/wine-run.sh): KEHRLUND_UNDER_TEST (kehrlund.exe) is then started through it, and it
+// writes the Windows form of its texts (expect::asOnWindows). KEHRLUND_HOLDER names the Windows
+// program that holds a file open (kehrlund_holdopen.exe of the Windows build).
+bool underWindows();
 
 // Removes a tree that Qt cannot remove (deeper than the path limit) when the test ends.
 struct TreeRemover {
@@ -125,6 +136,16 @@ QByteArray logHeader(const QDateTime &time);
 QByteArray removedEntry(const QByteArray &path, int age);
 QByteArray refusedEntry(const QByteArray &path);
 QByteArray logTotal(int hits);
+
+// The Windows form of a text that the program writes (or of a job file, as written there): CR LF
+// line ends, a backslash for every slash between two parts of a path (a slash between blanks, as
+// in the log's date line, stays), and code page 1252, the ANSI code page of a German Windows,
+// with '?' for every character that it cannot show.
+QByteArray asOnWindows(const QByteArray &utf8);
+
+// An expected text as the program under test writes it: in its Windows form under Windows,
+// else as it is.
+QByteArray asWritten(const QByteArray &utf8);
 } // namespace expect
 
 #endif

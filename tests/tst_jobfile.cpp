@@ -89,7 +89,7 @@ void JobFileTest::lineShapes()
     const RunResult result = workspace.run();
     QVERIFY(result.finished);
     QCOMPARE(result.exitCode, 0);
-    QCOMPARE(result.console, console + end(0));
+    QCOMPARE(result.console, asWritten(console + end(0)));
     QCOMPARE(result.log, result.expectedLog(logTotal(0)));
 }
 
@@ -97,6 +97,8 @@ void JobFileTest::rootWithTrailingBlank()
 {
     // The field "dir \" loses its backslash and keeps the blank: the announcement shows the
     // trimmed path, the sweep goes through the folder whose name ends in the blank.
+    if (underWindows())
+        QSKIP("Windows takes the blanks off the end of a name");
     Workspace workspace;
     populate(workspace, {QStringLiteral("dir/"), QStringLiteral("dir /"),
                          QStringLiteral("dir/alt.txt"), QStringLiteral("dir /alt.txt")});
@@ -141,14 +143,15 @@ void JobFileTest::logKeepsEarlierBytes()
     const RunResult one = workspace.run(first);
     const RunResult two = workspace.run(second);
 
-    const QByteArray expectedConsole = announced("dir") + end(0);
+    const QByteArray expectedConsole = asWritten(announced("dir") + end(0));
     QVERIFY(one.finished && two.finished);
     QCOMPARE(one.exitCode, 0);
     QCOMPARE(two.exitCode, 0);
     QCOMPARE(one.console, expectedConsole);
     QCOMPARE(two.console, expectedConsole);
     // A last line left without its end (a disk that was full) is ended before the new block.
-    const QByteArray kept = earlier.isEmpty() || earlier.endsWith('\n') ? earlier : earlier + '\n';
+    const QByteArray kept =
+        earlier.isEmpty() || earlier.endsWith('\n') ? earlier : earlier + asWritten("\n");
     QCOMPARE(one.log, one.expectedLog(logTotal(0), kept));
     QCOMPARE(two.log, two.expectedLog(logTotal(0), one.log));
 }
@@ -181,10 +184,10 @@ void JobFileTest::dateLine()
     const RunResult result = workspace.run(options);
     QVERIFY(result.finished);
     QCOMPARE(result.exitCode, 0);
-    QCOMPARE(result.console, jobFileNotOpened() + end(0));
+    QCOMPARE(result.console, asWritten(jobFileNotOpened() + end(0)));
     // Written out here byte by byte.
     const QByteArray stars = "**************************\n";
-    QCOMPARE(result.log, stars + dateLine + '\n' + stars + "Treffer gesamt: 0\n");
+    QCOMPARE(result.log, asWritten(stars + dateLine + '\n' + stars + "Treffer gesamt: 0\n"));
 }
 
 void JobFileTest::logCannotBeOpened_data()
@@ -200,6 +203,8 @@ void JobFileTest::logCannotBeOpened_data()
 void JobFileTest::logCannotBeOpened()
 {
     QFETCH(QString, kind);
+    if (underWindows() && kind != QLatin1String("folder"))
+        QSKIP("made with Linux permissions and setpriv, or a FIFO, which Windows folders lack");
 
     Workspace workspace;
     populate(workspace, {QStringLiteral("dir/alt.txt"), QStringLiteral("dir/unter/alt.txt")});
@@ -222,7 +227,7 @@ void JobFileTest::logCannotBeOpened()
     QVERIFY(result.finished);
     QCOMPARE(result.exitCode, 0);
     QCOMPARE(result.console,
-             wrongLine() + wrongRoot() + wrongPeriod(0) + logNotWritten() + prompt());
+             asWritten(wrongLine() + wrongRoot() + wrongPeriod(0) + logNotWritten() + prompt()));
     // Nothing swept, nothing written.
     QVERIFY(workspace.exists(QStringLiteral("dir/alt.txt")));
     QVERIFY(workspace.exists(QStringLiteral("dir/unter/alt.txt")));
@@ -238,6 +243,8 @@ void JobFileTest::logCannotBeOpened()
 void JobFileTest::consoleFormatUnescaped()
 {
     // Text items between double quotes with nothing escaped; written out here byte by byte.
+    if (underWindows())
+        QSKIP("a Windows name holds neither '\"' nor '\\'");
     Workspace workspace;
     const QString root = QStringLiteral("a\\b\"c ä");
     workspace.makeFolder(root);
@@ -302,8 +309,8 @@ void JobFileTest::loggingEnvironment()
     const RunResult result = workspace.run(options);
     QVERIFY(result.finished);
     QCOMPARE(result.exitCode, 0);
-    QCOMPARE(result.console, wrongLine() + wrongRoot() + wrongPeriod(-1) + announced("dir") +
-                                 hit("alt.txt", 40) + end(1));
+    QCOMPARE(result.console, asWritten(wrongLine() + wrongRoot() + wrongPeriod(-1) +
+                                       announced("dir") + hit("alt.txt", 40) + end(1)));
     QCOMPARE(result.log, result.expectedLog(removedEntry("dir/alt.txt", 40) + logTotal(1)));
 }
 

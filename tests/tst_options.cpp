@@ -102,9 +102,9 @@ void OptionsTest::options()
     const RunResult result = workspace.run(options);
     QVERIFY(result.finished);
     QCOMPARE(result.exitCode, exitCode);
-    QVERIFY2(result.standardOutput.startsWith(output), result.standardOutput);
+    QVERIFY2(result.standardOutput.startsWith(asWritten(output)), result.standardOutput);
     QCOMPARE(result.standardOutput.isEmpty(), output.isEmpty());
-    QVERIFY2(result.console.startsWith(console), result.console);
+    QVERIFY2(result.console.startsWith(asWritten(console)), result.console);
     QCOMPARE(result.console.isEmpty(), console.isEmpty());
     QCOMPARE(workspace.exists(QStringLiteral("tree/old.log")), !removes);
     QCOMPARE(workspace.exists(QStringLiteral("log_kehrlund.txt")), removes);
@@ -114,6 +114,8 @@ void OptionsTest::options()
 // the job checks included), then the real run removes exactly the files the dry run named.
 void OptionsTest::dryRunShowsWhatARunDoes()
 {
+    if (underWindows())
+        QSKIP("on Windows a dry run cannot foresee that the system refuses a held file");
     Workspace workspace;
     for (const char *file : {"tree/a.log", "tree/B.LOG", "tree/sub/c.log", "tree/keep.txt",
                              "tree/held.log", "other/d.tmp"})
@@ -168,6 +170,8 @@ void OptionsTest::journalPriorities()
 {
     QFETCH(QString, stream);
     QFETCH(bool, prefixed);
+    if (underWindows())
+        QSKIP("Windows has no systemd journal");
     Workspace workspace;
     prepareOneOldFile(workspace);
     workspace.writeJobFile("tree\t*.log\t30\nohne tabulator\nfehlt\t*.log\t30\n");

@@ -12,6 +12,7 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QRegularExpression>
 #include <QtTest>
 
 #include <cerrno>
@@ -64,9 +65,14 @@ bool makeSocket(const QString &path)
     return bound;
 }
 
+// Sets the time of the last change (and of the last access) of a file.
+bool setModificationTime(const QString &path, const QDateTime &time);
+
 // One entry of a tree, relative to the working folder:
 //   "dir/"               a folder
 //   "name"               a file
+//   "young:name"         a file made 40 days after the others (only under Windows: Wine takes
+//                        the modification time for the creation time)
 //   "fifo:name"          a named pipe
 //   "socket:name"        a socket
 //   "link:name>target"   a symbolic link ("@" in the target: the working folder)
@@ -85,6 +91,13 @@ bool build(const Workspace &workspace, const QStringList &entries)
         if (kind.isEmpty()) {
             workspace.writeFile(entry, "x\n");
             if (!QFileInfo(workspace.pathOf(entry)).isFile())
+                return false;
+            continue;
+        }
+        if (kind == QLatin1String("young")) {
+            workspace.writeFile(rest, "x\n");
+            if (!setModificationTime(workspace.pathOf(rest),
+                                     QDateTime::currentDateTimeUtc().addDays(40)))
                 return false;
             continue;
         }
@@ -112,7 +125,6 @@ bool build(const Workspace &workspace, const QStringList &entries)
     return true;
 }
 
-// Sets the time of the last change (and of the last access) of a file.
 bool setModificationTime(const QString &path, const QDateTime &time)
 {
     const qint64 seconds = time.toSecsSinceEpoch();
@@ -139,6 +151,23 @@ RunOptions at(const QString &fakeTime)
     options.fakeTime = resolveFakeTime(fakeTime);
     options.timeoutMs = 60000;
     return options;
+}
+
+// Why a tree or its jobs cannot mean under Windows what they mean here, or the other way round;
+// empty when they can.
+QString notTheSameOnWindows(const QStringList &tree, const QByteArray &jobs)
+{
+    const bool young = !tree.filter(QRegularExpression(QStringLiteral("^young:"))).isEmpty();
+    if (young && !underWindows())
+        return QStringLiteral("a file is made young only where its creation time can be set");
+    if (!underWindows())
+        return QString();
+    if (!tree.filter(QRegularExpression(QStringLiteral("^(fifo|socket|link):"))).isEmpty())
+        return QStringLiteral("Windows folders hold no FIFOs or sockets, and Wine shows a "
+                              "symbolic link as what it points to");
+    if (jobs.contains("/\t"))
+        return QStringLiteral("a root's last backslash is taken off: Windows paths may end in one");
+    return QString();
 }
 
 // Every path in the list exists (or, with exist false, none does); names the first that fails.
@@ -206,6 +235,8 @@ void SweepTest::age()
     QFETCH(int, period);
     QFETCH(int, modifiedDaysFromNow);
     QFETCH(int, expectedAge);
+    if (modifiedDaysFromNow != 0 && underWindows())
+        QSKIP("Wine takes the modification time for the creation time (NTFS keeps its own)");
 
     Workspace workspace;
     QVERIFY(workspace.isValid());
@@ -231,7 +262,7 @@ void SweepTest::age()
         console += hit("a.log", expectedAge);
         log += removedEntry("@/t/a.log", expectedAge);
     }
-    QCOMPARE(result.console, expand(workspace, console + end(isHit ? 1 : 0)));
+    QCOMPARE(result.console, asWritten(expand(workspace, console + end(isHit ? 1 : 0))));
     QCOMPARE(result.log, result.expectedLog(expand(workspace, log + logTotal(isHit ? 1 : 0))));
     QCOMPARE(workspace.exists(QStringLiteral("t/a.log")), !isHit);
     QVERIFY(workspace.exists(QStringLiteral("t/b.txt")));
@@ -300,6 +331,18 @@ void SweepTest::sweep_data()
         << announced(root) + hit("Größe.log", 40) + hit("mit blank.log", 40) + total(2)
         << removedEntry("@/t/Größe.log", 40) + removedEntry("@/t/mit blank.log", 40) + logTotal(2)
         << list({"t/mit blank.log", "t/Größe.log"}) << list({});
+
+    // Under Windows the console and the log show them in the ANSI code page, with '?' for what it
+    // cannot show; the files go by their real names, never by those: the system's best fit would
+    // take "Ābc.log" for "Abc.log", a file made after the others that must stay.
+    QTest::newRow("names outside the ANSI code page removed by their real names")
+        << list({"t/Отчёт.log", "t/Ābc.log", "t/naïve.log", "young:t/Abc.log"})
+        << QByteArray("@/t\t*.log\t30\n")
+        << announced(root) + hit("naïve.log", 40) + hit("Ābc.log", 40) + hit("Отчёт.log", 40) +
+               total(3)
+        << removedEntry("@/t/naïve.log", 40) + removedEntry("@/t/Ābc.log", 40) +
+               removedEntry("@/t/Отчёт.log", 40) + logTotal(3)
+        << list({"t/Отчёт.log", "t/Ābc.log", "t/naïve.log"}) << list({"t/Abc.log"});
 
     QTest::newRow("hidden files and folders untouched")
         << list({"t/.alt.log", "t/.versteckt/alt.log", "t/.versteckt/tief/alt.log",
@@ -403,6 +446,9 @@ void SweepTest::sweep()
     QFETCH(QByteArray, log);
     QFETCH(QStringList, gone);
     QFETCH(QStringList, kept);
+    const QString notTheSame = notTheSameOnWindows(tree, jobs);
+    if (!notTheSame.isEmpty())
+        QSKIP(qPrintable(notTheSame));
 
     Workspace workspace;
     QVERIFY(workspace.isValid());
@@ -412,7 +458,7 @@ void SweepTest::sweep()
     const RunResult result = workspace.run(at(QStringLiteral("+40d")));
     QVERIFY2(result.finished, "the run hangs");
     QCOMPARE(result.exitCode, 0);
-    QCOMPARE(result.console, expand(workspace, console) + prompt());
+    QCOMPARE(result.console, asWritten(expand(workspace, console) + prompt()));
     QCOMPARE(result.log, result.expectedLog(expand(workspace, log)));
     QCOMPARE(firstMismatch(workspace, gone, false), QString());
     QCOMPARE(firstMismatch(workspace, kept, true), QString());
@@ -478,7 +524,7 @@ void SweepTest::refusedRemoval()
     QFETCH(QByteArray, log);
     QFETCH(QStringList, gone);
 
-    if (needsImmutable && !runningAsRoot())
+    if (needsImmutable && !runningAsRoot() && !underWindows())
         QSKIP("an ordinary user can lock a file only with its whole folder");
 
     Workspace workspace;
@@ -490,7 +536,7 @@ void SweepTest::refusedRemoval()
     const RunResult result = workspace.run(at(QStringLiteral("+40d")));
     QVERIFY(result.finished);
     QCOMPARE(result.exitCode, 0);
-    QCOMPARE(result.console, expand(workspace, console) + prompt());
+    QCOMPARE(result.console, asWritten(expand(workspace, console) + prompt()));
     QCOMPARE(result.log, result.expectedLog(expand(workspace, log)));
     QVERIFY(workspace.exists(locked));
     QCOMPARE(firstMismatch(workspace, gone, false), QString());
@@ -548,12 +594,12 @@ void SweepTest::ownFiles()
     const RunResult result = workspace.run(at(QStringLiteral("+40d")));
     QVERIFY(result.finished);
     QCOMPARE(result.exitCode, 0);
-    QCOMPARE(result.console, expand(workspace, console) + prompt());
+    QCOMPARE(result.console, asWritten(expand(workspace, console) + prompt()));
     QCOMPARE(result.log, result.expectedLog(expand(workspace, log), earlierLog));
 
     QFile kept(workspace.pathOf(QStringLiteral("eingabe_kehrlund.txt")));
     QVERIFY(kept.open(QIODevice::ReadOnly));
-    QCOMPARE(kept.readAll(), jobFile);
+    QCOMPARE(kept.readAll(), asWritten(jobFile)); // as written by Workspace::writeJobFile
     QCOMPARE(firstMismatch(
                  workspace,
                  list({"alt.txt", "zeta.txt", "sub/eingabe_kehrlund.txt", "sub/log_kehrlund.txt"}),
@@ -616,7 +662,7 @@ void SweepTest::faultyJobs()
     const RunResult result = workspace.run(at(QStringLiteral("+400d")));
     QVERIFY(result.finished);
     QCOMPARE(result.exitCode, 0);
-    QCOMPARE(result.console, expand(workspace, console) + prompt());
+    QCOMPARE(result.console, asWritten(expand(workspace, console) + prompt()));
     QCOMPARE(result.log, result.expectedLog(expand(workspace, log)));
     QStringList kept = tree;
     for (const QString &path : gone)
@@ -631,6 +677,8 @@ void SweepTest::faultyJobs()
 
 void SweepTest::unreadableFolder()
 {
+    if (underWindows())
+        QSKIP("a folder is closed to the program with Linux permissions and setpriv");
     Workspace workspace;
     QVERIFY(workspace.isValid());
     QVERIFY(build(workspace, {QStringLiteral("t/a.log"), QStringLiteral("t/m/b.log"),
