@@ -24,10 +24,6 @@ class OwnFiles
     // file is remembered as open() would.
     bool canAppend(const QString &path);
 
-    // Whether the file last opened for appending ends in a line without its end (a disk that was
-    // full cut it short). Looked at through a second handle, which must lead to the same file.
-    bool endsInCutLine(const QString &path) const;
-
     // By identity where the system knows one, else by canonical path.
     bool contains(const FileId &id, const QString &path) const;
 

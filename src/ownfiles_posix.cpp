@@ -63,22 +63,6 @@ bool OwnFiles::canAppend(const QString &path)
     return fit;
 }
 
-bool OwnFiles::endsInCutLine(const QString &path) const
-{
-    const int handle =
-        ::open(QFile::encodeName(path).constData(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
-    if (handle < 0)
-        return false;
-    struct stat status;
-    char last = '\n';
-    const bool cut = ::fstat(handle, &status) == 0 && !ids.isEmpty() &&
-                     ids.last() == FileId{quint64(status.st_dev), quint64(status.st_ino)} &&
-                     status.st_size > 0 && ::pread(handle, &last, 1, status.st_size - 1) == 1 &&
-                     last != '\n';
-    ::close(handle);
-    return cut;
-}
-
 bool OwnFiles::contains(const FileId &id, const QString &path) const
 {
     Q_UNUSED(path)

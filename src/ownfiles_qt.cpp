@@ -26,15 +26,6 @@ bool OwnFiles::canAppend(const QString &path)
     return true;
 }
 
-bool OwnFiles::endsInCutLine(const QString &path) const
-{
-    QFile log(path);
-    if (!log.open(QIODevice::ReadOnly) || log.size() == 0 || !log.seek(log.size() - 1))
-        return false;
-    char last = '\n';
-    return log.getChar(&last) && last != '\n';
-}
-
 bool OwnFiles::contains(const FileId &id, const QString &path) const
 {
     Q_UNUSED(id)

@@ -21,23 +21,17 @@ bool RunLog::open(OwnFiles &ownFiles)
 {
     if (dryRun)
         return ownFiles.canAppend(file.fileName());
-    const QString path = file.fileName(); // not kept by a file opened through its handle
-    if (!ownFiles.open(file, QIODevice::Append | QIODevice::Unbuffered))
-        return false;
-    lineOpen = ownFiles.endsInCutLine(path);
-    return true;
+    return ownFiles.open(file, QIODevice::Append | QIODevice::Unbuffered);
 }
 
 bool RunLog::append(const QStringList &lines)
 {
     if (dryRun)
         return true;
-    QByteArray bytes = lineOpen ? lineEnd : QByteArray();
+    QByteArray bytes;
     for (const QString &line : lines)
         bytes += localText(line) + lineEnd;
-    const bool whole = file.write(bytes) == bytes.size();
-    lineOpen = !whole;
-    return whole;
+    return file.write(bytes) == bytes.size();
 }
 
 bool RunLog::appendHeader(const QDateTime &now)

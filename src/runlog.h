@@ -27,7 +27,6 @@ class RunLog
   private:
     QFile file;
     bool dryRun;
-    bool lineOpen = false; // the log ends in a line cut short by a full disk: end it first
 };
 
 #endif
