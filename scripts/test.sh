@@ -688,6 +688,12 @@ for step in "${steps[@]}"; do
     declare -F "$step" >/dev/null || fail "no step \"$step\"; steps: ${all_steps[*]}"
 done
 bash scripts/install-deps.sh
+# libfaketime names its shared memory after the process; what a faketime killed earlier left
+# behind would make a later one with the same process number fail ("sem_open: File exists").
+for stale in /dev/shm/faketime_shm_* /dev/shm/sem.faketime_sem_*; do
+    [ -e "$stale" ] || continue
+    kill -0 "${stale##*_}" 2>/dev/null || "${as_root[@]}" rm -f "$stale"
+done
 timings=()
 for step in "${steps[@]}"; do
     printf '\n==== %s ====\n' "$step"
