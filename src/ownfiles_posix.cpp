@@ -18,24 +18,35 @@ bool isFitFor(QIODevice::OpenMode mode, const struct stat &status)
 {
     return S_ISREG(status.st_mode) && (!(mode & QIODevice::Append) || status.st_nlink == 1);
 }
+
+// Opens without blocking (a FIFO in the file's place cannot hold the program) and keeps the handle
+// only for a file fit for the mode; -1 otherwise, with errno telling why the opening failed.
+int openFit(const QString &path, int flags, QIODevice::OpenMode mode, struct stat &status)
+{
+    const int handle =
+        ::open(QFile::encodeName(path).constData(), flags | O_NONBLOCK | O_CLOEXEC, 0644);
+    if (handle < 0)
+        return -1;
+    if (::fstat(handle, &status) != 0 || !isFitFor(mode, status)) {
+        ::close(handle);
+        errno = EINVAL;
+        return -1;
+    }
+    return handle;
+}
 } // namespace
 
-// Opened without blocking, then checked to be a regular file. The log is appended to at the
-// system level (O_APPEND), so that two runs at once append whole lines; a new one is writable by
-// its owner alone, whatever the umask.
+// Only a regular file will do (and for the log, one with a single name). The log is appended to at
+// the system level (O_APPEND), so that two runs at once append whole lines; a new one is writable
+// by its owner alone, whatever the umask.
 bool OwnFiles::open(QFile &file, QIODevice::OpenMode mode)
 {
     const int access =
         (mode & QIODevice::Append) ? (O_WRONLY | O_APPEND | O_CREAT | O_NOFOLLOW) : O_RDONLY;
-    const int handle = ::open(QFile::encodeName(file.fileName()).constData(),
-                              access | O_NONBLOCK | O_CLOEXEC, 0644);
+    struct stat status;
+    const int handle = openFit(file.fileName(), access, mode, status);
     if (handle < 0)
         return false;
-    struct stat status;
-    if (::fstat(handle, &status) != 0 || !isFitFor(mode, status)) {
-        ::close(handle);
-        return false;
-    }
     ::fcntl(handle, F_SETFL, ::fcntl(handle, F_GETFL) & ~O_NONBLOCK);
     if (!file.open(handle, mode, QFileDevice::AutoCloseHandle)) {
         ::close(handle);
@@ -47,20 +58,16 @@ bool OwnFiles::open(QFile &file, QIODevice::OpenMode mode)
 
 bool OwnFiles::canAppend(const QString &path)
 {
-    const QByteArray name = QFile::encodeName(path);
-    const int handle =
-        ::open(name.constData(), O_WRONLY | O_APPEND | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+    struct stat status;
+    const int handle = openFit(path, O_WRONLY | O_APPEND | O_NOFOLLOW, QIODevice::Append, status);
     if (handle < 0) {
         const bool missing = errno == ENOENT;
         const QByteArray folder = QFile::encodeName(QFileInfo(path).absolutePath());
         return missing && ::faccessat(AT_FDCWD, folder.constData(), W_OK | X_OK, AT_EACCESS) == 0;
     }
-    struct stat status;
-    const bool fit = ::fstat(handle, &status) == 0 && isFitFor(QIODevice::Append, status);
     ::close(handle);
-    if (fit)
-        ids.append(FileId{quint64(status.st_dev), quint64(status.st_ino)});
-    return fit;
+    ids.append(FileId{quint64(status.st_dev), quint64(status.st_ino)});
+    return true;
 }
 
 bool OwnFiles::contains(const FileId &id, const QString &path) const
