@@ -36,15 +36,26 @@ struct PendingFolder {
     int next = 0;
 };
 
+// The device a folder lies on, where the system tells it; 0 where it does not.
+quint64 deviceOf(const QString &path)
+{
+#ifdef Q_OS_UNIX
+    struct stat status;
+    if (::stat(QFile::encodeName(path).constData(), &status) == 0)
+        return quint64(status.st_dev);
+#else
+    Q_UNUSED(path)
+#endif
+    return 0;
+}
+
 // Another file system, or a bind mount, inside a job's tree is not the job's to clean.
-bool isMountPoint(const QString &parentPath, const QString &path)
+bool isMountPoint(quint64 parentDevice, const QString &path)
 {
 #ifdef Q_OS_UNIX
     const QByteArray name = QFile::encodeName(path);
-    struct stat parentStatus;
     struct stat status;
-    if (::stat(QFile::encodeName(parentPath).constData(), &parentStatus) != 0 ||
-        ::stat(name.constData(), &status) != 0 || parentStatus.st_dev != status.st_dev)
+    if (::stat(name.constData(), &status) != 0 || quint64(status.st_dev) != parentDevice)
         return true;
 #if defined(STATX_ATTR_MOUNT_ROOT)
     struct statx info;
@@ -54,7 +65,7 @@ bool isMountPoint(const QString &parentPath, const QString &path)
 #endif
     return false;
 #else
-    Q_UNUSED(parentPath)
+    Q_UNUSED(parentDevice)
     Q_UNUSED(path)
     return false; // not detected on this system
 #endif
@@ -99,9 +110,11 @@ void FolderWalk::State::enter(const QString &path)
     current.files.sort();
     PendingFolder next;
     next.path = path;
-    for (const QString &name :
-         folder.entryList(QDir::Dirs | QDir::NoSymLinks | QDir::NoDotAndDotDot, QDir::Unsorted)) {
-        if (!isMountPoint(path, joinedPath(path, name)))
+    const QStringList subfolders =
+        folder.entryList(QDir::Dirs | QDir::NoSymLinks | QDir::NoDotAndDotDot, QDir::Unsorted);
+    const quint64 device = subfolders.isEmpty() ? 0 : deviceOf(path);
+    for (const QString &name : subfolders) {
+        if (!isMountPoint(device, joinedPath(path, name)))
             append(next.subfolders, name, false);
     }
     next.subfolders.sort();
