@@ -1,4 +1,4 @@
-// What both back ends of the walk share: the order of names and the path rule.
+// What both back ends of the walk share: stepping through a folder's files, and the path rule.
 #include "walk.h"
 
 #include <QDir>
