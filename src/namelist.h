@@ -27,6 +27,7 @@ class NameList
     // A view of the name's bytes, valid while the list is neither changed nor gone.
     QByteArray bytesAt(int i) const;
     QString nameAt(int i) const { return decode(bytesAt(i)); }
+    Decoder decoder() const { return decode; }
     bool isLinkAt(int i) const { return index.at(i).isLink; }
 
     // The text the order compares, for a name of any kind.

@@ -25,10 +25,11 @@ void Fegwerk::sweepFolder(const QString &folderPath, RunLog &runLog, int jobInde
         EntryStatus status;
         if (!walk.readStatus(entry, status) || !age.isOldEnough(status.createdMs))
             continue;
-        const QString path = joinedPath(entry.folderPath, entry.name);
+        const QString name = entry.name();
+        const QString path = joinedPath(entry.folderPath, name);
         if (ownFiles.contains(status.id, path))
             continue; // the job file or the run log: never deleted, never counted
-        removeFile(Hit{walk, entry, path, shownName(path), shownName(entry.name),
+        removeFile(Hit{walk, entry, path, shownName(path), shownName(name),
                        age.ageInDays(status.createdMs), status.id, status.names},
                    runLog);
     }

@@ -18,7 +18,7 @@ bool FolderWalk::next(WalkEntry &entry)
     entry.startsFolder = at == 0;
     entry.folderPath = current.path;
     entry.encodedName = current.files.bytesAt(at);
-    entry.name = current.files.nameAt(at);
+    entry.decode = current.files.decoder();
     entry.isLink = current.files.isLinkAt(at);
     return true;
 }

@@ -18,10 +18,14 @@ class NamePatterns;
 // A file the walk met. Valid until the next call of FolderWalk::next.
 struct WalkEntry {
     QString folderPath;        // the root as given, then separator and name for each level below
-    QString name;              // the name as text (bytes that are no valid text as U+FFFD)
     QByteArray encodedName;    // the name as the file system spells it
     bool isLink = false;       // a symbolic link, judged by what it points to
     bool startsFolder = false; // the first file the walk yields from its folder
+    NameList::Decoder decode = nullptr;
+
+    // The name as text (bytes that are no valid text as U+FFFD). Decoded only when asked: most
+    // files a walk yields are young, and only a hit needs its name.
+    QString name() const { return decode(encodedName); }
 };
 
 struct EntryStatus {

@@ -146,7 +146,7 @@ FolderWalk::~FolderWalk() = default;
 
 bool FolderWalk::readStatus(const WalkEntry &entry, EntryStatus &status) const
 {
-    const QString path = joinedPath(entry.folderPath, entry.name);
+    const QString path = joinedPath(entry.folderPath, entry.name());
     const QFileInfo info(path);
     if (!info.isFile())
         return false; // a link to a FIFO or a device is listed as a file, too
@@ -164,7 +164,7 @@ bool FolderWalk::readStatus(const WalkEntry &entry, EntryStatus &status) const
 // never through a code page that could turn the name into another file's.
 Removal FolderWalk::remove(const WalkEntry &entry) const
 {
-    const QString path = joinedPath(entry.folderPath, entry.name);
+    const QString path = joinedPath(entry.folderPath, entry.name());
     if (QFile::remove(path))
         return Removal::Removed;
     const QFileInfo info(path);
