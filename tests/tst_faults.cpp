@@ -103,6 +103,22 @@ int countExisting(const Workspace &workspace, const QStringList &files)
                              [&](const QString &file) { return workspace.exists(file); }));
 }
 
+// A run 40 days on, over the job "tree", started through a wrapper that sets up the fault.
+RunResult runThrough(const Workspace &workspace, const QStringList &wrapper)
+{
+    workspace.writeJobFile("tree\t*.log\t30\n");
+    RunOptions options = daysOn(40);
+    options.wrapper = wrapper;
+    return workspace.run(options);
+}
+
+// A wrapper that runs a shell command before the program.
+QStringList shellFirst(const QString &command)
+{
+    return {QStringLiteral("sh"), QStringLiteral("-c"), command + QStringLiteral("; exec \"$@\""),
+            QStringLiteral("sh")};
+}
+
 // The program itself, below faketime: the process a stop request is meant for.
 pid_t programProcess(const QProcess &process)
 {
@@ -181,18 +197,13 @@ void FaultsTest::fullDisk()
     verifyGoneFilesLogged(workspace, files, result.log, result.console, 1, "../");
 }
 
-// The console is a pipe whose reader has gone (a logger that died): the run goes on to its end.
 // The log reaches the file-size limit (ulimit -f, LimitFSIZE=): the write fails and the run stops,
 // rather than the system ending the program between a removal and its entry.
 void FaultsTest::fileSizeLimit()
 {
     Workspace workspace;
     const QStringList files = makeFiles(workspace, QStringLiteral("tree"), 200);
-    workspace.writeJobFile("tree\t*.log\t30\n");
-    RunOptions options = daysOn(40);
-    options.wrapper = QStringList{QStringLiteral("sh"), QStringLiteral("-c"),
-                                  QStringLiteral("ulimit -f 2; exec \"$@\""), QStringLiteral("sh")};
-    const RunResult result = workspace.run(options);
+    const RunResult result = runThrough(workspace, shellFirst(QStringLiteral("ulimit -f 2")));
     QVERIFY(result.finished);
     QCOMPARE(result.exitCode, 0);
     QVERIFY(result.console.contains(logNotWritten().chopped(1)));
@@ -200,16 +211,15 @@ void FaultsTest::fileSizeLimit()
     verifyGoneFilesLogged(workspace, files, result.log, result.console, 1);
 }
 
+// The console is a pipe whose reader has gone (a logger that died): the run goes on to its end.
 void FaultsTest::consoleNobodyReads()
 {
     Workspace workspace;
     const QStringList files = makeFiles(workspace, QStringLiteral("tree"), 300);
-    workspace.writeJobFile("tree\t*.log\t30\n");
-    RunOptions options = daysOn(40);
-    options.wrapper = QStringList{QStringLiteral("perl"), QStringLiteral("-e"),
-                                  QStringLiteral("pipe(R, W); close R; open STDERR, '>&W'; "
-                                                 "open STDOUT, '>&W'; exec @ARGV or die")};
-    const RunResult result = workspace.run(options);
+    const RunResult result =
+        runThrough(workspace, {QStringLiteral("perl"), QStringLiteral("-e"),
+                               QStringLiteral("pipe(R, W); close R; open STDERR, '>&W'; "
+                                              "open STDOUT, '>&W'; exec @ARGV or die")});
     QVERIFY(result.finished);
     QCOMPARE(result.exitCode, 0);
     QCOMPARE(countExisting(workspace, files), 0);
@@ -326,14 +336,12 @@ void FaultsTest::ownOutputInTree()
 {
     Workspace workspace;
     workspace.makeFolder(QStringLiteral("tree"));
-    workspace.writeJobFile("tree\t*.log\t30\n");
-    RunOptions options = daysOn(40);
-    options.wrapper = QStringList{
-        QStringLiteral("perl"), QStringLiteral("-e"),
-        QStringLiteral(
-            "open STDERR, '>>', shift or die; open STDOUT, '>&STDERR'; exec @ARGV or die"),
-        QStringLiteral("tree/konsole.log")};
-    const RunResult result = workspace.run(options);
+    const RunResult result = runThrough(
+        workspace,
+        {QStringLiteral("perl"), QStringLiteral("-e"),
+         QStringLiteral(
+             "open STDERR, '>>', shift or die; open STDOUT, '>&STDERR'; exec @ARGV or die"),
+         QStringLiteral("tree/konsole.log")});
     QVERIFY(result.finished);
     QVERIFY(workspace.exists(QStringLiteral("tree/konsole.log")));
     QFile console(workspace.pathOf(QStringLiteral("tree/konsole.log")));
@@ -420,8 +428,7 @@ void FaultsTest::newLogNotWritableByOthers()
     Workspace workspace;
     workspace.writeJobFile(QByteArray());
     RunOptions options;
-    options.wrapper = QStringList{QStringLiteral("sh"), QStringLiteral("-c"),
-                                  QStringLiteral("umask 000; exec \"$@\""), QStringLiteral("sh")};
+    options.wrapper = shellFirst(QStringLiteral("umask 000"));
     QVERIFY(workspace.run(options).finished);
     QFileInfo log(workspace.pathOf(QStringLiteral("log_kehrlund.txt")));
     QVERIFY(log.isFile());
