@@ -131,6 +131,14 @@ RunOptions daysOn(int days)
     return options;
 }
 
+QStringList strings(std::initializer_list<const char *> utf8)
+{
+    QStringList result;
+    for (const char *text : utf8)
+        result.append(QString::fromUtf8(text));
+    return result;
+}
+
 QString fakeTimeAt(int daysFromToday, const QString &timeOfDay)
 {
     const QDate day = QDateTime::currentDateTimeUtc().date().addDays(daysFromToday);

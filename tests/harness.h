@@ -104,6 +104,9 @@ QStringList asUnprivileged(const QStringList &command);
 // Options for a run with the clock moved a number of days on.
 RunOptions daysOn(int days);
 
+// Texts given in UTF-8, as a list.
+QStringList strings(std::initializer_list<const char *> utf8);
+
 // Local date and time string for faketime, a given number of days from today at a time of day.
 QString fakeTimeAt(int daysFromToday, const QString &timeOfDay);
 

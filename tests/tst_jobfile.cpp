@@ -21,13 +21,6 @@ void populate(const Workspace &workspace, const QStringList &entries)
     }
 }
 
-QStringList names(std::initializer_list<const char *> utf8)
-{
-    QStringList result;
-    for (const char *name : utf8)
-        result.append(QString::fromUtf8(name));
-    return result;
-}
 } // namespace
 
 class JobFileTest : public QObject
@@ -63,7 +56,7 @@ void JobFileTest::lineShapes_data()
     QTest::newRow("accepted line") << QByteArray("dir\t*.txt\t30\n") << dir << announced("dir");
     QTest::newRow("line without two tabs") << QByteArray("dir *.txt 30\n") << dir << wrongLine();
     QTest::newRow("root folder names a file")
-        << QByteArray("datei\t*.txt\t30\n") << names({"datei"}) << wrongRoot();
+        << QByteArray("datei\t*.txt\t30\n") << strings({"datei"}) << wrongRoot();
     QTest::newRow("refused pattern")
         << QByteArray("dir\t*.txt;*.tar.gz\t30\n") << dir << wrongPattern("*.tar.gz");
     QTest::newRow("period out of range") << QByteArray("dir\t*.txt\t0\n") << dir << wrongPeriod(0);
@@ -72,7 +65,7 @@ void JobFileTest::lineShapes_data()
     QTest::newRow("reading, then checks, then the run")
         << QByteArray("b\t*.txt\t30\nfehlt\t*.txt\t30\nkaputt\na\t*.txt\t0\n\n"
                       "a\t*.tar.gz\t30\na\t*.txt\t30")
-        << names({"a/", "b/"})
+        << strings({"a/", "b/"})
         << wrongLine() + wrongLine() + wrongRoot() + wrongPeriod(0) + wrongPattern("*.tar.gz") +
                announced("b") + announced("a");
 }

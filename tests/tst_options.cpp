@@ -12,14 +12,6 @@ using namespace expect;
 
 namespace
 {
-QStringList args(std::initializer_list<const char *> utf8)
-{
-    QStringList list;
-    for (const char *text : utf8)
-        list << QString::fromUtf8(text);
-    return list;
-}
-
 // A tree with one old file and a job file that sweeps it.
 void prepareOneOldFile(const Workspace &workspace)
 {
@@ -54,35 +46,36 @@ void OptionsTest::options_data()
     auto refusal = [](const char *option) {
         return "kehrlund: unbekannte Option \"" + QByteArray(option) + "\"\n\nAufruf: kehrlund";
     };
-    QTest::newRow("--help") << args({"--help"}) << 0 << help << QByteArray() << false;
-    QTest::newRow("-h") << args({"-h"}) << 0 << help << QByteArray() << false;
+    QTest::newRow("--help") << strings({"--help"}) << 0 << help << QByteArray() << false;
+    QTest::newRow("-h") << strings({"-h"}) << 0 << help << QByteArray() << false;
     QTest::newRow("help before a dry run")
-        << args({"--help", "-n"}) << 0 << help << QByteArray() << false;
-    QTest::newRow("--version") << args({"--version"}) << 0 << version << QByteArray() << false;
-    QTest::newRow("--bogus") << args({"--bogus"}) << 2 << QByteArray() << refusal("--bogus")
+        << strings({"--help", "-n"}) << 0 << help << QByteArray() << false;
+    QTest::newRow("--version") << strings({"--version"}) << 0 << version << QByteArray() << false;
+    QTest::newRow("--bogus") << strings({"--bogus"}) << 2 << QByteArray() << refusal("--bogus")
                              << false;
-    QTest::newRow("-x") << args({"-x"}) << 2 << QByteArray() << refusal("-x") << false;
-    QTest::newRow("-") << args({"-"}) << 2 << QByteArray() << refusal("-") << false;
-    QTest::newRow("--help=yes") << args({"--help=yes"}) << 2 << QByteArray()
+    QTest::newRow("-x") << strings({"-x"}) << 2 << QByteArray() << refusal("-x") << false;
+    QTest::newRow("-") << strings({"-"}) << 2 << QByteArray() << refusal("-") << false;
+    QTest::newRow("--help=yes") << strings({"--help=yes"}) << 2 << QByteArray()
                                 << refusal("--help=yes") << false;
     // Qt would take these (and the argument after the first) for itself.
-    QTest::newRow("-qmljsdebugger --help") << args({"-qmljsdebugger", "--help"}) << 2
+    QTest::newRow("-qmljsdebugger --help") << strings({"-qmljsdebugger", "--help"}) << 2
                                            << QByteArray() << refusal("-qmljsdebugger") << false;
-    QTest::newRow("-qmljsdebugger=port:1") << args({"-qmljsdebugger=port:1"}) << 2 << QByteArray()
-                                           << refusal("-qmljsdebugger=port:1") << false;
+    QTest::newRow("-qmljsdebugger=port:1")
+        << strings({"-qmljsdebugger=port:1"}) << 2 << QByteArray()
+        << refusal("-qmljsdebugger=port:1") << false;
     QTest::newRow("-hn, options not joined")
-        << args({"-hn"}) << 2 << QByteArray() << refusal("-hn") << false;
+        << strings({"-hn"}) << 2 << QByteArray() << refusal("-hn") << false;
     QTest::newRow("unknown after --help")
-        << args({"--help", "--dry"}) << 2 << QByteArray() << refusal("--dry") << false;
+        << strings({"--help", "--dry"}) << 2 << QByteArray() << refusal("--dry") << false;
     QTest::newRow("unknown after a real run's argument")
-        << args({"datei.txt", "--force"}) << 2 << QByteArray() << refusal("--force") << false;
+        << strings({"datei.txt", "--force"}) << 2 << QByteArray() << refusal("--force") << false;
     QTest::newRow("other arguments ignored")
-        << args({"datei.txt", "C:\\Temp\\x.log", "", "andere\t*.log\t1"}) << 0 << QByteArray()
+        << strings({"datei.txt", "C:\\Temp\\x.log", "", "andere\t*.log\t1"}) << 0 << QByteArray()
         << run << true;
     QTest::newRow("no arguments") << QStringList() << 0 << QByteArray() << run << true;
-    QTest::newRow("-n") << args({"-n"}) << 0 << QByteArray() << run << false;
+    QTest::newRow("-n") << strings({"-n"}) << 0 << QByteArray() << run << false;
     QTest::newRow("--dry-run with another argument")
-        << args({"datei.txt", "--dry-run"}) << 0 << QByteArray() << run << false;
+        << strings({"datei.txt", "--dry-run"}) << 0 << QByteArray() << run << false;
 }
 
 // Only a run without options or with ignored arguments deletes and writes the log; nothing

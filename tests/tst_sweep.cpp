@@ -27,14 +27,6 @@ using namespace expect;
 
 namespace
 {
-QStringList list(std::initializer_list<const char *> paths)
-{
-    QStringList result;
-    for (const char *path : paths)
-        result.append(QString::fromUtf8(path));
-    return result;
-}
-
 // ---------------------------------------------------------------------------------------------
 // Building the trees
 
@@ -284,112 +276,114 @@ void SweepTest::sweep_data()
     const QByteArray root("@/t");
 
     QTest::newRow("pattern in lower case, name in upper case")
-        << list({"t/Bericht.LOG"}) << QByteArray("@/t\t*.log\t30\n")
+        << strings({"t/Bericht.LOG"}) << QByteArray("@/t\t*.log\t30\n")
         << announced(root) + hit("Bericht.LOG", 40) + total(1)
-        << removedEntry("@/t/Bericht.LOG", 40) + logTotal(1) << list({"t/Bericht.LOG"})
-        << list({"t"});
+        << removedEntry("@/t/Bericht.LOG", 40) + logTotal(1) << strings({"t/Bericht.LOG"})
+        << strings({"t"});
 
     QTest::newRow("pattern in upper case, name in lower case")
-        << list({"t/x.log"}) << QByteArray("@/t\t*.LOG\t30\n")
+        << strings({"t/x.log"}) << QByteArray("@/t\t*.LOG\t30\n")
         << announced(root) + hit("x.log", 40) + total(1)
-        << removedEntry("@/t/x.log", 40) + logTotal(1) << list({"t/x.log"}) << list({});
+        << removedEntry("@/t/x.log", 40) + logTotal(1) << strings({"t/x.log"}) << strings({});
 
     QTest::newRow("pattern in mixed case")
-        << list({"t/a.lOG", "t/b.txt"}) << QByteArray("@/t\t*.Log\t30\n")
+        << strings({"t/a.lOG", "t/b.txt"}) << QByteArray("@/t\t*.Log\t30\n")
         << announced(root) + hit("a.lOG", 40) + total(1)
-        << removedEntry("@/t/a.lOG", 40) + logTotal(1) << list({"t/a.lOG"}) << list({"t/b.txt"});
+        << removedEntry("@/t/a.lOG", 40) + logTotal(1) << strings({"t/a.lOG"})
+        << strings({"t/b.txt"});
 
     QTest::newRow("pattern matches the whole name only")
-        << list({"t/x.log.bak", "t/xlog", "t/a.logx", "t/log", "t/x.lo", "t/x.log"})
+        << strings({"t/x.log.bak", "t/xlog", "t/a.logx", "t/log", "t/x.lo", "t/x.log"})
         << QByteArray("@/t\t*.log\t30\n") << announced(root) + hit("x.log", 40) + total(1)
-        << removedEntry("@/t/x.log", 40) + logTotal(1) << list({"t/x.log"})
-        << list({"t/x.log.bak", "t/xlog", "t/a.logx", "t/log", "t/x.lo"});
+        << removedEntry("@/t/x.log", 40) + logTotal(1) << strings({"t/x.log"})
+        << strings({"t/x.log.bak", "t/xlog", "t/a.logx", "t/log", "t/x.lo"});
 
     QTest::newRow("any extension: names with a full stop only")
-        << list({"t/ohne", "t/mit.punkt", "t/u/a.b.c"}) << QByteArray("@/t\t*.*\t30\n")
+        << strings({"t/ohne", "t/mit.punkt", "t/u/a.b.c"}) << QByteArray("@/t\t*.*\t30\n")
         << announced(root) + hit("mit.punkt", 40) + hit("a.b.c", 40) + total(2)
         << removedEntry("@/t/mit.punkt", 40) + removedEntry("@/t/u/a.b.c", 40) + logTotal(2)
-        << list({"t/mit.punkt", "t/u/a.b.c"}) << list({"t/ohne", "t/u"});
+        << strings({"t/mit.punkt", "t/u/a.b.c"}) << strings({"t/ohne", "t/u"});
 
     QTest::newRow("two patterns, hits in name order")
-        << list({"t/b.log", "t/a.tmp", "t/c.txt", "t/d.TMP"})
+        << strings({"t/b.log", "t/a.tmp", "t/c.txt", "t/d.TMP"})
         << QByteArray("@/t\t*.log;*.tmp\t30\n")
         << announced(root) + hit("a.tmp", 40) + hit("b.log", 40) + hit("d.TMP", 40) + total(3)
         << removedEntry("@/t/a.tmp", 40) + removedEntry("@/t/b.log", 40) +
                removedEntry("@/t/d.TMP", 40) + logTotal(3)
-        << list({"t/a.tmp", "t/b.log", "t/d.TMP"}) << list({"t/c.txt"});
+        << strings({"t/a.tmp", "t/b.log", "t/d.TMP"}) << strings({"t/c.txt"});
 
     QTest::newRow("folder whose name matches: entered, not removed")
-        << list({"t/archiv.log/innen.log", "t/archiv.log/innen.txt", "t/archiv.log/leer.log/"})
+        << strings({"t/archiv.log/innen.log", "t/archiv.log/innen.txt", "t/archiv.log/leer.log/"})
         << QByteArray("@/t\t*.log\t30\n") << announced(root) + hit("innen.log", 40) + total(1)
         << removedEntry("@/t/archiv.log/innen.log", 40) + logTotal(1)
-        << list({"t/archiv.log/innen.log"})
-        << list({"t/archiv.log", "t/archiv.log/innen.txt", "t/archiv.log/leer.log"});
+        << strings({"t/archiv.log/innen.log"})
+        << strings({"t/archiv.log", "t/archiv.log/innen.txt", "t/archiv.log/leer.log"});
 
     QTest::newRow("names with a blank and umlauts")
-        << list({"t/mit blank.log", "t/Größe.log"}) << QByteArray("@/t\t*.log\t30\n")
+        << strings({"t/mit blank.log", "t/Größe.log"}) << QByteArray("@/t\t*.log\t30\n")
         << announced(root) + hit("Größe.log", 40) + hit("mit blank.log", 40) + total(2)
         << removedEntry("@/t/Größe.log", 40) + removedEntry("@/t/mit blank.log", 40) + logTotal(2)
-        << list({"t/mit blank.log", "t/Größe.log"}) << list({});
+        << strings({"t/mit blank.log", "t/Größe.log"}) << strings({});
 
     // Under Windows the console and the log show them in the ANSI code page, with '?' for what it
     // cannot show; the files go by their real names, never by those: the system's best fit would
     // take "Ābc.log" for "Abc.log", a file made after the others that must stay.
     QTest::newRow("names outside the ANSI code page removed by their real names")
-        << list({"t/Отчёт.log", "t/Ābc.log", "t/naïve.log", "young:t/Abc.log"})
+        << strings({"t/Отчёт.log", "t/Ābc.log", "t/naïve.log", "young:t/Abc.log"})
         << QByteArray("@/t\t*.log\t30\n")
         << announced(root) + hit("naïve.log", 40) + hit("Ābc.log", 40) + hit("Отчёт.log", 40) +
                total(3)
         << removedEntry("@/t/naïve.log", 40) + removedEntry("@/t/Ābc.log", 40) +
                removedEntry("@/t/Отчёт.log", 40) + logTotal(3)
-        << list({"t/Отчёт.log", "t/Ābc.log", "t/naïve.log"}) << list({"t/Abc.log"});
+        << strings({"t/Отчёт.log", "t/Ābc.log", "t/naïve.log"}) << strings({"t/Abc.log"});
 
     QTest::newRow("hidden files and folders untouched")
-        << list({"t/.alt.log", "t/.versteckt/alt.log", "t/.versteckt/tief/alt.log",
-                 "t/.x.log/alt.log", "t/u/.alt.log", "t/sichtbar.log"})
+        << strings({"t/.alt.log", "t/.versteckt/alt.log", "t/.versteckt/tief/alt.log",
+                    "t/.x.log/alt.log", "t/u/.alt.log", "t/sichtbar.log"})
         << QByteArray("@/t\t*.log\t30\n") << announced(root) + hit("sichtbar.log", 40) + total(1)
-        << removedEntry("@/t/sichtbar.log", 40) + logTotal(1) << list({"t/sichtbar.log"})
-        << list({"t/.alt.log", "t/.versteckt/alt.log", "t/.versteckt/tief/alt.log",
-                 "t/.x.log/alt.log", "t/u/.alt.log"});
+        << removedEntry("@/t/sichtbar.log", 40) + logTotal(1) << strings({"t/sichtbar.log"})
+        << strings({"t/.alt.log", "t/.versteckt/alt.log", "t/.versteckt/tief/alt.log",
+                    "t/.x.log/alt.log", "t/u/.alt.log"});
 
     QTest::newRow("pipe, socket and broken link untouched")
-        << list({"fifo:t/x.log", "socket:t/s.log", "link:t/kaputt.log>nirgends.log", "t/echt.log",
-                 "fifo:t/u/y.log"})
+        << strings({"fifo:t/x.log", "socket:t/s.log", "link:t/kaputt.log>nirgends.log",
+                    "t/echt.log", "fifo:t/u/y.log"})
         << QByteArray("@/t\t*.log\t30\n") << announced(root) + hit("echt.log", 40) + total(1)
-        << removedEntry("@/t/echt.log", 40) + logTotal(1) << list({"t/echt.log"})
-        << list({"t/x.log", "t/s.log", "t/kaputt.log", "t/u/y.log"});
+        << removedEntry("@/t/echt.log", 40) + logTotal(1) << strings({"t/echt.log"})
+        << strings({"t/x.log", "t/s.log", "t/kaputt.log", "t/u/y.log"});
 
     QTest::newRow("links to a pipe or a device untouched")
-        << list({"fifo:draussen/f", "link:t/p.log>../draussen/f", "link:t/n.log>/dev/null"})
-        << QByteArray("@/t\t*.log\t30\n") << announced(root) + total(0) << logTotal(0) << list({})
-        << list({"t/p.log", "t/n.log", "draussen/f"});
+        << strings({"fifo:draussen/f", "link:t/p.log>../draussen/f", "link:t/n.log>/dev/null"})
+        << QByteArray("@/t\t*.log\t30\n") << announced(root) + total(0) << logTotal(0)
+        << strings({}) << strings({"t/p.log", "t/n.log", "draussen/f"});
 
     // Only ASCII letters fold: the Kelvin sign is no "k", the long s no "s".
     QTest::newRow("case folding of ASCII letters only")
-        << list({"t/x.\u212A", "t/y.\u017F", "t/z.K"}) << QByteArray("@/t\t*.k;*.s\t30\n")
+        << strings({"t/x.\u212A", "t/y.\u017F", "t/z.K"}) << QByteArray("@/t\t*.k;*.s\t30\n")
         << announced(root) + hit("z.K", 40) + total(1) << removedEntry("@/t/z.K", 40) + logTotal(1)
-        << list({"t/z.K"}) << list({"t/x.\u212A", "t/y.\u017F"});
+        << strings({"t/z.K"}) << strings({"t/x.\u212A", "t/y.\u017F"});
 
     QTest::newRow("links to folders not followed")
-        << list({"draussen/alt.log", "draussen/innen/alt.log", "t/", "link:t/zeiger>../draussen",
-                 "link:t/ordner.log>../draussen", "link:t/absolut>@/draussen"})
-        << QByteArray("@/t\t*.log\t30\n") << announced(root) + total(0) << logTotal(0) << list({})
-        << list({"draussen/alt.log", "draussen/innen/alt.log", "t/zeiger", "t/ordner.log",
-                 "t/absolut"});
+        << strings({"draussen/alt.log", "draussen/innen/alt.log", "t/", "link:t/zeiger>../draussen",
+                    "link:t/ordner.log>../draussen", "link:t/absolut>@/draussen"})
+        << QByteArray("@/t\t*.log\t30\n") << announced(root) + total(0) << logTotal(0)
+        << strings({})
+        << strings({"draussen/alt.log", "draussen/innen/alt.log", "t/zeiger", "t/ordner.log",
+                    "t/absolut"});
 
     QTest::newRow("links to files removed as links, targets stay")
-        << list({"draussen/ziel.log", "t/ziel.dat", "link:t/verweis.log>../draussen/ziel.log",
-                 "link:t/v2.log>ziel.dat", "link:t/ohne.txt>ziel.dat"})
+        << strings({"draussen/ziel.log", "t/ziel.dat", "link:t/verweis.log>../draussen/ziel.log",
+                    "link:t/v2.log>ziel.dat", "link:t/ohne.txt>ziel.dat"})
         << QByteArray("@/t\t*.log\t30\n")
         << announced(root) + hit("v2.log", 40) + hit("verweis.log", 40) + total(2)
         << removedEntry("@/t/v2.log", 40) + removedEntry("@/t/verweis.log", 40) + logTotal(2)
-        << list({"t/v2.log", "t/verweis.log"})
-        << list({"draussen/ziel.log", "t/ziel.dat", "t/ohne.txt"});
+        << strings({"t/v2.log", "t/verweis.log"})
+        << strings({"draussen/ziel.log", "t/ziel.dat", "t/ohne.txt"});
 
     // Name order without regard to case differs from the order of the bytes at every level.
     QTest::newRow("order: each folder's hits, then its subfolders, by name ignoring case")
-        << list({"t/b.log", "t/C.log", "t/a.log", "t/a/zz.log", "t/a/m/x.log", "t/a/Z/g.log",
-                 "t/a/y/h.log", "t/B/i.log", "t/B/c/j.log"})
+        << strings({"t/b.log", "t/C.log", "t/a.log", "t/a/zz.log", "t/a/m/x.log", "t/a/Z/g.log",
+                    "t/a/y/h.log", "t/B/i.log", "t/B/c/j.log"})
         << QByteArray("@/t\t*.log\t30\n")
         << announced(root) + hit("a.log", 40) + hit("b.log", 40) + hit("C.log", 40) +
                hit("zz.log", 40) + hit("x.log", 40) + hit("h.log", 40) + hit("g.log", 40) +
@@ -399,43 +393,44 @@ void SweepTest::sweep_data()
                removedEntry("@/t/a/m/x.log", 40) + removedEntry("@/t/a/y/h.log", 40) +
                removedEntry("@/t/a/Z/g.log", 40) + removedEntry("@/t/B/i.log", 40) +
                removedEntry("@/t/B/c/j.log", 40) + logTotal(9)
-        << list({"t/a.log", "t/b.log", "t/C.log", "t/a/zz.log", "t/a/m/x.log", "t/a/y/h.log",
-                 "t/a/Z/g.log", "t/B/i.log", "t/B/c/j.log"})
-        << list({"t/a/m", "t/a/Z", "t/B/c"});
+        << strings({"t/a.log", "t/b.log", "t/C.log", "t/a/zz.log", "t/a/m/x.log", "t/a/y/h.log",
+                    "t/a/Z/g.log", "t/B/i.log", "t/B/c/j.log"})
+        << strings({"t/a/m", "t/a/Z", "t/B/c"});
 
     QTest::newRow("two jobs on one root: the second finds only its own")
-        << list({"t/a.log", "t/b.tmp", "t/u/c.log"})
+        << strings({"t/a.log", "t/b.tmp", "t/u/c.log"})
         << QByteArray("@/t\t*.log\t30\n@/t\t*.log;*.tmp\t30\n")
         << announced(root) + hit("a.log", 40) + hit("c.log", 40) + announced(root) +
                hit("b.tmp", 40) + total(3)
         << removedEntry("@/t/a.log", 40) + removedEntry("@/t/u/c.log", 40) +
                removedEntry("@/t/b.tmp", 40) + logTotal(3)
-        << list({"t/a.log", "t/b.tmp", "t/u/c.log"}) << list({"t/u"});
+        << strings({"t/a.log", "t/b.tmp", "t/u/c.log"}) << strings({"t/u"});
 
     QTest::newRow("the same job twice: the second sweep finds nothing")
-        << list({"t/a.log"}) << QByteArray("@/t\t*.log\t30\n@/t\t*.log\t30\n")
+        << strings({"t/a.log"}) << QByteArray("@/t\t*.log\t30\n@/t\t*.log\t30\n")
         << announced(root) + hit("a.log", 40) + announced(root) + total(1)
-        << removedEntry("@/t/a.log", 40) + logTotal(1) << list({"t/a.log"}) << list({});
+        << removedEntry("@/t/a.log", 40) + logTotal(1) << strings({"t/a.log"}) << strings({});
 
     QTest::newRow("root ending in a separator: doubled separator in paths")
-        << list({"t/a.log", "t/u/b.log"}) << QByteArray("@/t/\t*.log\t30\n")
+        << strings({"t/a.log", "t/u/b.log"}) << QByteArray("@/t/\t*.log\t30\n")
         << announced("@/t/") + hit("a.log", 40) + hit("b.log", 40) + total(2)
         << removedEntry("@/t//a.log", 40) + removedEntry("@/t//u/b.log", 40) + logTotal(2)
-        << list({"t/a.log", "t/u/b.log"}) << list({});
+        << strings({"t/a.log", "t/u/b.log"}) << strings({});
 
     QTest::newRow("root relative to the working folder")
-        << list({"t/a.log", "t/u/b.log"}) << QByteArray("t\t*.log\t30\n")
+        << strings({"t/a.log", "t/u/b.log"}) << QByteArray("t\t*.log\t30\n")
         << announced("t") + hit("a.log", 40) + hit("b.log", 40) + total(2)
         << removedEntry("t/a.log", 40) + removedEntry("t/u/b.log", 40) + logTotal(2)
-        << list({"t/a.log", "t/u/b.log"}) << list({});
+        << strings({"t/a.log", "t/u/b.log"}) << strings({});
 
     QTest::newRow("empty tree: nothing written")
-        << list({"t/", "t/u/v/"}) << QByteArray("@/t\t*.log\t30\n") << announced(root) + total(0)
-        << logTotal(0) << list({}) << list({"t/u/v"});
+        << strings({"t/", "t/u/v/"}) << QByteArray("@/t\t*.log\t30\n") << announced(root) + total(0)
+        << logTotal(0) << strings({}) << strings({"t/u/v"});
 
     QTest::newRow("no matching name: nothing written")
-        << list({"t/a.txt", "t/u/b.tmp"}) << QByteArray("@/t\t*.log\t30\n")
-        << announced(root) + total(0) << logTotal(0) << list({}) << list({"t/a.txt", "t/u/b.tmp"});
+        << strings({"t/a.txt", "t/u/b.tmp"}) << QByteArray("@/t\t*.log\t30\n")
+        << announced(root) + total(0) << logTotal(0) << strings({})
+        << strings({"t/a.txt", "t/u/b.tmp"});
 }
 
 void SweepTest::sweep()
@@ -479,7 +474,7 @@ void SweepTest::refusedRemoval_data()
 
     // Spelled out in full once, message by message and line by line.
     QTest::newRow("locked file, the run goes on in the next folder")
-        << list({"t/a.log", "t/g/b.log", "t/h/d.log"}) << "t/g/b.log" << false
+        << strings({"t/a.log", "t/g/b.log", "t/h/d.log"}) << "t/g/b.log" << false
         << QByteArray("\"Ordner: \" \"@/t\" \n"
                       "\"\" \n"
                       "\"Treffer: \" \"a.log\" \n"
@@ -497,22 +492,22 @@ void SweepTest::refusedRemoval_data()
                       "@/t/h/d.log\n"
                       "40 Tage\n"
                       "Treffer gesamt: 3\n")
-        << list({"t/a.log", "t/h/d.log"});
+        << strings({"t/a.log", "t/h/d.log"});
 
     QTest::newRow("locked file, the run goes on with the next file")
-        << list({"t/a.log", "t/b.log", "t/c.log"}) << "t/b.log" << true
+        << strings({"t/a.log", "t/b.log", "t/c.log"}) << "t/b.log" << true
         << announced("@/t") + hit("a.log", 40) + hit("b.log", 40) + refused("@/t/b.log") +
                hit("c.log", 40) + total(3)
         << removedEntry("@/t/a.log", 40) + refusedEntry("@/t/b.log") +
                removedEntry("@/t/c.log", 40) + logTotal(3)
-        << list({"t/a.log", "t/c.log"});
+        << strings({"t/a.log", "t/c.log"});
 
     QTest::newRow("locked file last: counted in the total")
-        << list({"t/a.log", "t/z/z.log"}) << "t/z/z.log" << false
+        << strings({"t/a.log", "t/z/z.log"}) << "t/z/z.log" << false
         << announced("@/t") + hit("a.log", 40) + hit("z.log", 40) + refused("@/t/z/z.log") +
                total(2)
         << removedEntry("@/t/a.log", 40) + refusedEntry("@/t/z/z.log") + logTotal(2)
-        << list({"t/a.log"});
+        << strings({"t/a.log"});
 }
 
 void SweepTest::refusedRemoval()
@@ -600,10 +595,10 @@ void SweepTest::ownFiles()
     QFile kept(workspace.pathOf(QStringLiteral("eingabe_kehrlund.txt")));
     QVERIFY(kept.open(QIODevice::ReadOnly));
     QCOMPARE(kept.readAll(), asWritten(jobFile)); // as written by Workspace::writeJobFile
-    QCOMPARE(firstMismatch(
-                 workspace,
-                 list({"alt.txt", "zeta.txt", "sub/eingabe_kehrlund.txt", "sub/log_kehrlund.txt"}),
-                 false),
+    QCOMPARE(firstMismatch(workspace,
+                           strings({"alt.txt", "zeta.txt", "sub/eingabe_kehrlund.txt",
+                                    "sub/log_kehrlund.txt"}),
+                           false),
              QString());
 }
 
@@ -622,28 +617,28 @@ void SweepTest::faultyJobs_data()
     const QByteArray noHits = logTotal(0);
 
     QTest::newRow("root is a file")
-        << QByteArray("@/t/x.log\t*.log\t30\n") << wrongRoot() + none << noHits << list({});
+        << QByteArray("@/t/x.log\t*.log\t30\n") << wrongRoot() + none << noHits << strings({});
     QTest::newRow("root is missing, patterns and period wrong too")
-        << QByteArray("@/fehlt\t*;*.tar.gz\t0\n") << wrongRoot() + none << noHits << list({});
+        << QByteArray("@/fehlt\t*;*.tar.gz\t0\n") << wrongRoot() + none << noHits << strings({});
     QTest::newRow("every refused pattern in order, no period message")
         << QByteArray("@/t\t*.txt;*.tar.gz;*\t400\n")
-        << wrongPattern("*.tar.gz") + wrongPattern("*") + none << noHits << list({});
+        << wrongPattern("*.tar.gz") + wrongPattern("*") + none << noHits << strings({});
     QTest::newRow("period 0") << QByteArray("@/t\t*.log\t0\n") << wrongPeriod(0) + none << noHits
-                              << list({});
+                              << strings({});
     QTest::newRow("two faulty jobs in a row")
         << QByteArray("@/t\t*\t30\n@/t\t*.log\t0\n") << wrongPattern("*") + wrongPeriod(0) + none
-        << noHits << list({});
+        << noHits << strings({});
     QTest::newRow("faulty job between good ones: only the good ones run")
         << QByteArray("@/t\t*.tmp\t365\n@/t\t*\t30\n@/t\t*.TXT\t1\n")
         << wrongPattern("*") + announced("@/t") + hit("z.tmp", 400) + announced("@/t") +
                hit("y.txt", 400) + total(2)
         << removedEntry("@/t/z.tmp", 400) + removedEntry("@/t/y.txt", 400) + logTotal(2)
-        << list({"t/z.tmp", "t/y.txt"});
+        << strings({"t/z.tmp", "t/y.txt"});
     QTest::newRow("admitted forms")
         << QByteArray("@/t\t*.abcde;*.7z;*.1;*.log\t1\n")
         << announced("@/t") + hit("x.log", 400) + hit("w.log", 400) + total(2)
         << removedEntry("@/t/x.log", 400) + removedEntry("@/t/sub/w.log", 400) + logTotal(2)
-        << list({"t/x.log", "t/sub/w.log"});
+        << strings({"t/x.log", "t/sub/w.log"});
 }
 
 void SweepTest::faultyJobs()
@@ -653,7 +648,7 @@ void SweepTest::faultyJobs()
     QFETCH(QByteArray, log);
     QFETCH(QStringList, gone);
 
-    const QStringList tree = list({"t/x.log", "t/y.txt", "t/z.tmp", "t/sub/w.log", "t/sub/v"});
+    const QStringList tree = strings({"t/x.log", "t/y.txt", "t/z.tmp", "t/sub/w.log", "t/sub/v"});
     Workspace workspace;
     QVERIFY(workspace.isValid());
     QVERIFY(build(workspace, tree));

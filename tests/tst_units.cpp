@@ -55,14 +55,6 @@ class StandardErrorCapture
     QByteArray captured;
 };
 
-QStringList strings(std::initializer_list<const char *> utf8)
-{
-    QStringList result;
-    for (const char *text : utf8)
-        result.append(QString::fromUtf8(text));
-    return result;
-}
-
 // A cleaner whose job file did not exist when it was built: its job list starts empty and
 // nothing has been checked, so parseJobLine and readJobFile show their results unfiltered.
 struct EmptyCleaner {
