@@ -50,6 +50,7 @@ class Fegwerk : public QObject
 
   private:
     bool mustStop() const;
+    QString logNotWritten() const; // the text of Fehler 004
     Removal removeInDryRun(const Hit &hit);
 
     QList<Job> jobs;

@@ -28,12 +28,12 @@ void Fegwerk::run()
 {
     RunLog runLog(logFilePath, dryRun);
     if (!runLog.open(ownFiles)) {
-        ConsoleMessage::error() << tr("Fehler 004: Logdatei konnte nicht geschrieben werden");
+        ConsoleMessage::error() << logNotWritten();
         return;
     }
     hitCount = 0;
     if (!runLog.appendHeader(QDateTime::currentDateTime())) {
-        ConsoleMessage::error() << tr("Fehler 004: Logdatei konnte nicht geschrieben werden");
+        ConsoleMessage::error() << logNotWritten();
         return;
     }
 
@@ -52,7 +52,12 @@ void Fegwerk::run()
     ConsoleMessage() << tr("");
     ConsoleMessage() << tr("Treffer gesamt: ") << hitCount;
     if (!runLog.appendTotal(hitCount))
-        ConsoleMessage::error() << tr("Fehler 004: Logdatei konnte nicht geschrieben werden");
+        ConsoleMessage::error() << logNotWritten();
+}
+
+QString Fegwerk::logNotWritten() const
+{
+    return tr("Fehler 004: Logdatei konnte nicht geschrieben werden");
 }
 
 // Stopping is checked between files, so that every file removed has its entry.

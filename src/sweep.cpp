@@ -63,8 +63,7 @@ void Fegwerk::removeFile(const Hit &hit, RunLog &runLog)
         report.nextLine(ConsoleMessage::Error) << failed << hit.shownPath << ending;
     if (!logged) {
         logFailed = true;
-        report.nextLine(ConsoleMessage::Error)
-            << tr("Fehler 004: Logdatei konnte nicht geschrieben werden") << hit.shownPath;
+        report.nextLine(ConsoleMessage::Error) << logNotWritten() << hit.shownPath;
     }
 }
 
