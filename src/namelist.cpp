@@ -47,16 +47,19 @@ void NameList::clear()
     index.clear();
 }
 
+QByteArray NameList::bytesOf(const Slot &slot) const
+{
+    return QByteArray::fromRawData(buffer.constData() + slot.offset, int(slot.length));
+}
+
 QByteArray NameList::bytesAt(int i) const
 {
-    const Slot &slot = index.at(i);
-    return QByteArray::fromRawData(buffer.constData() + slot.offset, int(slot.length));
+    return bytesOf(index.at(i));
 }
 
 QString NameList::keyOf(const Slot &slot) const
 {
-    return orderKey(
-        decode(QByteArray::fromRawData(buffer.constData() + slot.offset, int(slot.length))));
+    return orderKey(decode(bytesOf(slot)));
 }
 
 bool NameList::less(const Slot &a, const Slot &b) const

@@ -41,6 +41,7 @@ class NameList
         quint32 isAscii : 1;
     };
     bool less(const Slot &a, const Slot &b) const;
+    QByteArray bytesOf(const Slot &slot) const;
     QString keyOf(const Slot &slot) const;
 
     Decoder decode;
