@@ -1,10 +1,13 @@
 #include "stopsignals.h"
 
+#include <atomic>
 #include <csignal>
 
 namespace
 {
-volatile std::sig_atomic_t requestedBy = 0;
+// Set by the handler in whichever thread the signal meets, read by all.
+std::atomic<int> requestedBy{0};
+static_assert(std::atomic<int>::is_always_lock_free, "the handler must not wait for a lock");
 
 using Handler = void (*)(int);
 
@@ -54,8 +57,9 @@ void endIfStopRequested()
 {
     for (int i = 0; i < stopSignalCount; ++i)
         std::signal(stopSignals[i], earlier[i] == SIG_ERR ? SIG_DFL : earlier[i]);
-    if (requestedBy != 0) {
-        std::signal(requestedBy, SIG_DFL);
-        std::raise(requestedBy);
+    const int signal = requestedBy;
+    if (signal != 0) {
+        std::signal(signal, SIG_DFL);
+        std::raise(signal);
     }
 }
