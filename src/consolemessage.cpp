@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <utility>
 
 #ifdef Q_OS_UNIX
 #include <sys/stat.h>
@@ -34,7 +35,10 @@ bool standardErrorIsJournal()
 // cannot take it (its reader has gone) is no reason to stop: the run log is the record.
 ConsoleMessage::~ConsoleMessage()
 {
-    endLine();
+    if (hasLine)
+        endLine();
+    if (lines.isEmpty())
+        return;
     std::fwrite(lines.constData(), 1, size_t(lines.size()), stderr);
     std::fflush(stderr);
 }
@@ -51,9 +55,19 @@ void ConsoleMessage::endLine()
 
 ConsoleMessage &ConsoleMessage::nextLine(Priority linePriority)
 {
-    endLine();
+    if (hasLine)
+        endLine();
+    hasLine = true;
     priority = linePriority;
     return *this;
+}
+
+QByteArray ConsoleMessage::takeLines()
+{
+    if (hasLine)
+        endLine();
+    hasLine = false;
+    return std::exchange(lines, QByteArray());
 }
 
 ConsoleMessage &ConsoleMessage::operator<<(const QString &item)

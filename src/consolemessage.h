@@ -20,6 +20,9 @@ class ConsoleMessage
 
     explicit ConsoleMessage(Priority priority = Info) : priority(priority) {}
     static ConsoleMessage error() { return ConsoleMessage(Error); }
+    // A message that goes on from lines made ready before (see takeLines); a line of its own
+    // begins with nextLine().
+    explicit ConsoleMessage(const QByteArray &readyLines) : hasLine(false), lines(readyLines) {}
     ConsoleMessage(const ConsoleMessage &) = delete;
     ConsoleMessage &operator=(const ConsoleMessage &) = delete;
     ~ConsoleMessage();
@@ -34,10 +37,16 @@ class ConsoleMessage
     // The line being built, as it is written, without the line end.
     QByteArray line() const;
 
+    // The lines made so far, as they would be written; the message is left empty and writes
+    // nothing. The work of making a message can so be done in one thread and the writing in
+    // another.
+    QByteArray takeLines();
+
   private:
     void endLine();
 
-    Priority priority;
+    Priority priority = Info;
+    bool hasLine = true; // a line has been begun
     QString text;
     QByteArray lines; // the lines ended so far, ready to be written
 };

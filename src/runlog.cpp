@@ -26,12 +26,20 @@ bool RunLog::open(OwnFiles &ownFiles)
 
 bool RunLog::append(const QStringList &lines)
 {
-    if (dryRun)
-        return true;
+    return append(entry(lines));
+}
+
+bool RunLog::append(const QByteArray &entry)
+{
+    return dryRun || file.write(entry) == entry.size();
+}
+
+QByteArray RunLog::entry(const QStringList &lines)
+{
     QByteArray bytes;
     for (const QString &line : lines)
         bytes += localText(line) + lineEnd;
-    return file.write(bytes) == bytes.size();
+    return bytes;
 }
 
 bool RunLog::appendHeader(const QDateTime &now)
