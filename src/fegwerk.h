@@ -15,6 +15,9 @@
 
 class RunLog;
 struct Hit;
+struct WalkEntry;
+struct EntryStatus;
+template <typename T> class Handover;
 enum class Removal;
 
 // One cleanup job, one per accepted line of the job file. Copies share one pattern list, which
@@ -49,6 +52,9 @@ class Fegwerk : public QObject
     int hits() const { return hitCount; }
 
   private:
+    void findHits(const QString &folderPath, const Job &job, Handover<Hit> &hits);
+    Hit hitOf(const WalkEntry &entry, const QString &name, const QString &path, int ageDays,
+              const EntryStatus &status) const;
     bool mustStop() const;
     QString logNotWritten() const; // the text of Fehler 004
     Removal removeInDryRun(const Hit &hit);

@@ -4,35 +4,73 @@
 
 #include "agerule.h"
 #include "consolemessage.h"
+#include "handover.h"
 #include "namepatterns.h"
 #include "runlog.h"
+#include "stopsignals.h"
 #include "sweep.h"
 #include "walk.h"
 
 #include <QDateTime>
 
+#include <thread>
+
+// The tree is walked and its files judged in a thread of their own, ahead of the removal here,
+// so that the system's work on both sides overlaps; the hits come in the walk's order, and
+// everything the run shows or records is done here, in that order.
 void Fegwerk::sweepFolder(const QString &folderPath, RunLog &runLog, int jobIndex)
 {
-    const Job job = jobs.at(jobIndex);
+    Handover<Hit> hits(64); // few: each keeps its folder open until it is dealt with
+    std::thread judge([&] { findHits(folderPath, jobs.at(jobIndex), hits); });
+    std::deque<Hit> batch;
+    while (!mustStop() && hits.takeAll(batch)) {
+        for (const Hit &hit : batch) {
+            if (mustStop())
+                break;
+            removeFile(hit, runLog);
+        }
+    }
+    hits.abandon();
+    judge.join();
+}
+
+void Fegwerk::findHits(const QString &folderPath, const Job &job, Handover<Hit> &hits)
+{
     const NamePatterns patterns(*job.extensions);
     AgeRule age(job.retentionDays);
     FolderWalk walk(folderPath, patterns);
     WalkEntry entry;
-    while (!mustStop() && walk.next(entry)) {
+    while (!stopRequested() && walk.next(entry)) {
         // Ages are measured against the clock as each folder is begun.
         if (entry.startsFolder && age.setNow(QDateTime::currentMSecsSinceEpoch()))
             startTime = age.referenceTime();
+        // A link may lead to a file that a hit before it removes: it is judged once those are
+        // gone, as if one file were dealt with after the other.
+        if (entry.isLink && !hits.waitUntilDealtWith())
+            break;
         EntryStatus status;
-        if (!walk.readStatus(entry, status) || !age.isOldEnough(status.createdMs))
+        if (!FolderWalk::readStatus(entry, status) || !age.isOldEnough(status.createdMs))
             continue;
         const QString name = entry.name();
         const QString path = joinedPath(entry.folderPath, name);
         if (ownFiles.contains(status.id, path))
             continue; // the job file or the run log: never deleted, never counted
-        removeFile(Hit{walk, entry, path, shownName(path), shownName(name),
-                       age.ageInDays(status.createdMs), status.id, status.names},
-                   runLog);
+        if (!hits.give(hitOf(entry, name, path, age.ageInDays(status.createdMs), status)))
+            break;
     }
+    hits.finish();
+}
+
+Hit Fegwerk::hitOf(const WalkEntry &entry, const QString &name, const QString &path, int ageDays,
+                   const EntryStatus &status) const
+{
+    Hit hit{entry, path, shownName(path), status.id, status.names, {}, {}};
+    hit.logEntry = RunLog::entry({hit.shownPath, QString::number(ageDays) + tr(" Tage")});
+    ConsoleMessage report;
+    report << tr("Treffer: ") << shownName(name);
+    report.nextLine() << tr("Alter in Tagen: ") << ageDays;
+    hit.report = report.takeLines();
+    return hit;
 }
 
 // In a dry run a hit counts as removed unless it is held open: what the system itself would
@@ -44,22 +82,19 @@ void Fegwerk::removeFile(const Hit &hit, RunLog &runLog)
     const bool heldOpen = hit.id.isKnown() && openFiles.contains(hit.id);
     const Removal outcome = heldOpen ? Removal::Refused
                             : dryRun ? removeInDryRun(hit)
-                                     : hit.walk.remove(hit.entry);
+                                     : FolderWalk::remove(hit.entry);
     if (outcome == Removal::Vanished)
         return; // not there any more: nothing of this run to report or count
 
-    const QString failed = tr("Fehler 005: Konnte Datei ");
-    const QString ending = tr(" nicht löschen");
+    const bool refused = outcome == Removal::Refused;
+    const QString failed = refused ? tr("Fehler 005: Konnte Datei ") : QString();
+    const QString ending = refused ? tr(" nicht löschen") : QString();
     const bool logged =
-        outcome == Removal::Removed
-            ? runLog.append({hit.shownPath, QString::number(hit.ageDays) + tr(" Tage")})
-            : runLog.append({failed + hit.shownPath + ending});
+        refused ? runLog.append({failed + hit.shownPath + ending}) : runLog.append(hit.logEntry);
     ++hitCount;
 
-    ConsoleMessage report;
-    report << tr("Treffer: ") << hit.shownFileName;
-    report.nextLine() << tr("Alter in Tagen: ") << hit.ageDays;
-    if (outcome == Removal::Refused)
+    ConsoleMessage report(hit.report);
+    if (refused)
         report.nextLine(ConsoleMessage::Error) << failed << hit.shownPath << ending;
     if (!logged) {
         logFailed = true;

@@ -5,17 +5,19 @@
 #include "fileid.h"
 #include "walk.h"
 
+#include <QByteArray>
 #include <QString>
 
+// The entry and the report of a removal are made ready with the decision, so that the removal
+// itself has little more to do than remove and write.
 struct Hit {
-    const FolderWalk &walk; // removes the entry where the walk found it
-    const WalkEntry &entry;
-    QString path;          // the real path
-    QString shownPath;     // as the console's error message and the run log show it
-    QString shownFileName; // as the hit message shows it
-    int ageDays = 0;
+    WalkEntry entry;   // removed where the walk found it
+    QString path;      // the real path
+    QString shownPath; // as the console's error messages and the run log show it
     FileId id;
     quint64 names = 0;
+    QByteArray logEntry; // the run log's entry for the removal
+    QByteArray report;   // the console's lines for the hit
 };
 
 #endif

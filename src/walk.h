@@ -13,11 +13,22 @@
 
 #include <memory>
 
+class FolderHandle;
 class NamePatterns;
 
-// A file the walk met. Valid until the next call of FolderWalk::next.
+// A folder as the walk listed it. Shared by the entries taken from it, so that its files can
+// still be judged and removed where the walk found them after the walk has gone on.
+struct ListedFolder {
+    explicit ListedFolder(NameList::Decoder decode) : files(decode) {}
+    QString path;   // the root as given, then separator and name for each level below
+    NameList files; // those whose names match, in name order
+    std::shared_ptr<const FolderHandle> handle; // where the walk goes by folder handles
+};
+
+// A file the walk met.
 struct WalkEntry {
-    QString folderPath;        // the root as given, then separator and name for each level below
+    std::shared_ptr<const ListedFolder> folder;
+    QString folderPath;
     QByteArray encodedName;    // the name as the file system spells it
     bool isLink = false;       // a symbolic link, judged by what it points to
     bool startsFolder = false; // the first file the walk yields from its folder
@@ -56,23 +67,27 @@ class FolderWalk
 
     bool next(WalkEntry &entry);
 
-    // The status of the entry last yielded; false when it is not a regular file (any more), or
-    // a link that leads to none.
-    bool readStatus(const WalkEntry &entry, EntryStatus &status) const;
-    Removal remove(const WalkEntry &entry) const;
+    // The status of an entry; false when it is not a regular file (any more), or a link that
+    // leads to none.
+    static bool readStatus(const WalkEntry &entry, EntryStatus &status);
+    static Removal remove(const WalkEntry &entry);
 
   private:
-    // The back end lists the next folder of the walk into `current`; false when none is left.
-    bool enterNextFolder();
+    // The back end lists the next folder of the walk; null when none is left.
+    std::shared_ptr<ListedFolder> enterNextFolder();
+    void startListing(); // the back end's constructor ends with it
+    void listAhead();
 
-    struct Listed {
-        explicit Listed(NameList::Decoder decode) : files(decode) {}
-        QString path;
-        NameList files; // those whose names match, in name order
-        int next = 0;
-    } current;
-    struct State;
-    std::unique_ptr<State> state;
+    std::shared_ptr<const ListedFolder> current;
+    int nextFile = 0;
+    struct State;     // the back end's
+    struct Lookahead; // shared by both
+    struct Delete {   // each where its type is known
+        void operator()(State *state) const;
+        void operator()(Lookahead *lookahead) const;
+    };
+    std::unique_ptr<State, Delete> state;
+    std::unique_ptr<Lookahead, Delete> lookahead;
 };
 
 #endif

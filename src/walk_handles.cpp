@@ -169,7 +169,7 @@ void listFolder(int folder, const NamePatterns &patterns, std::vector<char> &buf
 // whose handle was given up is opened again through ".." of its child on the way back, and
 // passed over if that no longer leads to the very same folder.
 struct Frame {
-    FolderHandle handle;
+    std::shared_ptr<FolderHandle> handle; // shared with the listing handed on; null when given up
     FileId id;
     int pathLength = 0;
     NameList subfolders{decodeName};
@@ -180,91 +180,97 @@ constexpr std::size_t openAncestorsKept = 32;
 
 bool reopenFromChild(Frame &parent, const Frame &child)
 {
-    if (!child.handle.isOpen())
+    if (!child.handle)
         return false;
-    FolderHandle reopened = openParentOf(child.handle.get());
+    FolderHandle reopened = openParentOf(child.handle->get());
     if (!reopened.isOpen() || !(idOfHandle(reopened.get()) == parent.id))
         return false;
-    parent.handle = std::move(reopened);
+    parent.handle = std::make_shared<FolderHandle>(std::move(reopened));
     return true;
 }
 } // namespace
 
 struct FolderWalk::State {
     const NamePatterns &patterns;
-    Listed &current;
-    std::vector<Frame> frames; // the folder whose files are yielded is the last
+    QString path;              // of the folder entered last
+    FolderHandle root;         // until it is entered
+    std::vector<Frame> frames; // the folder entered last is the last
     std::vector<char> buffer = std::vector<char>(256 * 1024);
 
-    void enter(FolderHandle handle);
+    std::shared_ptr<ListedFolder> enter(FolderHandle handle);
 };
 
-void FolderWalk::State::enter(FolderHandle handle)
+std::shared_ptr<ListedFolder> FolderWalk::State::enter(FolderHandle handle)
 {
+    auto listed = std::make_shared<ListedFolder>(decodeName);
     Frame frame;
-    listFolder(handle.get(), patterns, buffer, current.files, frame.subfolders);
-    current.next = 0;
-    frame.handle = std::move(handle);
-    frame.pathLength = current.path.size();
+    listFolder(handle.get(), patterns, buffer, listed->files, frame.subfolders);
+    frame.handle = std::make_shared<FolderHandle>(std::move(handle));
+    frame.pathLength = path.size();
+    listed->path = path;
+    listed->handle = frame.handle;
     frames.push_back(std::move(frame));
     const std::size_t depth = frames.size();
     if (depth > openAncestorsKept) {
         // Coming down again after a deep subtree, that ancestor may have been given up already:
         // its identity was taken then, and must not be overwritten.
         Frame &ancestor = frames[depth - 1 - openAncestorsKept];
-        if (ancestor.handle.isOpen()) {
-            ancestor.id = idOfHandle(ancestor.handle.get());
+        if (ancestor.handle) {
+            ancestor.id = idOfHandle(ancestor.handle->get());
             ancestor.handle.reset();
         }
     }
+    return listed;
 }
 
-bool FolderWalk::enterNextFolder()
+void FolderWalk::Delete::operator()(State *state) const
 {
+    delete state;
+}
+
+std::shared_ptr<ListedFolder> FolderWalk::enterNextFolder()
+{
+    if (state->root.isOpen())
+        return state->enter(std::move(state->root));
     std::vector<Frame> &frames = state->frames;
-    QString &path = current.path;
+    QString &path = state->path;
     while (!frames.empty()) {
         Frame &top = frames.back();
-        if (top.next < top.subfolders.size() && top.handle.isOpen()) {
+        if (top.next < top.subfolders.size() && top.handle) {
             const int sub = top.next++;
             FolderHandle child =
-                openSubfolder(top.handle.get(), top.subfolders.bytesAt(sub).constData());
+                openSubfolder(top.handle->get(), top.subfolders.bytesAt(sub).constData());
             if (!child.isOpen())
                 continue; // no longer a real folder, or not readable, or a mount point
             path.truncate(top.pathLength);
             path = joinedPath(path, top.subfolders.nameAt(sub));
-            state->enter(std::move(child));
-            return true;
+            return state->enter(std::move(child));
         }
         Frame finished = std::move(frames.back());
         frames.pop_back();
         if (!frames.empty()) {
             Frame &parent = frames.back();
-            if (!parent.handle.isOpen() && !reopenFromChild(parent, finished))
+            if (!parent.handle && !reopenFromChild(parent, finished))
                 parent.subfolders.clear(); // the way back is gone: leave the rest alone
             path.truncate(parent.pathLength);
         }
     }
-    return false;
+    return nullptr;
 }
 
 FolderWalk::FolderWalk(const QString &rootPath, const NamePatterns &patterns)
-    : current(decodeName), state(new State{patterns, current, {}})
+    : state(new State{patterns, rootPath, {}, {}})
 {
-    current.path = rootPath;
-    FolderHandle root(::open(QFile::encodeName(rootPath).constData(),
-                             O_RDONLY | O_DIRECTORY | O_CLOEXEC | O_NONBLOCK));
-    if (root.isOpen())
-        state->enter(std::move(root));
+    state->root = FolderHandle(::open(QFile::encodeName(rootPath).constData(),
+                                      O_RDONLY | O_DIRECTORY | O_CLOEXEC | O_NONBLOCK));
+    startListing();
 }
-
-FolderWalk::~FolderWalk() = default;
 
 // A symbolic link is judged by the file it points to, as the folder listing lists it as that
 // file; only regular files are taken.
-bool FolderWalk::readStatus(const WalkEntry &entry, EntryStatus &status) const
+bool FolderWalk::readStatus(const WalkEntry &entry, EntryStatus &status)
 {
-    const int folder = state->frames.back().handle.get();
+    const int folder = entry.folder->handle->get();
     const int follow = entry.isLink ? 0 : AT_SYMLINK_NOFOLLOW;
 #ifdef STATX_BTIME
     struct statx info;
@@ -297,9 +303,9 @@ bool FolderWalk::readStatus(const WalkEntry &entry, EntryStatus &status) const
     return true;
 }
 
-Removal FolderWalk::remove(const WalkEntry &entry) const
+Removal FolderWalk::remove(const WalkEntry &entry)
 {
-    if (::unlinkat(state->frames.back().handle.get(), entry.encodedName.constData(), 0) == 0)
+    if (::unlinkat(entry.folder->handle->get(), entry.encodedName.constData(), 0) == 0)
         return Removal::Removed;
     return (errno == ENOENT || errno == EISDIR) ? Removal::Vanished : Removal::Refused;
 }

@@ -9,6 +9,7 @@
 #include <QFile>
 #include <QFileInfo>
 
+#include <utility>
 #include <vector>
 
 #ifdef Q_OS_UNIX
@@ -89,25 +90,24 @@ void identify(const QString &path, EntryStatus &status)
 
 struct FolderWalk::State {
     const NamePatterns &patterns;
-    Listed &current;
+    QString rootPath; // until it is entered
     std::vector<PendingFolder> pending;
 
-    void enter(const QString &path);
+    std::shared_ptr<ListedFolder> enter(const QString &path);
 };
 
 // Names are matched here rather than by Qt's name filters, which would also take the Kelvin sign
 // for a "k". Links to files are listed as files; links to folders are not followed.
-void FolderWalk::State::enter(const QString &path)
+std::shared_ptr<ListedFolder> FolderWalk::State::enter(const QString &path)
 {
     const QDir folder(path);
-    current.path = path;
-    current.files.clear();
-    current.next = 0;
+    auto listed = std::make_shared<ListedFolder>(decodeUtf8);
+    listed->path = path;
     for (const QFileInfo &info : folder.entryInfoList(QDir::Files, QDir::Unsorted)) {
         if (patterns.matches(info.fileName()))
-            append(current.files, info.fileName(), info.isSymLink());
+            append(listed->files, info.fileName(), info.isSymLink());
     }
-    current.files.sort();
+    listed->files.sort();
     PendingFolder next;
     next.path = path;
     const QStringList subfolders =
@@ -119,32 +119,35 @@ void FolderWalk::State::enter(const QString &path)
     }
     next.subfolders.sort();
     pending.push_back(std::move(next));
+    return listed;
 }
 
-bool FolderWalk::enterNextFolder()
+void FolderWalk::Delete::operator()(State *state) const
 {
+    delete state;
+}
+
+std::shared_ptr<ListedFolder> FolderWalk::enterNextFolder()
+{
+    if (!state->rootPath.isNull())
+        return state->enter(std::exchange(state->rootPath, QString()));
     std::vector<PendingFolder> &pending = state->pending;
     while (!pending.empty()) {
         PendingFolder &top = pending.back();
-        if (top.next < top.subfolders.size()) {
-            const QString path = joinedPath(top.path, top.subfolders.nameAt(top.next++));
-            state->enter(path);
-            return true;
-        }
+        if (top.next < top.subfolders.size())
+            return state->enter(joinedPath(top.path, top.subfolders.nameAt(top.next++)));
         pending.pop_back();
     }
-    return false;
+    return nullptr;
 }
 
 FolderWalk::FolderWalk(const QString &rootPath, const NamePatterns &patterns)
-    : current(decodeUtf8), state(new State{patterns, current, {}})
+    : state(new State{patterns, rootPath, {}})
 {
-    state->enter(rootPath);
+    startListing();
 }
 
-FolderWalk::~FolderWalk() = default;
-
-bool FolderWalk::readStatus(const WalkEntry &entry, EntryStatus &status) const
+bool FolderWalk::readStatus(const WalkEntry &entry, EntryStatus &status)
 {
     const QString path = joinedPath(entry.folderPath, entry.name());
     const QFileInfo info(path);
@@ -162,7 +165,7 @@ bool FolderWalk::readStatus(const WalkEntry &entry, EntryStatus &status) const
 
 // By the path as text: Qt hands it to the system in the system's own wide form where it has one,
 // never through a code page that could turn the name into another file's.
-Removal FolderWalk::remove(const WalkEntry &entry) const
+Removal FolderWalk::remove(const WalkEntry &entry)
 {
     const QString path = joinedPath(entry.folderPath, entry.name());
     if (QFile::remove(path))

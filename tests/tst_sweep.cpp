@@ -380,6 +380,13 @@ void SweepTest::sweep_data()
         << strings({"t/v2.log", "t/verweis.log"})
         << strings({"draussen/ziel.log", "t/ziel.dat", "t/ohne.txt"});
 
+    // The files ahead of a link are dealt with before the link is judged: here its target.
+    QTest::newRow("link to a file removed just before it left alone")
+        << strings({"t/a.log", "link:t/b.log>a.log"}) << QByteArray("@/t\t*.log\t30\n")
+        << announced(root) + hit("a.log", 40) + total(1)
+        << removedEntry("@/t/a.log", 40) + logTotal(1) << strings({"t/a.log"})
+        << strings({"t/b.log"});
+
     // Name order without regard to case differs from the order of the bytes at every level.
     QTest::newRow("order: each folder's hits, then its subfolders, by name ignoring case")
         << strings({"t/b.log", "t/C.log", "t/a.log", "t/a/zz.log", "t/a/m/x.log", "t/a/Z/g.log",

@@ -1,0 +1,110 @@
+// Hands work from one thread to the next, in order: the walk lists folders ahead of the sweep,
+// and the sweep judges files ahead of their removal, so that the system's work on the one side
+// overlaps with the other's.
+#ifndef KEHRLUND_HANDOVER_H
+#define KEHRLUND_HANDOVER_H
+
+#include <condition_variable>
+#include <deque>
+#include <mutex>
+#include <utility>
+
+// A bounded queue between one giver and one taker. The taker takes all that waits at once, so
+// that the two meet once per batch rather than once per item; each waits on the other only when
+// the queue is full or empty.
+template <typename T> class Handover
+{
+  public:
+    explicit Handover(std::size_t capacity) : capacity(capacity) {}
+    Handover(const Handover &) = delete;
+    Handover &operator=(const Handover &) = delete;
+
+    // Waits while the queue is full. False when the taker has given up: nothing more is wanted.
+    bool give(T item)
+    {
+        std::unique_lock<std::mutex> lock(mutex);
+        while (queue.size() >= capacity && !abandoned)
+            giverWaitsFor(lock);
+        if (abandoned)
+            return false;
+        queue.push_back(std::move(item));
+        if (takerWaits)
+            changed.notify_all();
+        return true;
+    }
+
+    // Nothing more comes; the taker still takes what waits.
+    void finish()
+    {
+        std::unique_lock<std::mutex> lock(mutex);
+        finished = true;
+        changed.notify_all();
+    }
+
+    // Waits until the taker has dealt with everything given so far, as the giver must before it
+    // looks at what the taker's work may have changed. False when the taker has given up.
+    bool waitUntilDealtWith()
+    {
+        std::unique_lock<std::mutex> lock(mutex);
+        while ((!queue.empty() || inHand) && !abandoned)
+            giverWaitsFor(lock);
+        return !abandoned;
+    }
+
+    // Replaces `batch` with everything that waits, waiting for it while nothing does; the batch
+    // taken before counts as dealt with. False when the giver has finished and all has been
+    // taken.
+    bool takeAll(std::deque<T> &batch)
+    {
+        std::unique_lock<std::mutex> lock(mutex);
+        batch.clear();
+        inHand = false;
+        wakeGiver();
+        while (queue.empty() && !finished && !abandoned) {
+            takerWaits = true;
+            changed.wait(lock);
+            takerWaits = false;
+        }
+        if (queue.empty() || abandoned)
+            return false;
+        batch.swap(queue);
+        inHand = true;
+        wakeGiver();
+        return true;
+    }
+
+    // The taker stops: what waits is dropped, and the giver's next give() says so.
+    void abandon()
+    {
+        std::unique_lock<std::mutex> lock(mutex);
+        abandoned = true;
+        queue.clear();
+        inHand = false;
+        changed.notify_all();
+    }
+
+  private:
+    void giverWaitsFor(std::unique_lock<std::mutex> &lock)
+    {
+        giverWaits = true;
+        changed.wait(lock);
+        giverWaits = false;
+    }
+    void wakeGiver()
+    {
+        if (giverWaits)
+            changed.notify_all();
+    }
+
+    const std::size_t capacity;
+    std::mutex mutex;
+    std::condition_variable changed;
+    std::deque<T> queue;
+    bool inHand = false; // the taker is dealing with the batch it took last
+    bool giverWaits = false;
+    bool takerWaits = false;
+    bool finished = false;
+    bool abandoned = false;
+};
+
+#endif
