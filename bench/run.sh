@@ -1,11 +1,17 @@
 #!/usr/bin/env bash
-# Times Kehrlund against GNU find on generated folder trees and records the results.
+# Times Kehrlund against GNU find and systemd-tmpfiles on generated folder trees and records the
+# results.
 #
-#   bench/run.sh [--quick | --full] [--runs N] [--no-strace] [--ext4-image] [PROGRAM]
+#   bench/run.sh [--quick | --full] [--sizes LIST] [--flat] [--fs LIST] [--runs N] [--no-cold]
+#                [--no-strace] [--ext4-image] [PROGRAM]
 #
-# --quick (the default) uses trees of 10,000 and 200,000 entries, --full adds 1,000,000.
-# --ext4-image puts the trees on a fresh ext4 file system (with journal) in an image file that is
-# loop-mounted for the run (needs root).
+# --quick (the default) uses nested trees of 10,000 and 200,000 entries; --full adds 1,000,000
+# and one folder of 1,000,000 entries (--flat adds only that one). --sizes chooses the trees
+# instead, e.g. 10000,200000,flat-1000000 (flat-N: one folder of N entries).
+# --fs chooses the file systems, from: here (the work folder as it is), ext4 (a fresh ext4 image,
+# loop-mounted), tmpfs (a fresh tmpfs); as root the default is ext4,tmpfs, otherwise here.
+# --ext4-image is --fs ext4. --runs N sets the timed runs per command, warm and cold.
+# Cold runs (caches dropped before each) need root; --no-cold leaves them out.
 # PROGRAM is the kehrlund binary to time; without it the script builds one (Release) in
 # build-bench/ at the top of the repository. Trees and scratch files go to bench/work/ (or to
 # $KEHRLUND_BENCH_WORK); the report goes to bench/results/ and to standard output.
@@ -13,37 +19,66 @@ set -euo pipefail
 
 bench=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
 repo=$(cd "$bench/.." && pwd)
-work=${KEHRLUND_BENCH_WORK:-$bench/work}
+base=${KEHRLUND_BENCH_WORK:-$bench/work}
 seed=${KEHRLUND_BENCH_SEED:-1}
 
-mode=quick
+root=0
+[ "$(id -u)" -eq 0 ] && root=1
+trees=(10000 200000)
+filesystems=here
+[ "$root" = 1 ] && filesystems=ext4,tmpfs
 runs=
+cold=$root
 use_strace=1
-use_image=0
 program=
 while [ $# -gt 0 ]; do
     case $1 in
-    --quick) mode=quick ;;
-    --full) mode=full ;;
+    --quick) trees=(10000 200000) ;;
+    --full) trees=(10000 200000 1000000 flat-1000000) ;;
+    --flat) trees+=(flat-1000000) ;;
+    --sizes) IFS=, read -r -a trees <<< "$2"; shift ;;
+    --fs) filesystems=$2; shift ;;
+    --ext4-image) filesystems=ext4 ;;
     --runs) runs=$2; shift ;;
+    --no-cold) cold=0 ;;
     --no-strace) use_strace=0 ;;
-    --ext4-image) use_image=1 ;;
-    -h | --help) sed -n '2,11p' "$0" | sed 's/^# \{0,1\}//'; exit 0 ;;
+    -h | --help) sed -n '2,17p' "$0" | sed 's/^# \{0,1\}//'; exit 0 ;;
     -*) echo "run.sh: unknown option $1" >&2; exit 2 ;;
     *) program=$1 ;;
     esac
     shift
 done
+IFS=, read -r -a fs_list <<< "$filesystems"
+for t in "${trees[@]}"; do
+    [[ $t =~ ^(flat-)?[0-9]+$ ]] || { echo "run.sh: $t is not a tree size (N or flat-N)" >&2; exit 2; }
+done
+for fs in "${fs_list[@]}"; do
+    case $fs in
+    here) ;;
+    ext4 | tmpfs) [ "$root" = 1 ] || { echo "run.sh: --fs $fs needs root" >&2; exit 1; } ;;
+    *) echo "run.sh: unknown file system $fs (here, ext4 or tmpfs)" >&2; exit 2 ;;
+    esac
+done
+if [ "$cold" = 1 ] && [ "$root" = 0 ]; then
+    echo "run.sh: cold runs need root; timing warm runs only" >&2
+    cold=0
+fi
+caches=(warm)
+[ "$cold" = 1 ] && caches+=(cold)
 
-sizes=(10000 200000)
-[ "$mode" = full ] && sizes+=(1000000)
-
-runs_for() { # timed runs per command: fewer on the bigger trees
+runs_for() { # $1: tree, $2: warm or cold; timed runs per command, fewer on the bigger trees
     if [ -n "$runs" ]; then echo "$runs"; return; fi
-    case $1 in 10000) echo 10 ;; 200000) echo 5 ;; *) echo 3 ;; esac
+    local n=${1#flat-}
+    if [ "$n" -le 10000 ]; then
+        [ "$2" = warm ] && echo 10 || echo 5
+    elif [ "$n" -le 200000 ]; then
+        [ "$2" = warm ] && echo 5 || echo 3
+    else
+        [ "$2" = warm ] && echo 3 || echo 2
+    fi
 }
 
-for tool in hyperfine faketime python3 find cp; do
+for tool in hyperfine faketime python3 find cp systemd-tmpfiles; do
     command -v "$tool" >/dev/null || { echo "run.sh: $tool is missing" >&2; exit 1; }
 done
 [ -x /usr/bin/time ] || { echo "run.sh: /usr/bin/time is missing (Debian package time)" >&2; exit 1; }
@@ -69,39 +104,33 @@ if [ -f "$(dirname "$program")/CMakeCache.txt" ]; then
     build_type=$(sed -n 's/^CMAKE_BUILD_TYPE:STRING=//p' "$(dirname "$program")/CMakeCache.txt")
 fi
 
-mkdir -p "$work"
-work=$(realpath "$work")
-raw=$work/raw # the measurements the report is made from; kept after the run
+mkdir -p "$base"
+base=$(realpath "$base")
+raw=$base/raw # the measurements the report is made from; kept after the run
 rm -rf "$raw"
 mkdir -p "$raw" "$bench/results"
-filesystem_note=
-if [ "$use_image" = 1 ]; then
-    [ "$(id -u)" -eq 0 ] || { echo "run.sh: --ext4-image needs root" >&2; exit 1; }
-    image=$work/ext4.img
-    mount_point=$work/mnt
-    mkdir -p "$mount_point"
-    rm -f "$image"
-    truncate -s 16G "$image"
-    mkfs.ext4 -q -F -N 3000000 -E lazy_itable_init=0,lazy_journal_init=0 "$image"
-    mount -o loop "$image" "$mount_point"
-    trap 'umount "$mount_point" && rm -f "$image"' EXIT
-    filesystem_note=" (a fresh ext4 image, $(du -h --apparent-size "$image" | cut -f1), loop-mounted on $(findmnt -no SOURCE -T "$(dirname "$image")"))"
-    work=$mount_point
-fi
-tree=$work/tree
-wd=$work/wd
-mkdir -p "$wd"
-# find goes by the path relative to $work, so that a hidden folder above the tree (a "/." in
-# $work) cannot make it skip everything.
-find_patterns="-type f \\( -iname '*.log' -o -iname '*.tmp' \\) ! -newerct '30 days ago'"
-find_scan="cd '$work' && find tree -name '.*' -prune -o $find_patterns -print > '$work/find-list.txt'"
-# -delete turns on -depth, under which -prune does nothing: hidden entries are left out by path.
-find_clean="cd '$work' && faketime -f +40d find tree -path '*/.*' -o $find_patterns -print -delete > '$work/find-list.txt'"
-prog_scan="cd '$wd' && '$program' < /dev/null > /dev/null 2> '$work/console.txt'"
-prog_clean="cd '$wd' && faketime -f +40d '$program' < /dev/null > /dev/null 2> '$work/console.txt'"
-fresh_tree() { # $1: entry count
-    echo "rm -rf '$tree' '$wd/log_kehrlund.txt' && cp -a '$work/pristine-$1' '$tree' && sync -f '$work'"
+
+# The file system under test is mounted on $mounted (if any) from the image $image (if any); both
+# go away when the script ends, also on a failure or an interrupt.
+mounted=
+image=
+release_fs() {
+    if [ -n "$mounted" ]; then
+        umount "$mounted" || umount -l "$mounted"
+        rmdir "$mounted" || true
+        mounted=
+    fi
+    if [ -n "$image" ]; then
+        rm -f "$image"
+        image=
+    fi
 }
+trap release_fs EXIT
+trap 'exit 130' INT
+trap 'exit 143' TERM
+
+q() { printf '%q ' "$@"; } # words quoted for a shell
+say() { echo "== $(date +%H:%M:%S) $*" >&2; }
 
 {
     echo "date: $(date '+%Y-%m-%d %H:%M %Z')"
@@ -110,98 +139,207 @@ fresh_tree() { # $1: entry count
     echo "cores: $(nproc)"
     echo "memory: $(free -m | awk '/^Mem:/ {print $2 " MiB"}')"
     echo "kernel: $(uname -sr)"
-    echo "filesystem: $(findmnt -no FSTYPE,SOURCE,OPTIONS -T "$work" 2>/dev/null || df -T "$work" | tail -1)$filesystem_note"
-    # shellcheck disable=SC2185 # GNU find, asked for its version
-    echo "find: $(find --version | head -1)"
-    echo "hyperfine: $(hyperfine --version)"
+    virtualization=$(systemd-detect-virt 2>/dev/null || true)
+    echo "virtualization: ${virtualization:-none}"
     echo "program: $program"
+    echo "program version: $("$program" --version < /dev/null 2>&1 | head -1)"
     echo "build type: $build_type"
     echo "commit: $(git -C "$repo" describe --always --dirty 2>/dev/null || echo unknown)"
-    echo "mode: $mode"
+    # shellcheck disable=SC2185 # GNU find, asked for its version
+    echo "find: $(find --version | head -1)"
+    echo "systemd-tmpfiles: $(systemd-tmpfiles --version | head -1)"
+    echo "faketime: $(dpkg-query -W -f '${Version}' faketime 2>/dev/null || echo unknown)"
+    echo "hyperfine: $(hyperfine --version)"
+    if [ "$use_strace" = 1 ]; then echo "strace: $(strace --version | head -1)"; fi
+    echo "trees: ${trees[*]}"
+    echo "file systems: ${fs_list[*]}"
+    echo "caches: ${caches[*]}"
+    echo "runs: ${runs:-default}"
     echo "seed: $seed"
     echo "load before: $(uptime)"
 } > "$raw/machine.txt"
 
-printf '%s\t%s\t%s\n' "$tree" '*.log;*.tmp' 30 > "$wd/eingabe_kehrlund.txt"
-
-for n in "${sizes[@]}"; do
-    pristine=$work/pristine-$n
+# The pristine trees stay in the work folder (and are made again only when gentree.py or the seed
+# changes); every run works on a fresh copy on the file system under test.
+for t in "${trees[@]}"; do
+    pristine=$base/pristine-$t
     stamp="$(sha256sum "$bench/gentree.py" | cut -c1-16) seed $seed"
     if [ ! -d "$pristine" ] || [ "$(cat "$pristine.stamp" 2>/dev/null)" != "$stamp" ]; then
-        echo "== generating the $n-entry tree" >&2
+        say "generating the tree $t"
         rm -rf "$pristine" "$pristine.stamp"
-        python3 "$bench/gentree.py" --entries "$n" --seed "$seed" --summary "$pristine.json" \
-            "$pristine"
+        flat=()
+        [ "${t#flat-}" != "$t" ] && flat=(--flat)
+        python3 "$bench/gentree.py" --entries "${t#flat-}" "${flat[@]}" --seed "$seed" \
+            --summary "$pristine.json" "$pristine"
         echo "$stamp" > "$pristine.stamp"
     fi
-    cp "$pristine.json" "$raw/tree-$n.json"
-    prepare=$(fresh_tree "$n")
-
-    echo "== $n entries: checking that both do the same work, peak memory" >&2
-    bash -c "$prepare"
-    (cd "$wd" && /usr/bin/time -v -o "$raw/mem-scan-kehrlund-$n.txt" "$program" \
-        < /dev/null > /dev/null 2> "$work/console.txt")
-    tail -n 1 "$wd/log_kehrlund.txt" > "$raw/verify-scan-kehrlund-$n.txt"
-    (cd "$work" && /usr/bin/time -v -o "$raw/mem-scan-find-$n.txt" bash -c "$find_scan")
-    grep -c '' "$work/find-list.txt" > "$raw/verify-scan-find-$n.txt" || true
-
-    bash -c "$prepare"
-    (cd "$wd" && faketime -f +40d /usr/bin/time -v -o "$raw/mem-clean-kehrlund-$n.txt" \
-        "$program" < /dev/null > /dev/null 2> "$work/console.txt")
-    tail -n 1 "$wd/log_kehrlund.txt" > "$raw/verify-clean-kehrlund-$n.txt"
-    grep -c '^"Fehler' "$work/console.txt" > "$raw/verify-clean-errors-$n.txt" || true
-    # The removed paths from the log (lines after the header that are not "N Tage"), relative.
-    sed -n '4,$p' "$wd/log_kehrlund.txt" | grep -v -E '^(-?[0-9]+ Tage|Treffer gesamt: [0-9]+)$' |
-        sed "s|^$work/||" | sort > "$work/removed-kehrlund.txt"
-    bash -c "$prepare"
-    (cd "$work" && /usr/bin/time -v -o "$raw/mem-clean-find-$n.txt" bash -c "$find_clean")
-    sort "$work/find-list.txt" > "$work/removed-find.txt"
-    if cmp -s "$work/removed-kehrlund.txt" "$work/removed-find.txt"; then
-        echo "same $(grep -c '' "$work/removed-find.txt")" > "$raw/verify-clean-same-$n.txt"
-    else
-        echo "different: $(diff "$work/removed-kehrlund.txt" "$work/removed-find.txt" | grep -c '^[<>]') lines" \
-            > "$raw/verify-clean-same-$n.txt"
-    fi
-
-    r=$(runs_for "$n")
-    for job in scan clean; do
-        if [ "$job" = scan ]; then p=$prog_scan f=$find_scan; else p=$prog_clean f=$find_clean; fi
-        echo "== $n entries: $job, $r runs each" >&2
-        hyperfine --style basic --runs "$r" --prepare "$prepare" \
-            --export-json "$raw/$job-$n.json" -n kehrlund "$p" -n find "$f" >&2
-    done
-
-    if [ "$use_strace" = 1 ] && [ "$n" = 200000 ]; then
-        echo "== $n entries: counting system calls" >&2
-        bash -c "$prepare"
-        (cd "$wd" && strace -c -f -o "$raw/strace-scan-kehrlund-$n.txt" "$program" \
-            < /dev/null > /dev/null 2> "$work/console.txt")
-        (cd "$work" && strace -c -f -o "$raw/strace-scan-find-$n.txt" bash -c "$find_scan")
-        bash -c "$prepare"
-        (cd "$wd" && strace -c -f -o "$raw/strace-clean-kehrlund-$n.txt" faketime -f +40d \
-            "$program" < /dev/null > /dev/null 2> "$work/console.txt")
-        bash -c "$prepare"
-        (cd "$work" && strace -c -f -o "$raw/strace-clean-find-$n.txt" bash -c "$find_clean")
-    fi
+    cp "$pristine.json" "$raw/tree-$t.json"
 done
-rm -rf "$tree"
+
+find_patterns=(-type f \( -iname '*.log' -o -iname '*.tmp' \) ! -newerct '30 days ago')
+# find goes by the path relative to the file system's folder, so that a hidden folder above the
+# tree (a "/." in the path) cannot make it skip everything.
+find_scan=(tree -name '.*' -prune -o "${find_patterns[@]}" -print)
+# -delete turns on -depth, under which -prune does nothing: hidden entries are left out by path.
+find_clean=(tree -path '*/.*' -o "${find_patterns[@]}" -print -delete)
+
+# Runs one peer untimed, under a wrapper: $1 scan or clean, $2 kehrlund, find or tmpfiles, then
+# the wrapper command (/usr/bin/time -v ..., strace ...), which sees the peer alone.
+run_peer() {
+    local job=$1 tool=$2 fake=()
+    shift 2
+    [ "$job" = clean ] && fake=(faketime -f +40d)
+    case $tool in
+    kehrlund) (cd "$wd" && "${fake[@]}" "$@" "$program" < /dev/null > /dev/null 2> "$fswork/console.txt") ;;
+    find)
+        local args=("${find_scan[@]}")
+        [ "$job" = clean ] && args=("${find_clean[@]}")
+        (cd "$fswork" && "${fake[@]}" "$@" find "${args[@]}" > "$fswork/find-list.txt") ;;
+    tmpfiles) "${fake[@]}" "$@" systemd-tmpfiles --clean "$fswork/tmpfiles.conf" ;;
+    esac
+}
+
+# The same as a command line for hyperfine: $1 scan or clean, $2 the peer.
+peer_command() {
+    local faked='' args=("${find_scan[@]}")
+    if [ "$1" = clean ]; then
+        faked="faketime -f +40d "
+        args=("${find_clean[@]}")
+    fi
+    case $2 in
+    kehrlund) echo "cd $(q "$wd")&& $faked$(q "$program")< /dev/null > /dev/null 2> $(q "$fswork/console.txt")" ;;
+    find) echo "cd $(q "$fswork")&& ${faked}find $(q "${args[@]}")> $(q "$fswork/find-list.txt")" ;;
+    tmpfiles) echo "${faked}systemd-tmpfiles --clean $(q "$fswork/tmpfiles.conf")" ;;
+    esac
+}
+
+peers=(kehrlund find tmpfiles)
+for fs in "${fs_list[@]}"; do
+    out=$raw/$fs
+    mkdir -p "$out"
+    note=
+    case $fs in
+    here) fswork=$base ;;
+    ext4)
+        image=$base/ext4.img
+        fswork=$base/mnt-ext4
+        mkdir -p "$fswork"
+        rm -f "$image"
+        truncate -s 16G "$image"
+        mkfs.ext4 -q -F -N 3000000 -E lazy_itable_init=0,lazy_journal_init=0 "$image"
+        mount -o loop "$image" "$fswork"
+        mounted=$fswork
+        note=" (a fresh ext4 image with journal, 16G, loop-mounted on $(findmnt -no SOURCE -T "$base"))"
+        ;;
+    tmpfs)
+        fswork=$base/mnt-tmpfs
+        mkdir -p "$fswork"
+        mount -t tmpfs -o size=4G,nr_inodes=3000000,mode=0755 kehrlund-bench "$fswork"
+        mounted=$fswork
+        note=" (a fresh tmpfs)"
+        ;;
+    esac
+    echo "$(findmnt -no FSTYPE,SOURCE,OPTIONS -T "$fswork" 2>/dev/null || df -T "$fswork" | tail -1)$note" \
+        > "$out/filesystem.txt"
+    tree=$fswork/tree
+    wd=$fswork/wd
+    mkdir -p "$wd"
+    printf '%s\t%s\t%s\n' "$tree" '*.log;*.tmp' 30 > "$wd/eingabe_kehrlund.txt"
+    printf 'e "%s" - - - 30d\n' "$tree" > "$fswork/tmpfiles.conf"
+
+    for t in "${trees[@]}"; do
+        # A fresh copy of the tree (tar keeps the modification times, as cp -a does, at twice the
+        # speed). The scan removes nothing, so its runs share one copy and remove only the log.
+        forget_log="rm -f $(q "$wd/log_kehrlund.txt")"
+        prepare="$forget_log&& rm -rf $(q "$tree")&& mkdir $(q "$tree")&& tar -C $(q "$base/pristine-$t") -cf - .| tar -C $(q "$tree") --warning=no-timestamp -xf -&& sync -f $(q "$fswork")"
+
+        say "$fs, tree $t: checking that all do the same work, peak memory"
+        bash -c "$prepare"
+        for tool in "${peers[@]}"; do
+            run_peer scan "$tool" /usr/bin/time -v -o "$out/mem-scan-$tool-$t.txt"
+        done
+        tail -n 1 "$wd/log_kehrlund.txt" > "$out/verify-scan-kehrlund-$t.txt"
+        grep -c '' "$fswork/find-list.txt" > "$out/verify-scan-find-$t.txt" || true
+        (cd "$fswork" && find tree -type f | wc -l) > "$out/verify-scan-tmpfiles-$t.txt"
+        for tool in "${peers[@]}"; do
+            bash -c "$prepare"
+            run_peer clean "$tool" /usr/bin/time -v -o "$out/mem-clean-$tool-$t.txt"
+            (cd "$fswork" && find tree -type f | sort > "remaining-$tool.txt" &&
+                echo "$(grep -c '' "remaining-$tool.txt" || true) $(find tree -type d | wc -l)") \
+                > "$out/left-$tool-$t.txt"
+            case $tool in
+            kehrlund)
+                tail -n 1 "$wd/log_kehrlund.txt" > "$out/verify-clean-kehrlund-$t.txt"
+                grep -c '^"Fehler' "$fswork/console.txt" > "$out/verify-clean-errors-$t.txt" || true
+                # The removed paths from the log (lines after the header that are not "N Tage"),
+                # relative.
+                sed -n '4,$p' "$wd/log_kehrlund.txt" |
+                    grep -v -E '^(-?[0-9]+ Tage|Treffer gesamt: [0-9]+)$' |
+                    sed "s|^$fswork/||" | sort > "$fswork/removed-kehrlund.txt" ;;
+            find) sort "$fswork/find-list.txt" > "$fswork/removed-find.txt" ;;
+            esac
+        done
+        if cmp -s "$fswork/removed-kehrlund.txt" "$fswork/removed-find.txt"; then
+            echo "same $(grep -c '' "$fswork/removed-find.txt")"
+        else
+            echo "different: $(diff "$fswork/removed-kehrlund.txt" "$fswork/removed-find.txt" | grep -c '^[<>]') lines"
+        fi > "$out/verify-clean-same-$t.txt"
+        for tool in find tmpfiles; do
+            if cmp -s "$fswork/remaining-kehrlund.txt" "$fswork/remaining-$tool.txt"; then
+                echo same
+            else
+                echo "different: $(diff "$fswork/remaining-kehrlund.txt" "$fswork/remaining-$tool.txt" | grep -c '^[<>]') lines"
+            fi > "$out/verify-remaining-$tool-$t.txt"
+        done
+        rm -f "$fswork"/remaining-*.txt "$fswork"/removed-*.txt
+
+        bash -c "$prepare"
+        for job in scan clean; do
+            commands=()
+            for tool in "${peers[@]}"; do
+                commands+=(-n "$tool" "$(peer_command "$job" "$tool")")
+            done
+            for cache in "${caches[@]}"; do
+                r=$(runs_for "$t" "$cache")
+                p=$prepare
+                [ "$job" = scan ] && p=$forget_log
+                [ "$cache" = cold ] && p="$p&& sync && echo 3 > /proc/sys/vm/drop_caches"
+                say "$fs, tree $t: $job, $cache, $r runs each"
+                hyperfine --style basic --runs "$r" --prepare "$p" \
+                    --export-json "$out/time-$job-$cache-$t.json" "${commands[@]}" >&2
+            done
+        done
+
+        if [ "$use_strace" = 1 ] && [ "$t" = 200000 ]; then
+            say "$fs, tree $t: counting system calls"
+            for job in scan clean; do
+                for tool in "${peers[@]}"; do
+                    bash -c "$prepare"
+                    run_peer "$job" "$tool" strace -c -f -o "$out/strace-$job-$tool-$t.txt"
+                done
+            done
+        fi
+    done
+    rm -rf "$tree" "$wd" "$fswork/tmpfiles.conf" "$fswork/console.txt" "$fswork/find-list.txt"
+    release_fs
+done
 
 # The fixed cost of a run: no job at all, against one job on an empty folder (which adds the
 # snapshot of the files that running programs hold open, taken once per run).
-echo "== fixed cost of a run" >&2
-mkdir -p "$work/wd-none" "$work/wd-empty" "$work/empty"
-: > "$work/wd-none/eingabe_kehrlund.txt"
-printf '%s\t%s\t%s\n' "$work/empty" '*.log;*.tmp' 30 > "$work/wd-empty/eingabe_kehrlund.txt"
+say "fixed cost of a run"
+mkdir -p "$base/wd-none" "$base/wd-empty" "$base/empty"
+: > "$base/wd-none/eingabe_kehrlund.txt"
+printf '%s\t%s\t%s\n' "$base/empty" '*.log;*.tmp' 30 > "$base/wd-empty/eingabe_kehrlund.txt"
 compgen -G '/proc/[0-9]*' | wc -l > "$raw/processes.txt"
 hyperfine --style basic --runs 30 --warmup 3 \
-    --prepare "rm -f '$work/wd-none/log_kehrlund.txt' '$work/wd-empty/log_kehrlund.txt'" \
+    --prepare "rm -f $(q "$base/wd-none/log_kehrlund.txt" "$base/wd-empty/log_kehrlund.txt")" \
     --export-json "$raw/fixed.json" \
-    -n "no job" "cd '$work/wd-none' && '$program' < /dev/null > /dev/null 2>&1" \
-    -n "one job, empty folder" "cd '$work/wd-empty' && '$program' < /dev/null > /dev/null 2>&1" \
-    -n "find, empty folder" "find '$work/empty' -name '.*' -prune -o $find_patterns -print > /dev/null" >&2
+    -n "no job" "cd $(q "$base/wd-none")&& $(q "$program")< /dev/null > /dev/null 2>&1" \
+    -n "one job, empty folder" "cd $(q "$base/wd-empty")&& $(q "$program")< /dev/null > /dev/null 2>&1" \
+    -n "find, empty folder" "find $(q "$base/empty" -name '.*' -prune -o "${find_patterns[@]}" -print)> /dev/null" >&2
 
 echo "load after: $(uptime)" >> "$raw/machine.txt"
 result=$bench/results/$(date +%Y-%m-%d-%H%M)-$(hostname -s).md
-python3 "$bench/report.py" "$raw" "${sizes[@]}" > "$result"
+python3 "$bench/report.py" "$raw" "$(IFS=,; echo "${fs_list[*]}")" "${trees[@]}" > "$result"
 cat "$result"
 echo "(written to ${result#"$repo"/})" >&2
