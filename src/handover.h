@@ -11,7 +11,8 @@
 
 // A bounded queue between one giver and one taker. The taker takes all that waits at once, so
 // that the two meet once per batch rather than once per item; each waits on the other only when
-// the queue is full or empty.
+// the queue is full or empty. An item may weigh more than one, by what it holds; one that weighs
+// more than the queue holds goes alone.
 template <typename T> class Handover
 {
   public:
@@ -20,13 +21,14 @@ template <typename T> class Handover
     Handover &operator=(const Handover &) = delete;
 
     // Waits while the queue is full. False when the taker has given up: nothing more is wanted.
-    bool give(T item)
+    bool give(T item, std::size_t weight = 1)
     {
         std::unique_lock<std::mutex> lock(mutex);
-        while (queue.size() >= capacity && !abandoned)
+        while (!queue.empty() && load + weight > capacity && !abandoned)
             giverWaitsFor(lock);
         if (abandoned)
             return false;
+        load += weight;
         queue.push_back(std::move(item));
         if (takerWaits)
             changed.notify_all();
@@ -60,14 +62,14 @@ template <typename T> class Handover
         batch.clear();
         inHand = false;
         wakeGiver();
-        while (queue.empty() && !finished && !abandoned) {
-            takerWaits = true;
+        takerWaits = true;
+        while (queue.empty() && !finished && !abandoned)
             changed.wait(lock);
-            takerWaits = false;
-        }
+        takerWaits = false;
         if (queue.empty() || abandoned)
             return false;
         batch.swap(queue);
+        load = 0;
         inHand = true;
         wakeGiver();
         return true;
@@ -79,6 +81,7 @@ template <typename T> class Handover
         std::unique_lock<std::mutex> lock(mutex);
         abandoned = true;
         queue.clear();
+        load = 0;
         inHand = false;
         changed.notify_all();
     }
@@ -100,7 +103,8 @@ template <typename T> class Handover
     std::mutex mutex;
     std::condition_variable changed;
     std::deque<T> queue;
-    bool inHand = false; // the taker is dealing with the batch it took last
+    std::size_t load = 0; // the weight of what waits
+    bool inHand = false;  // the taker is dealing with the batch it took last
     bool giverWaits = false;
     bool takerWaits = false;
     bool finished = false;

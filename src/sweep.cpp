@@ -65,6 +65,8 @@ Hit Fegwerk::hitOf(const WalkEntry &entry, const QString &name, const QString &p
                    const EntryStatus &status) const
 {
     Hit hit{entry, path, shownName(path), status.id, status.names, {}, {}};
+    // The name's own copy: the folder's names go as soon as the walk has gone on.
+    hit.entry.encodedName = QByteArray(entry.encodedName.constData(), entry.encodedName.size());
     hit.logEntry = RunLog::entry({hit.shownPath, QString::number(ageDays) + tr(" Tage")});
     ConsoleMessage report;
     report << tr("Treffer: ") << shownName(name);

@@ -15,10 +15,14 @@ QString joinedPath(const QString &folderPath, const QString &name)
 
 // The folders are listed in a thread of their own, a few folders ahead of the files being judged,
 // so that reading folders overlaps with reading the files' status. Only folders with matching
-// files are handed on; each keeps its handle open until its last file has been dealt with, so
-// few are kept ahead.
+// files are handed on. Few are kept ahead, each weighed by its names, so that neither the open
+// handles nor the memory grow with the tree: about a thousand names count as one folder.
 struct FolderWalk::Lookahead {
     Handover<std::shared_ptr<ListedFolder>> listed{16};
+    static std::size_t weightOf(const ListedFolder &folder)
+    {
+        return 1 + std::size_t(folder.files.size()) / 1024;
+    }
     std::deque<std::shared_ptr<ListedFolder>> taken;
     std::thread thread;
 };
@@ -31,7 +35,10 @@ void FolderWalk::Delete::operator()(Lookahead *lookahead) const
 void FolderWalk::listAhead()
 {
     while (std::shared_ptr<ListedFolder> folder = enterNextFolder()) {
-        if (folder->files.size() > 0 && !lookahead->listed.give(std::move(folder)))
+        if (folder->files.size() == 0)
+            continue;
+        const std::size_t weight = Lookahead::weightOf(*folder);
+        if (!lookahead->listed.give(std::move(folder), weight))
             return;
     }
     lookahead->listed.finish();
@@ -61,7 +68,7 @@ bool FolderWalk::next(WalkEntry &entry)
         nextFile = 0;
     }
     const int at = nextFile++;
-    entry.folder = current;
+    entry.folder = current->handle;
     entry.startsFolder = at == 0;
     entry.folderPath = current->path;
     entry.encodedName = current->files.bytesAt(at);

@@ -16,20 +16,21 @@
 class FolderHandle;
 class NamePatterns;
 
-// A folder as the walk listed it. Shared by the entries taken from it, so that its files can
-// still be judged and removed where the walk found them after the walk has gone on.
+// A folder as the walk listed it.
 struct ListedFolder {
     explicit ListedFolder(NameList::Decoder decode) : files(decode) {}
     QString path;   // the root as given, then separator and name for each level below
     NameList files; // those whose names match, in name order
-    std::shared_ptr<const FolderHandle> handle; // where the walk goes by folder handles
+    // Where the walk goes by folder handles; shared by the entries taken from the folder, so
+    // that they can still be judged and removed there after the walk has gone on.
+    std::shared_ptr<const FolderHandle> handle;
 };
 
 // A file the walk met.
 struct WalkEntry {
-    std::shared_ptr<const ListedFolder> folder;
+    std::shared_ptr<const FolderHandle> folder;
     QString folderPath;
-    QByteArray encodedName;    // the name as the file system spells it
+    QByteArray encodedName;    // as the file system spells it; a view, until the walk goes on
     bool isLink = false;       // a symbolic link, judged by what it points to
     bool startsFolder = false; // the first file the walk yields from its folder
     NameList::Decoder decode = nullptr;

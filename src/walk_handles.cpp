@@ -270,7 +270,7 @@ FolderWalk::FolderWalk(const QString &rootPath, const NamePatterns &patterns)
 // file; only regular files are taken.
 bool FolderWalk::readStatus(const WalkEntry &entry, EntryStatus &status)
 {
-    const int folder = entry.folder->handle->get();
+    const int folder = entry.folder->get();
     const int follow = entry.isLink ? 0 : AT_SYMLINK_NOFOLLOW;
 #ifdef STATX_BTIME
     struct statx info;
@@ -305,7 +305,7 @@ bool FolderWalk::readStatus(const WalkEntry &entry, EntryStatus &status)
 
 Removal FolderWalk::remove(const WalkEntry &entry)
 {
-    if (::unlinkat(entry.folder->handle->get(), entry.encodedName.constData(), 0) == 0)
+    if (::unlinkat(entry.folder->get(), entry.encodedName.constData(), 0) == 0)
         return Removal::Removed;
     return (errno == ENOENT || errno == EISDIR) ? Removal::Vanished : Removal::Refused;
 }
