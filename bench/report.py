@@ -18,8 +18,11 @@ PEERS = [("kehrlund", "kehrlund"), ("find", "find"), ("tmpfiles", "systemd-tmpfi
 CLEAN_LIMITS = {"ext4": (0.80, 0.90), "tmpfs": (0.65, 0.90)}
 SCAN_LIMIT = 0.50
 JUDGED_SIZES = ["200000", "1000000"]
-# The medians at 10,000 entries on ext4 in bench/results/2026-12-08-0812-vm.md: no worse.
-EARLIER_10000 = {"scan": 0.024, "clean": 0.072}
+# At 10,000 entries on ext4, bench/results/2026-12-08-0812-vm.md (single-threaded, before the
+# folders were listed ahead) measured kehrlund at 0.024 s (scan) and 0.072 s (clean), 0.76x and
+# 1.16x find's medians. Times on a shared machine drift from run to run; the ratio to find, taken
+# in the same run, does much less, so "no worse than then" is judged on it.
+EARLIER_10000 = {"scan": 0.76, "clean": 1.16}
 MEMORY_NESTED_KIB = 12 * 1024
 MEMORY_FLAT_KIB = 24 * 1024
 FLAT_TREE = "flat-1000000"
@@ -326,10 +329,9 @@ def main():
                       ratio(t, "scan", "find"), SCAN_LIMIT, lambda v: "%.2fx" % v)
             if kind == "ext4":
                 for job, earlier in EARLIER_10000.items():
-                    m = medians.get(("10000", job, "warm"), {}).get("kehrlund")
-                    judge(out, "%s, 10,000 entries: %s no slower than the earlier %.3f s" % (
-                        name, job, earlier), None if m is None else m / earlier, 1.0,
-                          lambda v, m=m: "median %.3f s, %.2fx" % (m, v))
+                    judge(out, "%s, 10,000 entries: %s at most the earlier %.2fx find" % (
+                        name, job, earlier), ratio("10000", job, "find"), earlier,
+                          lambda v: "%.2fx" % v)
             per_entry = results[fs][3] if fs else None
             judge(out, "%s: system calls per entry in a clean at %s at most %.1f" % (
                 name, named(SYSCALL_TREE), SYSCALLS_PER_ENTRY), per_entry, SYSCALLS_PER_ENTRY,
