@@ -11,8 +11,8 @@
 
 // A bounded queue between one giver and one taker. The taker takes all that waits at once, so
 // that the two meet once per batch rather than once per item; each waits on the other only when
-// the queue is full or empty. An item may weigh more than one, by what it holds; one that weighs
-// more than the queue holds goes alone.
+// the queue is full or empty (a wake-up with nobody waiting costs no system call). An item may
+// weigh more than one, by what it holds; one that weighs more than the queue holds goes alone.
 template <typename T> class Handover
 {
   public:
@@ -25,13 +25,12 @@ template <typename T> class Handover
     {
         std::unique_lock<std::mutex> lock(mutex);
         while (!queue.empty() && load + weight > capacity && !abandoned)
-            giverWaitsFor(lock);
+            changed.wait(lock);
         if (abandoned)
             return false;
         load += weight;
         queue.push_back(std::move(item));
-        if (takerWaits)
-            changed.notify_all();
+        changed.notify_all();
         return true;
     }
 
@@ -49,7 +48,7 @@ template <typename T> class Handover
     {
         std::unique_lock<std::mutex> lock(mutex);
         while ((!queue.empty() || inHand) && !abandoned)
-            giverWaitsFor(lock);
+            changed.wait(lock);
         return !abandoned;
     }
 
@@ -61,17 +60,15 @@ template <typename T> class Handover
         std::unique_lock<std::mutex> lock(mutex);
         batch.clear();
         inHand = false;
-        wakeGiver();
-        takerWaits = true;
+        changed.notify_all();
         while (queue.empty() && !finished && !abandoned)
             changed.wait(lock);
-        takerWaits = false;
         if (queue.empty() || abandoned)
             return false;
         batch.swap(queue);
         load = 0;
         inHand = true;
-        wakeGiver();
+        changed.notify_all();
         return true;
     }
 
@@ -87,26 +84,12 @@ template <typename T> class Handover
     }
 
   private:
-    void giverWaitsFor(std::unique_lock<std::mutex> &lock)
-    {
-        giverWaits = true;
-        changed.wait(lock);
-        giverWaits = false;
-    }
-    void wakeGiver()
-    {
-        if (giverWaits)
-            changed.notify_all();
-    }
-
     const std::size_t capacity;
     std::mutex mutex;
     std::condition_variable changed;
     std::deque<T> queue;
     std::size_t load = 0; // the weight of what waits
     bool inHand = false;  // the taker is dealing with the batch it took last
-    bool giverWaits = false;
-    bool takerWaits = false;
     bool finished = false;
     bool abandoned = false;
 };
