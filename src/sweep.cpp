@@ -88,16 +88,17 @@ void Fegwerk::removeFile(const Hit &hit, RunLog &runLog)
     if (outcome == Removal::Vanished)
         return; // not there any more: nothing of this run to report or count
 
-    const bool refused = outcome == Removal::Refused;
-    const QString failed = refused ? tr("Fehler 005: Konnte Datei ") : QString();
-    const QString ending = refused ? tr(" nicht löschen") : QString();
-    const bool logged =
-        refused ? runLog.append({failed + hit.shownPath + ending}) : runLog.append(hit.logEntry);
     ++hitCount;
-
-    ConsoleMessage report(hit.report);
-    if (refused)
+    ConsoleMessage report(hit.report); // written when it goes out of scope, after the entry
+    bool logged;
+    if (outcome == Removal::Refused) {
+        const QString failed = tr("Fehler 005: Konnte Datei ");
+        const QString ending = tr(" nicht löschen");
+        logged = runLog.append({failed + hit.shownPath + ending});
         report.nextLine(ConsoleMessage::Error) << failed << hit.shownPath << ending;
+    } else {
+        logged = runLog.append(hit.logEntry);
+    }
     if (!logged) {
         logFailed = true;
         report.nextLine(ConsoleMessage::Error) << logNotWritten() << hit.shownPath;
