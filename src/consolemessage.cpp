@@ -1,10 +1,13 @@
 #include "consolemessage.h"
 
+#include "stopsignals.h"
+
 #include <algorithm>
 #include <cstdio>
 #include <utility>
 
 #ifdef Q_OS_UNIX
+#include <cerrno>
 #include <sys/stat.h>
 #include <unistd.h>
 #endif
@@ -32,15 +35,38 @@ bool standardErrorIsJournal()
 } // namespace
 
 // One write per message, so that a message is never split by other output. A console that
-// cannot take it (its reader has gone) is no reason to stop: the run log is the record.
+// cannot take it (its reader has gone) is no reason to stop: the run log is the record. A console
+// that blocks (a pipe nobody reads, a paused terminal) holds the run up; once a stop has been asked
+// for, the stop's signals interrupt the wait, and the console gets nothing more.
+void writeToConsole(const QByteArray &bytes)
+{
+#ifdef Q_OS_UNIX
+    static bool givenUp = false;
+    const char *data = bytes.constData();
+    auto left = size_t(bytes.size());
+    while (left > 0 && !givenUp) {
+        const ssize_t written = ::write(STDERR_FILENO, data, left);
+        if (written > 0) {
+            data += written;
+            left -= size_t(written);
+        } else if (written < 0 && errno == EINTR) {
+            givenUp = stopRequested();
+        } else {
+            return;
+        }
+    }
+#else
+    std::fwrite(bytes.constData(), 1, size_t(bytes.size()), stderr);
+    std::fflush(stderr);
+#endif
+}
+
 ConsoleMessage::~ConsoleMessage()
 {
     if (hasLine)
         endLine();
-    if (lines.isEmpty())
-        return;
-    std::fwrite(lines.constData(), 1, size_t(lines.size()), stderr);
-    std::fflush(stderr);
+    if (!lines.isEmpty())
+        writeToConsole(lines);
 }
 
 void ConsoleMessage::endLine()

@@ -2,23 +2,22 @@
 #ifndef KEHRLUND_FEGWERK_H
 #define KEHRLUND_FEGWERK_H
 
-#include "fileid.h"
+#include "openfiles.h"
 #include "ownfiles.h"
+#include "remover.h"
 
 #include <QDateTime>
 #include <QList>
 #include <QObject>
-#include <QSet>
 #include <QSharedPointer>
 #include <QString>
 #include <QStringList>
 
+class ConsoleMessage;
 class RunLog;
-struct Hit;
-struct WalkEntry;
-struct EntryStatus;
-template <typename T> class Handover;
-enum class Removal;
+struct Candidate;
+struct HitTexts;
+struct ListedFolder;
 
 // One cleanup job, one per accepted line of the job file. Copies share one pattern list, which
 // goes when the last copy goes.
@@ -42,22 +41,24 @@ class Fegwerk : public QObject
     bool validateJob(const QString &rootFolder, const QStringList *extensions, int retentionDays);
     void run();
     void sweepFolder(const QString &folderPath, RunLog &runLog, int jobIndex);
-    void removeFile(const Hit &hit, RunLog &runLog);
+    void removeFile(const ListedFolder &folder, const Candidate &candidate, RunLog &runLog);
 
     // A dry run does all a run does and shows the same messages, but deletes nothing and leaves
     // the run log untouched.
-    void setDryRun(bool on) { dryRun = on; }
+    void setDryRun(bool on);
 
     const QList<Job> &jobList() const { return jobs; }
     int hits() const { return hitCount; }
 
   private:
-    void findHits(const QString &folderPath, const Job &job, Handover<Hit> &hits);
-    Hit hitOf(const WalkEntry &entry, const QString &name, const QString &path, int ageDays,
-              const EntryStatus &status) const;
+    static HitTexts hitTexts(const QString &name, const QString &path, int ageDays);
+    bool beginFolder(const ListedFolder &folder, RunLog &runLog);
+    void report(const QString &failed, const QString &path, const QString &ending, RunLog &runLog);
+    void recordError(ConsoleMessage &lines, const QString &failed, const QString &path,
+                     const QString &ending, RunLog &runLog);
+    void stopForLog(ConsoleMessage &lines, const QString &path);
     bool mustStop() const;
     QString logNotWritten() const; // the text of Fehler 004
-    Removal removeInDryRun(const Hit &hit);
 
     QList<Job> jobs;
     int separatorCount = 2;
@@ -69,11 +70,8 @@ class Fegwerk : public QObject
     bool logFailed = false; // an entry could not be written: nothing more may be deleted
 
     OwnFiles ownFiles;      // never deleted
-    QSet<FileId> openFiles; // held open by other programs: not deleted
-    struct {
-        QSet<QString> paths;
-        QSet<FileId> ids;
-    } dryRunRemoved; // what a dry run took as removed
+    FilesHeldOpen heldOpen; // held open by other programs: not deleted
+    Remover remover{ownFiles, heldOpen};
 };
 
 #endif

@@ -42,32 +42,18 @@ template <typename T> class Handover
         changed.notify_all();
     }
 
-    // Waits until the taker has dealt with everything given so far, as the giver must before it
-    // looks at what the taker's work may have changed. False when the taker has given up.
-    bool waitUntilDealtWith()
-    {
-        std::unique_lock<std::mutex> lock(mutex);
-        while ((!queue.empty() || inHand) && !abandoned)
-            changed.wait(lock);
-        return !abandoned;
-    }
-
-    // Replaces `batch` with everything that waits, waiting for it while nothing does; the batch
-    // taken before counts as dealt with. False when the giver has finished and all has been
-    // taken.
+    // Replaces `batch` with everything that waits, waiting for it while nothing does. False when
+    // the giver has finished and all has been taken.
     bool takeAll(std::deque<T> &batch)
     {
-        std::unique_lock<std::mutex> lock(mutex);
         batch.clear();
-        inHand = false;
-        changed.notify_all();
+        std::unique_lock<std::mutex> lock(mutex);
         while (queue.empty() && !finished && !abandoned)
             changed.wait(lock);
         if (queue.empty() || abandoned)
             return false;
         batch.swap(queue);
         load = 0;
-        inHand = true;
         changed.notify_all();
         return true;
     }
@@ -79,7 +65,6 @@ template <typename T> class Handover
         abandoned = true;
         queue.clear();
         load = 0;
-        inHand = false;
         changed.notify_all();
     }
 
@@ -89,7 +74,6 @@ template <typename T> class Handover
     std::condition_variable changed;
     std::deque<T> queue;
     std::size_t load = 0; // the weight of what waits
-    bool inHand = false;  // the taker is dealing with the batch it took last
     bool finished = false;
     bool abandoned = false;
 };

@@ -2,6 +2,7 @@
 #include "consolemessage.h"
 #include "fegwerk.h"
 #include "options.h"
+#include "standardstreams.h"
 #include "stopsignals.h"
 
 #include <QCoreApplication>
@@ -37,6 +38,7 @@ QStringList argumentsOf(int argc, char *argv[])
 
 int main(int argc, char *argv[])
 {
+    openClosedStandardStreams();
     const Options options = readOptions(argumentsOf(argc, argv));
     QCoreApplication application(argc, argv);
     switch (options.action) {

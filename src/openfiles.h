@@ -10,7 +10,19 @@
 // those this program's own standard output and error go to (a console log in a swept folder).
 // Processes this program may not inspect are not in it; where the system offers no way to see
 // other programs' files, it stays empty (there the system itself refuses to delete a file in
-// use).
-QSet<FileId> filesHeldOpen();
+// use). When it cannot be taken whole (no descriptor or no memory to spare, no /proc), any file
+// may be held open.
+class FilesHeldOpen
+{
+  public:
+    static FilesHeldOpen snapshot();
+
+    bool isComplete() const { return complete; }
+    bool mayBeHeld(const FileId &id) const { return !complete || ids.contains(id); }
+
+  private:
+    QSet<FileId> ids;
+    bool complete = true;
+};
 
 #endif

@@ -1,6 +1,7 @@
 // The snapshot from one pass over /proc/<pid>/fd.
 #include "openfiles.h"
 
+#include <cerrno>
 #include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -21,24 +22,43 @@ bool isProcessFolder(const char *name)
     return true;
 }
 
-void addOpenFilesOfProcess(int processFolder, QSet<FileId> &files)
+// A process that ended meanwhile, or one this program may not inspect, is simply not seen; a
+// look that fails for lack of descriptors or memory leaves the snapshot incomplete.
+bool isLackOfResources(int error)
 {
-    const int handles = ::openat(processFolder, "fd", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    return error == EMFILE || error == ENFILE || error == ENOMEM;
+}
+
+// False when the look failed for lack of resources.
+bool addOpenFilesOfProcess(int proc, const char *process, QSet<FileId> &files)
+{
+    const QByteArray folder = QByteArray(process) + "/fd";
+    const int handles = ::openat(proc, folder.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (handles < 0)
-        return; // another user's process, or gone
+        return !isLackOfResources(errno);
     DIR *stream = ::fdopendir(handles);
     if (!stream) {
+        const int error = errno;
         ::close(handles);
-        return;
+        return !isLackOfResources(error);
     }
+    bool whole = true;
+    errno = 0;
     while (const struct dirent *entry = ::readdir(stream)) {
         if (entry->d_name[0] == '.')
             continue;
         struct stat status;
-        if (::fstatat(handles, entry->d_name, &status, 0) == 0 && S_ISREG(status.st_mode))
-            files.insert(FileId{quint64(status.st_dev), quint64(status.st_ino)});
+        if (::fstatat(handles, entry->d_name, &status, 0) == 0) {
+            if (S_ISREG(status.st_mode))
+                files.insert(FileId{quint64(status.st_dev), quint64(status.st_ino)});
+        } else if (isLackOfResources(errno)) {
+            whole = false;
+        }
+        errno = 0;
     }
+    whole = whole && !isLackOfResources(errno);
     ::closedir(stream);
+    return whole;
 }
 
 void addOwnOutput(QSet<FileId> &files)
@@ -51,24 +71,25 @@ void addOwnOutput(QSet<FileId> &files)
 }
 } // namespace
 
-QSet<FileId> filesHeldOpen()
+FilesHeldOpen FilesHeldOpen::snapshot()
 {
-    QSet<FileId> files;
-    addOwnOutput(files);
+    FilesHeldOpen held;
+    addOwnOutput(held.ids);
     DIR *proc = ::opendir("/proc");
-    if (!proc)
-        return files;
+    if (!proc) {
+        held.complete = false;
+        return held;
+    }
     const QByteArray self = QByteArray::number(qint64(::getpid()));
+    errno = 0;
     while (const struct dirent *entry = ::readdir(proc)) {
         if (!isProcessFolder(entry->d_name) || self == entry->d_name)
             continue;
-        const int processFolder =
-            ::openat(::dirfd(proc), entry->d_name, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-        if (processFolder < 0)
-            continue;
-        addOpenFilesOfProcess(processFolder, files);
-        ::close(processFolder);
+        held.complete =
+            addOpenFilesOfProcess(::dirfd(proc), entry->d_name, held.ids) && held.complete;
+        errno = 0;
     }
+    held.complete = held.complete && errno == 0;
     ::closedir(proc);
-    return files;
+    return held;
 }

@@ -2,7 +2,7 @@
 // open (Windows), so there is nothing to look up.
 #include "openfiles.h"
 
-QSet<FileId> filesHeldOpen()
+FilesHeldOpen FilesHeldOpen::snapshot()
 {
     return {};
 }

@@ -24,8 +24,10 @@ class OwnFiles
     // file is remembered as open() would.
     bool canAppend(const QString &path);
 
-    // By identity where the system knows one, else by canonical path.
-    bool contains(const FileId &id, const QString &path) const;
+    // By identity where the system tells one (a file's identity is known there), else by
+    // canonical path.
+    bool contains(const FileId &id) const;
+    bool contains(const QString &path) const;
 
   private:
     QVector<FileId> ids;

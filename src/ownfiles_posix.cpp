@@ -70,8 +70,13 @@ bool OwnFiles::canAppend(const QString &path)
     return true;
 }
 
-bool OwnFiles::contains(const FileId &id, const QString &path) const
+bool OwnFiles::contains(const FileId &id) const
+{
+    return ids.contains(id);
+}
+
+bool OwnFiles::contains(const QString &path) const
 {
     Q_UNUSED(path)
-    return ids.contains(id);
+    return false;
 }

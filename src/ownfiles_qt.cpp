@@ -26,9 +26,14 @@ bool OwnFiles::canAppend(const QString &path)
     return true;
 }
 
-bool OwnFiles::contains(const FileId &id, const QString &path) const
+bool OwnFiles::contains(const FileId &id) const
 {
     Q_UNUSED(id)
+    return false;
+}
+
+bool OwnFiles::contains(const QString &path) const
+{
     return !canonicalPaths.isEmpty() &&
            canonicalPaths.contains(QFileInfo(path).canonicalFilePath());
 }

@@ -1,10 +1,11 @@
-// The cleaner object and the run that writes the run log.
+// The cleaner object, the run that writes the run log, and the sweep of each job's tree.
 #include "fegwerk.h"
 
 #include "consolemessage.h"
-#include "openfiles.h"
 #include "runlog.h"
 #include "stopsignals.h"
+#include "sweep.h"
+#include "walk.h"
 
 Fegwerk::Fegwerk(const QString &jobFilePath, const QString &logFilePath, QObject *parent)
     : QObject(parent), startTime(QDateTime::currentDateTime()), logFilePath(logFilePath),
@@ -24,6 +25,12 @@ Fegwerk::Fegwerk(const QString &jobFilePath, const QString &logFilePath, QObject
 
 Fegwerk::~Fegwerk() = default;
 
+void Fegwerk::setDryRun(bool on)
+{
+    dryRun = on;
+    remover.setDryRun(on);
+}
+
 void Fegwerk::run()
 {
     RunLog runLog(logFilePath, dryRun);
@@ -37,8 +44,13 @@ void Fegwerk::run()
         return;
     }
 
-    if (!jobs.isEmpty())
-        openFiles = filesHeldOpen();
+    if (!jobs.isEmpty()) {
+        heldOpen = FilesHeldOpen::snapshot();
+        if (!heldOpen.isComplete())
+            report(tr("Fehler 005: Konnte nicht ermitteln, welche Dateien geöffnet sind; "
+                      "keine Datei wird gelöscht"),
+                   QString(), QString(), runLog);
+    }
 
     for (int jobIndex = 0; jobIndex < jobs.size() && !mustStop(); ++jobIndex) {
         const QString &rootFolder = jobs.at(jobIndex).rootFolder;
@@ -53,6 +65,99 @@ void Fegwerk::run()
     ConsoleMessage() << tr("Treffer gesamt: ") << hitCount;
     if (!runLog.appendTotal(hitCount))
         ConsoleMessage::error() << logNotWritten();
+}
+
+// The tree is listed, and its files looked at, ahead of the removal here, in threads of their
+// own where the system grants them; every file is judged again right before its removal, and
+// everything the run shows or records is done here, in the walk's order.
+void Fegwerk::sweepFolder(const QString &folderPath, RunLog &runLog, int jobIndex)
+{
+    const Job &job = jobs.at(jobIndex);
+    SweepAhead ahead(folderPath, *job.extensions, job.retentionDays, &Fegwerk::hitTexts);
+    remover.beginJob(job.retentionDays);
+    JudgedBatch batch;
+    bool removing = false;
+    while (!mustStop() && ahead.next(batch)) {
+        if (batch.beginsFolder)
+            removing = beginFolder(*batch.folder, runLog);
+        for (const Candidate &candidate : batch.candidates) {
+            if (!removing || mustStop())
+                break;
+            removeFile(*batch.folder, candidate, runLog);
+        }
+    }
+}
+
+// A folder that could not be listed is named; one that has moved is passed over in silence.
+bool Fegwerk::beginFolder(const ListedFolder &folder, RunLog &runLog)
+{
+    const Remover::FolderStart start = remover.beginFolder(folder);
+    startTime = remover.ageRule().referenceTime();
+    if (start == Remover::FolderStart::NotListed)
+        report(tr("Fehler 005: Konnte Ordner "), shownName(folder.path), tr(" nicht durchsuchen"),
+               runLog);
+    return start == Remover::FolderStart::Sweep;
+}
+
+// The log entry goes out before the console lines, so that a console that fails cannot part a
+// removal from its record; a hit's lines go out in one write.
+void Fegwerk::removeFile(const ListedFolder &folder, const Candidate &candidate, RunLog &runLog)
+{
+    const Remover::Verdict verdict = remover.judgeAndRemove(folder, candidate.index);
+    if (!verdict.isHit)
+        return;
+    ++hitCount;
+    const HitTexts texts =
+        verdict.ageDays == candidate.preparedAge
+            ? candidate.texts
+            : hitTexts(folder.files.nameAt(candidate.index),
+                       joinedPath(folder.path, folder.files.nameAt(candidate.index)),
+                       verdict.ageDays);
+    ConsoleMessage lines(texts.report); // written when it goes out of scope, after the entry
+    if (verdict.removal == Removal::Refused)
+        recordError(lines, tr("Fehler 005: Konnte Datei "), texts.shownPath, tr(" nicht löschen"),
+                    runLog);
+    else if (!runLog.append(texts.logEntry))
+        stopForLog(lines, texts.shownPath);
+}
+
+// An error of the run, with a path or without: on the console and, as one line, in the run log.
+void Fegwerk::report(const QString &failed, const QString &path, const QString &ending,
+                     RunLog &runLog)
+{
+    ConsoleMessage lines{QByteArray()};
+    recordError(lines, failed, path, ending, runLog);
+}
+
+void Fegwerk::recordError(ConsoleMessage &lines, const QString &failed, const QString &path,
+                          const QString &ending, RunLog &runLog)
+{
+    lines.nextLine(ConsoleMessage::Error) << failed;
+    if (!path.isNull())
+        lines << path << ending;
+    if (!runLog.append({failed + path + ending}))
+        stopForLog(lines, path);
+}
+
+// When an entry cannot be written, the run stops: the console names the one file the log lacks.
+void Fegwerk::stopForLog(ConsoleMessage &lines, const QString &path)
+{
+    logFailed = true;
+    lines.nextLine(ConsoleMessage::Error) << logNotWritten();
+    if (!path.isNull())
+        lines << path;
+}
+
+HitTexts Fegwerk::hitTexts(const QString &name, const QString &path, int ageDays)
+{
+    HitTexts texts;
+    texts.shownPath = shownName(path);
+    texts.logEntry = RunLog::entry({texts.shownPath, QString::number(ageDays) + tr(" Tage")});
+    ConsoleMessage lines;
+    lines << tr("Treffer: ") << shownName(name);
+    lines.nextLine() << tr("Alter in Tagen: ") << ageDays;
+    texts.report = lines.takeLines();
+    return texts;
 }
 
 QString Fegwerk::logNotWritten() const

@@ -1,30 +1,31 @@
-// What both back ends of the walk share: listing folders ahead of the sweep, stepping through a
-// folder's files, and the path rule.
+// What both back ends of the walk share: listing folders ahead of the sweep, and the path rule.
 #include "walk.h"
 
 #include "handover.h"
+#include "stopsignals.h"
+#include "workerthread.h"
 
 #include <QDir>
-
-#include <thread>
 
 QString joinedPath(const QString &folderPath, const QString &name)
 {
     return folderPath + QDir::separator() + name;
 }
 
-// The folders are listed in a thread of their own, a few folders ahead of the files being judged,
-// so that reading folders overlaps with reading the files' status. Only folders with matching
-// files are handed on. Few are kept ahead, each weighed by its names, so that neither the open
-// handles nor the memory grow with the tree: about a thousand names count as one folder.
+// The folders are listed in a thread of their own, a few folders ahead of the sweep, so that
+// reading folders overlaps with judging and removing files. Few are kept ahead, each weighed by
+// its names (about a thousand names count as one folder), so that neither the open handles nor
+// the memory grow with the tree. Where no thread can be started, the sweep lists each folder
+// itself when it comes to it.
 struct FolderWalk::Lookahead {
-    Handover<std::shared_ptr<ListedFolder>> listed{16};
+    Handover<std::shared_ptr<const ListedFolder>> listed{8};
     static std::size_t weightOf(const ListedFolder &folder)
     {
         return 1 + std::size_t(folder.files.size()) / 1024;
     }
-    std::deque<std::shared_ptr<ListedFolder>> taken;
+    std::deque<std::shared_ptr<const ListedFolder>> taken;
     std::thread thread;
+    bool threaded = false;
 };
 
 void FolderWalk::Delete::operator()(Lookahead *lookahead) const
@@ -32,11 +33,26 @@ void FolderWalk::Delete::operator()(Lookahead *lookahead) const
     delete lookahead;
 }
 
+bool FolderWalk::mustStop() const
+{
+    return givenUp || stopRequested();
+}
+
+std::shared_ptr<const ListedFolder> FolderWalk::nextHandedOn()
+{
+    while (!mustStop()) {
+        std::shared_ptr<ListedFolder> folder = enterNextFolder();
+        if (!folder)
+            break;
+        if (folder->files.size() > 0 || folder->hasSubfolders || folder->notSwept)
+            return folder;
+    }
+    return nullptr;
+}
+
 void FolderWalk::listAhead()
 {
-    while (std::shared_ptr<ListedFolder> folder = enterNextFolder()) {
-        if (folder->files.size() == 0)
-            continue;
+    while (std::shared_ptr<const ListedFolder> folder = nextHandedOn()) {
         const std::size_t weight = Lookahead::weightOf(*folder);
         if (!lookahead->listed.give(std::move(folder), weight))
             return;
@@ -47,32 +63,30 @@ void FolderWalk::listAhead()
 void FolderWalk::startListing()
 {
     lookahead.reset(new Lookahead);
-    lookahead->thread = std::thread([this] { listAhead(); });
+    lookahead->threaded = startWorker(lookahead->thread, [this] { listAhead(); });
+}
+
+void FolderWalk::giveUp()
+{
+    givenUp = true;
+    lookahead->listed.abandon();
+    wakeListing();
 }
 
 FolderWalk::~FolderWalk()
 {
-    lookahead->listed.abandon();
-    lookahead->thread.join();
+    giveUp();
+    if (lookahead->threaded)
+        lookahead->thread.join();
 }
 
-bool FolderWalk::next(WalkEntry &entry)
+std::shared_ptr<const ListedFolder> FolderWalk::next()
 {
-    while (!current || nextFile >= current->files.size()) {
-        if (lookahead->taken.empty() && !lookahead->listed.takeAll(lookahead->taken)) {
-            current.reset();
-            return false;
-        }
-        current = std::move(lookahead->taken.front());
-        lookahead->taken.pop_front();
-        nextFile = 0;
-    }
-    const int at = nextFile++;
-    entry.folder = current->handle;
-    entry.startsFolder = at == 0;
-    entry.folderPath = current->path;
-    entry.encodedName = current->files.bytesAt(at);
-    entry.decode = current->files.decoder();
-    entry.isLink = current->files.isLinkAt(at);
-    return true;
+    if (!lookahead->threaded)
+        return nextHandedOn();
+    if (lookahead->taken.empty() && !lookahead->listed.takeAll(lookahead->taken))
+        return nullptr;
+    std::shared_ptr<const ListedFolder> folder = std::move(lookahead->taken.front());
+    lookahead->taken.pop_front();
+    return folder;
 }

@@ -1,22 +1,30 @@
 // The walk through folder handles. Each subfolder is opened below the handle of its parent and
 // never through a symbolic link, so a folder swapped for a link while the walk goes on leads
-// nowhere outside the tree; files are judged and removed relative to their folder's handle.
+// nowhere outside the tree; the sweep judges and removes files relative to their folder's handle.
 #include "walk.h"
 
 #include "folderhandle.h"
 #include "namepatterns.h"
+#include "stopsignals.h"
 
 #include <QFile>
 
+#include <algorithm>
 #include <cerrno>
+#include <climits>
+#include <condition_variable>
+#include <cstdlib>
 #include <cstring>
 #include <dirent.h>
 #include <fcntl.h>
+#include <mutex>
+#include <new>
+#include <sys/resource.h>
 #include <sys/stat.h>
+#include <utility>
 #ifdef Q_OS_LINUX
 #include <linux/openat2.h>
 #include <sys/syscall.h>
-#include <sys/sysmacros.h>
 #endif
 #include <unistd.h>
 
@@ -25,6 +33,107 @@
 namespace
 {
 constexpr int folderFlags = O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK;
+
+// The deepest folders on the way down keep their handles; an ancestor above them is opened again
+// through ".." of its child on the way back.
+constexpr std::size_t openAncestorsKept = 12;
+
+bool isLackOfResources(int error)
+{
+    return error == EMFILE || error == ENFILE || error == ENOMEM;
+}
+
+// The descriptor numbers free now: a descriptor must lie below the process's limit, so those
+// open below it are taken (an inherited one above it takes none).
+int freeDescriptors()
+{
+    struct rlimit limit;
+    if (::getrlimit(RLIMIT_NOFILE, &limit) != 0 || limit.rlim_cur >= rlim_t(INT_MAX))
+        return INT_MAX;
+    const int below = int(limit.rlim_cur);
+    int open = 0;
+#ifdef Q_OS_LINUX
+    DIR *descriptors = ::opendir("/proc/self/fd");
+    if (!descriptors)
+        return errno == ENOENT ? INT_MAX : 0;
+    while (const struct dirent *entry = ::readdir(descriptors)) {
+        if (entry->d_name[0] != '.' && std::atoi(entry->d_name) < below)
+            ++open;
+    }
+    ::closedir(descriptors);
+    --open; // the listing's own
+#endif
+    return below - open;
+}
+
+// A few descriptors are left to the libraries the program uses (and, under test, the sanitizers),
+// which open files of their own now and then.
+constexpr int descriptorsLeftFree = 4;
+
+// The folder handles the walk holds, counted until each is closed, wherever that happens: the
+// sweep lets go of a folder it is done with in its own thread. Every listing the sweep lets go of
+// is told here too, as it may leave handles that only the walk holds, which it can give up; so is
+// the end of the sweep. No wait is timed: libfaketime, which the tests preload, breaks the waits
+// it times.
+class HandleBudget
+{
+  public:
+    explicit HandleBudget(int limit) : limit(std::max(limit, 0)) {}
+
+    enum class Room { Taken, Waited, None };
+
+    // Room for one more handle. Without it, waits until something changes while others hold
+    // handles; None when all handles held are ones only the walk holds, which only the walk
+    // itself can give up. `walkAlone` counts those, under the lock that every change takes.
+    template <typename Count> Room take(Count walkAlone)
+    {
+        std::unique_lock<std::mutex> lock(mutex);
+        if (held < limit) {
+            ++held;
+            return Room::Taken;
+        }
+        if (held <= walkAlone())
+            return Room::None;
+        changed.wait(lock);
+        return Room::Waited;
+    }
+
+    void giveBack()
+    {
+        std::lock_guard<std::mutex> lock(mutex);
+        --held;
+        changed.notify_all();
+    }
+
+    void tell()
+    {
+        std::lock_guard<std::mutex> lock(mutex);
+        changed.notify_all();
+    }
+
+    // The system has no descriptor to spare: hold no more than now.
+    void holdNoMoreThanNow()
+    {
+        std::lock_guard<std::mutex> lock(mutex);
+        limit = std::min(limit, held);
+    }
+
+  private:
+    std::mutex mutex;
+    std::condition_variable changed;
+    int limit;
+    int held = 0;
+};
+
+using Handle = std::shared_ptr<FolderHandle>;
+
+Handle counted(FolderHandle opened, const std::shared_ptr<HandleBudget> &budget)
+{
+    return Handle(new FolderHandle(std::move(opened)), [budget](FolderHandle *handle) {
+        delete handle;
+        budget->giveBack();
+    });
+}
 
 // Where the system cannot refuse to cross a mount point while opening: a folder on another device,
 // or one the system marks as the root of a mount (a bind mount on the same device).
@@ -46,7 +155,7 @@ bool isMountedOver(int parent, int folder)
 
 // A subfolder is opened below its parent's handle, never through a symbolic link, and never
 // across a mount point: another file system (or a bind mount) inside a job's tree is not the job's
-// to clean, and is passed over as a link to a folder is.
+// to clean, and is passed over as a link to a folder is. A mount point leaves errno at EXDEV.
 FolderHandle openSubfolder(int parent, const char *name)
 {
 #if defined(SYS_openat2) && defined(RESOLVE_NO_XDEV)
@@ -60,16 +169,11 @@ FolderHandle openSubfolder(int parent, const char *name)
         return FolderHandle(int(opened));
 #endif
     FolderHandle folder(::openat(parent, name, folderFlags));
-    if (folder.isOpen() && isMountedOver(parent, folder.get()))
+    if (folder.isOpen() && isMountedOver(parent, folder.get())) {
         folder.reset();
+        errno = EXDEV;
+    }
     return folder;
-}
-
-// The way back up from a folder whose parent's handle was given up: within the same mount, so
-// no check of mounts is needed.
-FolderHandle openParentOf(int folder)
-{
-    return FolderHandle(::openat(folder, "..", folderFlags));
 }
 
 FileId idOfHandle(int handle)
@@ -108,33 +212,40 @@ EntryKind kindOf(int folder, const char *name, unsigned char type)
     return EntryKind::Other;
 }
 
-// Hands every entry of the folder to visit(name, type). On Linux the entries are read straight
-// from the folder's handle, in large batches, without a second handle and a stream on it.
-template <typename Visit> void readEntries(int folder, std::vector<char> &buffer, Visit visit)
+// Hands every entry of the folder to visit(name, type); 0, or the errno of a listing that failed
+// or was stopped (EINTR). On Linux the entries are read straight from the folder's handle, in
+// large batches, without a second handle and a stream on it.
+template <typename Visit> int readEntries(int folder, std::vector<char> &buffer, Visit visit)
 {
 #if defined(Q_OS_LINUX) && defined(__GLIBC__)
     for (;;) {
         const ssize_t filled = ::getdents64(folder, buffer.data(), buffer.size());
         if (filled <= 0)
-            return;
+            return filled == 0 ? 0 : errno;
         for (ssize_t at = 0; at < filled;) {
             const auto *entry = reinterpret_cast<const struct dirent64 *>(buffer.data() + at);
             visit(entry->d_name, entry->d_type);
             at += entry->d_reclen;
         }
+        if (stopRequested())
+            return EINTR;
     }
 #else
     Q_UNUSED(buffer)
     const int readHandle = ::dup(folder);
     DIR *stream = readHandle < 0 ? nullptr : ::fdopendir(readHandle);
     if (!stream) {
+        const int error = errno;
         if (readHandle >= 0)
             ::close(readHandle);
-        return;
+        return error;
     }
+    errno = 0;
     while (const struct dirent *entry = ::readdir(stream))
         visit(entry->d_name, entry->d_type);
+    const int error = errno;
     ::closedir(stream);
+    return error;
 #endif
 }
 
@@ -144,13 +255,11 @@ QString decodeName(const QByteArray &name)
 }
 
 // One read of a folder: the files (and links) whose names match, and the subfolders; hidden
-// entries (and so "." and "..") left out.
-void listFolder(int folder, const NamePatterns &patterns, std::vector<char> &buffer,
-                NameList &files, NameList &folders)
+// entries (and so "." and "..") left out. 0, or the errno of a listing that failed.
+int listFolder(int folder, const NamePatterns &patterns, std::vector<char> &buffer, NameList &files,
+               NameList &folders)
 {
-    files.clear();
-    folders.clear();
-    readEntries(folder, buffer, [&](const char *name, unsigned char type) {
+    const int error = readEntries(folder, buffer, [&](const char *name, unsigned char type) {
         if (name[0] == '.')
             return;
         const int length = int(std::strlen(name));
@@ -163,63 +272,168 @@ void listFolder(int folder, const NamePatterns &patterns, std::vector<char> &buf
     });
     files.sort();
     folders.sort();
+    return error;
 }
 
-// One folder on the way down. Only the deepest folders keep their handles open; an ancestor
-// whose handle was given up is opened again through ".." of its child on the way back, and
-// passed over if that no longer leads to the very same folder.
+// One folder on the way down. An ancestor whose handle was given up is opened again through ".."
+// of its child on the way back, and passed over if that no longer leads to the very same folder.
 struct Frame {
-    std::shared_ptr<FolderHandle> handle; // shared with the listing handed on; null when given up
+    Handle handle; // shared with the listing handed on; null when given up
     FileId id;
     int pathLength = 0;
     NameList subfolders{decodeName};
     int next = 0;
+    bool lacking = false; // could not be opened again for lack of descriptors or memory
 };
-
-constexpr std::size_t openAncestorsKept = 32;
-
-bool reopenFromChild(Frame &parent, const Frame &child)
-{
-    if (!child.handle)
-        return false;
-    FolderHandle reopened = openParentOf(child.handle->get());
-    if (!reopened.isOpen() || !(idOfHandle(reopened.get()) == parent.id))
-        return false;
-    parent.handle = std::make_shared<FolderHandle>(std::move(reopened));
-    return true;
-}
 } // namespace
 
 struct FolderWalk::State {
-    const NamePatterns &patterns;
-    QString path;              // of the folder entered last
-    FolderHandle root;         // until it is entered
-    std::vector<Frame> frames; // the folder entered last is the last
-    std::vector<char> buffer = std::vector<char>(256 * 1024);
+    State(const FolderWalk &walk, const NamePatterns &patterns, const QString &rootPath)
+        : walk(walk), patterns(patterns), path(rootPath),
+          budget(std::make_shared<HandleBudget>(
+              std::min(folderHandlesAtMost, freeDescriptors() - descriptorsLeftFree)))
+    {
+    }
 
-    std::shared_ptr<ListedFolder> enter(FolderHandle handle);
+    const FolderWalk &walk;
+    const NamePatterns &patterns;
+    QString path; // of the folder entered last
+    std::shared_ptr<HandleBudget> budget;
+    Handle root;               // until it is entered
+    int rootError = 0;         // why the root could not be opened
+    std::vector<Frame> frames; // the folder entered last is the last
+    Handle climbingFrom;       // a folder just finished, while its parent is opened again from it
+    std::vector<char> buffer;  // made when first needed: there may be no memory for it
+
+    Handle open(int parent, const char *name, int &error);
+    int walkAlone() const;
+    bool giveUpAncestors();
+    void reopenFromChild(Frame &parent, Frame &child);
+    std::shared_ptr<ListedFolder> listing() const;
+    std::shared_ptr<ListedFolder> enter(Handle handle, const QByteArray &name);
+    std::shared_ptr<ListedFolder> notSwept() const;
+    std::shared_ptr<ListedFolder> nextSubfolder(Frame &top);
 };
 
-std::shared_ptr<ListedFolder> FolderWalk::State::enter(FolderHandle handle)
+// Opens a folder within the budget; without room, gives up the walk's ancestors or waits for the
+// sweep to give handles back, and tries again while there is something to wait for. Null with
+// `error` set when it cannot be opened.
+Handle FolderWalk::State::open(int parent, const char *name, int &error)
 {
-    auto listed = std::make_shared<ListedFolder>(decodeName);
-    Frame frame;
-    listFolder(handle.get(), patterns, buffer, listed->files, frame.subfolders);
-    frame.handle = std::make_shared<FolderHandle>(std::move(handle));
-    frame.pathLength = path.size();
+    for (;;) {
+        if (walk.mustStop()) {
+            error = EINTR;
+            return nullptr;
+        }
+        const HandleBudget::Room room = budget->take([this] { return walkAlone(); });
+        if (room == HandleBudget::Room::Waited)
+            continue;
+        if (room == HandleBudget::Room::None) {
+            if (giveUpAncestors())
+                continue;
+            error = EMFILE;
+            return nullptr;
+        }
+        FolderHandle opened = parent < 0 ? FolderHandle(::open(name, folderFlags & ~O_NOFOLLOW))
+                                         : openSubfolder(parent, name);
+        if (opened.isOpen())
+            return counted(std::move(opened), budget);
+        error = errno;
+        budget->giveBack();
+        if (error != EMFILE && error != ENFILE)
+            return nullptr;
+        budget->holdNoMoreThanNow();
+    }
+}
+
+int FolderWalk::State::walkAlone() const
+{
+    int count = root ? 1 : 0;
+    count += climbingFrom && climbingFrom.use_count() == 1 ? 1 : 0;
+    for (const Frame &frame : frames)
+        count += frame.handle && frame.handle.use_count() == 1 ? 1 : 0;
+    return count;
+}
+
+// All but the folder entered last: it is the one the next subfolder is opened from.
+bool FolderWalk::State::giveUpAncestors()
+{
+    bool gaveUp = false;
+    for (std::size_t i = 0; i + 1 < frames.size(); ++i) {
+        gaveUp = gaveUp || frames[i].handle;
+        frames[i].handle.reset();
+    }
+    return gaveUp;
+}
+
+// The way back up from a folder whose parent's handle was given up, within the same mount. When
+// it no longer leads to the very same folder (it was moved), the rest of that folder is left
+// alone; when it cannot be had for lack of descriptors, its remaining subfolders are not swept.
+void FolderWalk::State::reopenFromChild(Frame &parent, Frame &child)
+{
+    int error = 0;
+    climbingFrom = std::move(child.handle);
+    Handle reopened = climbingFrom ? open(climbingFrom->get(), "..", error) : nullptr;
+    climbingFrom.reset();
+    if (reopened && idOfHandle(reopened->get()) == parent.id)
+        parent.handle = std::move(reopened);
+    else if (isLackOfResources(error) || child.lacking)
+        parent.lacking = true;
+    else
+        parent.subfolders.clear();
+}
+
+std::shared_ptr<ListedFolder> FolderWalk::State::listing() const
+{
+    const std::shared_ptr<HandleBudget> told = budget;
+    return std::shared_ptr<ListedFolder>(new ListedFolder(decodeName),
+                                         [told](ListedFolder *listed) {
+                                             delete listed;
+                                             told->tell();
+                                         });
+}
+
+std::shared_ptr<ListedFolder> FolderWalk::State::notSwept() const
+{
+    std::shared_ptr<ListedFolder> listed = listing();
     listed->path = path;
-    listed->handle = frame.handle;
+    listed->depth = int(frames.size());
+    listed->notSwept = true;
+    return listed;
+}
+
+std::shared_ptr<ListedFolder> FolderWalk::State::enter(Handle handle, const QByteArray &name)
+{
+    std::shared_ptr<ListedFolder> listed;
+    Frame frame;
+    try {
+        listed = listing();
+        if (buffer.empty())
+            buffer.resize(256 * 1024);
+        const int error =
+            listFolder(handle->get(), patterns, buffer, listed->files, frame.subfolders);
+        if (error == EINTR)
+            return nullptr;
+        if (isLackOfResources(error))
+            return notSwept();
+    } catch (const std::bad_alloc &) {
+        return notSwept();
+    }
+    listed->path = path;
+    listed->depth = int(frames.size());
+    listed->hasSubfolders = frame.subfolders.size() > 0;
+    listed->id = idOfHandle(handle->get());
+    listed->nameInParent = name;
+    listed->handle = handle;
+    if (!frames.empty())
+        listed->parent = frames.back().handle;
+    frame.handle = std::move(handle);
+    frame.id = listed->id;
+    frame.pathLength = path.size();
     frames.push_back(std::move(frame));
     const std::size_t depth = frames.size();
-    if (depth > openAncestorsKept) {
-        // Coming down again after a deep subtree, that ancestor may have been given up already:
-        // its identity was taken then, and must not be overwritten.
-        Frame &ancestor = frames[depth - 1 - openAncestorsKept];
-        if (ancestor.handle) {
-            ancestor.id = idOfHandle(ancestor.handle->get());
-            ancestor.handle.reset();
-        }
-    }
+    if (depth > openAncestorsKept)
+        frames[depth - 1 - openAncestorsKept].handle.reset();
     return listed;
 }
 
@@ -228,84 +442,56 @@ void FolderWalk::Delete::operator()(State *state) const
     delete state;
 }
 
+void FolderWalk::wakeListing()
+{
+    state->budget->tell();
+}
+
+// The next subfolder of the folder entered last that can be entered; null when it has none left.
+// One that is no real folder any more, is not readable or is a mount point is passed over.
+std::shared_ptr<ListedFolder> FolderWalk::State::nextSubfolder(Frame &top)
+{
+    while (top.next < top.subfolders.size()) {
+        const int sub = top.next++;
+        const QByteArray name = top.subfolders.bytesAt(sub);
+        path.truncate(top.pathLength);
+        path = joinedPath(path, top.subfolders.nameAt(sub));
+        int error = 0;
+        Handle child = top.lacking ? nullptr : open(top.handle->get(), name.constData(), error);
+        if (child)
+            return enter(std::move(child), QByteArray(name.constData(), name.size()));
+        if (top.lacking || isLackOfResources(error))
+            return notSwept();
+    }
+    return nullptr;
+}
+
 std::shared_ptr<ListedFolder> FolderWalk::enterNextFolder()
 {
-    if (state->root.isOpen())
-        return state->enter(std::move(state->root));
-    std::vector<Frame> &frames = state->frames;
-    QString &path = state->path;
+    State &walk = *state;
+    if (walk.root)
+        return walk.enter(std::move(walk.root), QByteArray());
+    if (walk.rootError != 0)
+        return isLackOfResources(std::exchange(walk.rootError, 0)) ? walk.notSwept() : nullptr;
+    std::vector<Frame> &frames = walk.frames;
     while (!frames.empty()) {
-        Frame &top = frames.back();
-        if (top.next < top.subfolders.size() && top.handle) {
-            const int sub = top.next++;
-            FolderHandle child =
-                openSubfolder(top.handle->get(), top.subfolders.bytesAt(sub).constData());
-            if (!child.isOpen())
-                continue; // no longer a real folder, or not readable, or a mount point
-            path.truncate(top.pathLength);
-            path = joinedPath(path, top.subfolders.nameAt(sub));
-            return state->enter(std::move(child));
-        }
+        if (std::shared_ptr<ListedFolder> folder = walk.nextSubfolder(frames.back()))
+            return folder;
         Frame finished = std::move(frames.back());
         frames.pop_back();
         if (!frames.empty()) {
             Frame &parent = frames.back();
-            if (!parent.handle && !reopenFromChild(parent, finished))
-                parent.subfolders.clear(); // the way back is gone: leave the rest alone
-            path.truncate(parent.pathLength);
+            walk.path.truncate(parent.pathLength);
+            if (!parent.handle)
+                walk.reopenFromChild(parent, finished);
         }
     }
     return nullptr;
 }
 
 FolderWalk::FolderWalk(const QString &rootPath, const NamePatterns &patterns)
-    : state(new State{patterns, rootPath, {}, {}})
+    : state(new State(*this, patterns, rootPath))
 {
-    state->root = FolderHandle(::open(QFile::encodeName(rootPath).constData(),
-                                      O_RDONLY | O_DIRECTORY | O_CLOEXEC | O_NONBLOCK));
+    state->root = state->open(-1, QFile::encodeName(rootPath).constData(), state->rootError);
     startListing();
-}
-
-// A symbolic link is judged by the file it points to, as the folder listing lists it as that
-// file; only regular files are taken.
-bool FolderWalk::readStatus(const WalkEntry &entry, EntryStatus &status)
-{
-    const int folder = entry.folder->get();
-    const int follow = entry.isLink ? 0 : AT_SYMLINK_NOFOLLOW;
-#ifdef STATX_BTIME
-    struct statx info;
-    if (::statx(folder, entry.encodedName.constData(), follow | AT_STATX_SYNC_AS_STAT,
-                STATX_TYPE | STATX_INO | STATX_NLINK | STATX_BTIME | STATX_CTIME, &info) != 0 ||
-        !S_ISREG(info.stx_mode))
-        return false;
-    // A birth time of zero is one the file system never recorded (images, old inode formats).
-    const bool hasBirth = (info.stx_mask & STATX_BTIME) &&
-                          (info.stx_btime.tv_sec != 0 || info.stx_btime.tv_nsec != 0);
-    const struct statx_timestamp &time = hasBirth ? info.stx_btime : info.stx_ctime;
-    status.createdMs = qint64(time.tv_sec) * 1000 + time.tv_nsec / 1000000;
-    status.id =
-        FileId{quint64(makedev(info.stx_dev_major, info.stx_dev_minor)), quint64(info.stx_ino)};
-    status.names = info.stx_nlink;
-#else
-    struct stat info;
-    if (::fstatat(folder, entry.encodedName.constData(), &info, follow) != 0 ||
-        !S_ISREG(info.st_mode))
-        return false;
-#if defined(Q_OS_DARWIN) || defined(Q_OS_FREEBSD) || defined(Q_OS_NETBSD)
-    const struct timespec &time = info.st_birthtimespec;
-#else
-    const struct timespec &time = info.st_ctim;
-#endif
-    status.createdMs = qint64(time.tv_sec) * 1000 + time.tv_nsec / 1000000;
-    status.id = FileId{quint64(info.st_dev), quint64(info.st_ino)};
-    status.names = quint64(info.st_nlink);
-#endif
-    return true;
-}
-
-Removal FolderWalk::remove(const WalkEntry &entry)
-{
-    if (::unlinkat(entry.folder->get(), entry.encodedName.constData(), 0) == 0)
-        return Removal::Removed;
-    return (errno == ENOENT || errno == EISDIR) ? Removal::Vanished : Removal::Refused;
 }

@@ -72,19 +72,17 @@ bool isMountPoint(quint64 parentDevice, const QString &path)
 #endif
 }
 
-// The identity and the number of names of a file, where the system tells them.
-void identify(const QString &path, EntryStatus &status)
+// The identity of a folder, where the system tells it.
+FileId idOf(const QString &path)
 {
 #ifdef Q_OS_UNIX
-    struct stat info;
-    if (::stat(QFile::encodeName(path).constData(), &info) == 0) {
-        status.id = FileId{quint64(info.st_dev), quint64(info.st_ino)};
-        status.names = quint64(info.st_nlink);
-    }
+    struct stat status;
+    if (::stat(QFile::encodeName(path).constData(), &status) == 0)
+        return FileId{quint64(status.st_dev), quint64(status.st_ino)};
 #else
     Q_UNUSED(path)
-    Q_UNUSED(status)
 #endif
+    return FileId();
 }
 } // namespace
 
@@ -93,16 +91,19 @@ struct FolderWalk::State {
     QString rootPath; // until it is entered
     std::vector<PendingFolder> pending;
 
-    std::shared_ptr<ListedFolder> enter(const QString &path);
+    std::shared_ptr<ListedFolder> enter(const QString &path, const QString &name);
 };
 
 // Names are matched here rather than by Qt's name filters, which would also take the Kelvin sign
 // for a "k". Links to files are listed as files; links to folders are not followed.
-std::shared_ptr<ListedFolder> FolderWalk::State::enter(const QString &path)
+std::shared_ptr<ListedFolder> FolderWalk::State::enter(const QString &path, const QString &name)
 {
     const QDir folder(path);
     auto listed = std::make_shared<ListedFolder>(decodeUtf8);
     listed->path = path;
+    listed->depth = int(pending.size());
+    listed->id = idOf(path);
+    listed->nameInParent = name.toUtf8();
     for (const QFileInfo &info : folder.entryInfoList(QDir::Files, QDir::Unsorted)) {
         if (patterns.matches(info.fileName()))
             append(listed->files, info.fileName(), info.isSymLink());
@@ -118,6 +119,7 @@ std::shared_ptr<ListedFolder> FolderWalk::State::enter(const QString &path)
             append(next.subfolders, name, false);
     }
     next.subfolders.sort();
+    listed->hasSubfolders = next.subfolders.size() > 0;
     pending.push_back(std::move(next));
     return listed;
 }
@@ -127,15 +129,19 @@ void FolderWalk::Delete::operator()(State *state) const
     delete state;
 }
 
+void FolderWalk::wakeListing() {}
+
 std::shared_ptr<ListedFolder> FolderWalk::enterNextFolder()
 {
     if (!state->rootPath.isNull())
-        return state->enter(std::exchange(state->rootPath, QString()));
+        return state->enter(std::exchange(state->rootPath, QString()), QString());
     std::vector<PendingFolder> &pending = state->pending;
     while (!pending.empty()) {
         PendingFolder &top = pending.back();
-        if (top.next < top.subfolders.size())
-            return state->enter(joinedPath(top.path, top.subfolders.nameAt(top.next++)));
+        if (top.next < top.subfolders.size()) {
+            const QString name = top.subfolders.nameAt(top.next++);
+            return state->enter(joinedPath(top.path, name), name);
+        }
         pending.pop_back();
     }
     return nullptr;
@@ -145,31 +151,4 @@ FolderWalk::FolderWalk(const QString &rootPath, const NamePatterns &patterns)
     : state(new State{patterns, rootPath, {}})
 {
     startListing();
-}
-
-bool FolderWalk::readStatus(const WalkEntry &entry, EntryStatus &status)
-{
-    const QString path = joinedPath(entry.folderPath, entry.name());
-    const QFileInfo info(path);
-    if (!info.isFile())
-        return false; // a link to a FIFO or a device is listed as a file, too
-    QDateTime created = info.birthTime();
-    if (!created.isValid() || created.toMSecsSinceEpoch() == 0)
-        created = info.metadataChangeTime();
-    if (!created.isValid())
-        return false;
-    status.createdMs = created.toMSecsSinceEpoch();
-    identify(path, status);
-    return true;
-}
-
-// By the path as text: Qt hands it to the system in the system's own wide form where it has one,
-// never through a code page that could turn the name into another file's.
-Removal FolderWalk::remove(const WalkEntry &entry)
-{
-    const QString path = joinedPath(entry.folderPath, entry.name());
-    if (QFile::remove(path))
-        return Removal::Removed;
-    const QFileInfo info(path);
-    return (info.exists() || info.isSymLink()) ? Removal::Refused : Removal::Vanished;
 }
