@@ -1,9 +1,16 @@
 #include "harness.h"
 
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QTest>
+#include <QThread>
 
+#include <cerrno>
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/mount.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #ifndef KEHRLUND_BINARY
@@ -27,6 +34,10 @@ const QByteArray error003End = " außerhalb des erlaubten Intervalls von 1 - 365
 const QByteArray error004 = "Fehler 004: Logdatei konnte nicht geschrieben werden";
 const QByteArray error005 = "Fehler 005: Konnte Datei ";
 const QByteArray error005End = " nicht löschen";
+const QByteArray error005Folder = "Fehler 005: Konnte Ordner ";
+const QByteArray error005FolderEnd = " nicht durchsuchen";
+const QByteArray error005Held =
+    "Fehler 005: Konnte nicht ermitteln, welche Dateien geöffnet sind; keine Datei wird gelöscht";
 const QByteArray error006 = "Fehler 006: Eingabedatei konnte nicht geöffnet werden";
 const QByteArray error007 = "Fehler 007: Zeile der Eingabedatei nicht korrekt";
 const QByteArray days = " Tage";
@@ -234,6 +245,8 @@ void Workspace::start(QProcess &process, const RunOptions &options) const
     process.setProcessEnvironment(programEnvironment(options));
     process.setWorkingDirectory(pathOf(options.workingFolder));
     process.setStandardInputFile(QProcess::nullDevice());
+    if (!options.console.isEmpty())
+        process.setStandardErrorFile(options.console);
     process.setProperty("clockOffsetMs", clockOffsetMs(options.fakeTime));
     process.setProperty("startedUtc", QDateTime::currentDateTimeUtc());
     process.start(command.takeFirst(), command);
@@ -244,7 +257,9 @@ RunResult Workspace::finish(QProcess &process, const RunOptions &options) const
     RunResult result;
     const qint64 offsetMs = process.property("clockOffsetMs").toLongLong();
     result.clockBefore = process.property("startedUtc").toDateTime().addMSecs(offsetMs);
-    result.finished = process.waitForFinished(options.timeoutMs);
+    // Already over when the test read its output while waiting, or over now.
+    result.finished =
+        process.state() == QProcess::NotRunning || process.waitForFinished(options.timeoutMs);
     if (!result.finished) {
         process.kill();
         process.waitForFinished();
@@ -258,6 +273,134 @@ RunResult Workspace::finish(QProcess &process, const RunOptions &options) const
     if (QFileInfo(log).isFile() && log.open(QIODevice::ReadOnly))
         result.log = log.readAll();
     return result;
+}
+
+qint64 programProcess(const QProcess &process)
+{
+    QList<qint64> candidates{process.processId()};
+    for (int attempt = 0; attempt < 500; ++attempt) {
+        for (int i = 0; i < candidates.size(); ++i) {
+            const qint64 pid = candidates.at(i);
+            QFile name(QStringLiteral("/proc/%1/comm").arg(pid));
+            if (name.open(QIODevice::ReadOnly) && name.readAll().startsWith("kehrlund"))
+                return pid;
+            QFile children(QStringLiteral("/proc/%1/task/%1/children").arg(pid));
+            if (children.open(QIODevice::ReadOnly)) {
+                for (const QByteArray &child : children.readAll().split(' ')) {
+                    if (!child.trimmed().isEmpty() && !candidates.contains(child.toLongLong()))
+                        candidates.append(child.toLongLong());
+                }
+            }
+        }
+        QThread::msleep(10);
+    }
+    return process.processId();
+}
+
+BlockingConsole::BlockingConsole(const Workspace &workspace)
+    : fifo(workspace.pathOf(QStringLiteral("console.fifo")))
+{
+    const QByteArray name = QFile::encodeName(fifo);
+    if (::mkfifo(name.constData(), 0666) != 0)
+        return;
+    reader = ::open(name.constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    // The smallest a pipe can be.
+    if (reader >= 0 && ::fcntl(reader, F_SETPIPE_SZ, 4096) < 0) {
+        ::close(reader);
+        reader = -1;
+    }
+}
+
+BlockingConsole::~BlockingConsole()
+{
+    if (reader >= 0)
+        ::close(reader);
+}
+
+bool BlockingConsole::waitUntilBlocked(qint64 pid)
+{
+    QElapsedTimer waited;
+    waited.start();
+    while (waited.elapsed() < 30000) {
+        QFile channel(QStringLiteral("/proc/%1/wchan").arg(pid));
+        if (channel.open(QIODevice::ReadOnly) && channel.readAll().contains("pipe_write"))
+            return true;
+        QThread::msleep(5);
+    }
+    return false;
+}
+
+QByteArray BlockingConsole::readToEnd(int timeoutMs)
+{
+    QByteArray written;
+    QElapsedTimer waited;
+    waited.start();
+    while (reader >= 0 && waited.elapsed() < timeoutMs) {
+        struct pollfd ready = {reader, POLLIN, 0};
+        if (::poll(&ready, 1, 100) <= 0)
+            continue;
+        char buffer[65536];
+        const ssize_t got = ::read(reader, buffer, sizeof buffer);
+        if (got == 0)
+            break; // every writer has closed it
+        if (got > 0)
+            written.append(buffer, int(got));
+    }
+    return written;
+}
+
+BornLongAgo::BornLongAgo(const Workspace &workspace, const QString &folder,
+                         const QStringList &entries)
+    : mountPoint(workspace.pathOf(folder))
+{
+    const QString staging = scratch.path() + QStringLiteral("/files");
+    const QString image = scratch.path() + QStringLiteral("/image");
+    QByteArray births;
+    for (const QString &entry : entries) {
+        const QString path = staging + QLatin1Char('/') + entry;
+        QDir().mkpath(entry.endsWith(QLatin1Char('/')) ? path : QFileInfo(path).path());
+        if (entry.endsWith(QLatin1Char('/')))
+            continue;
+        QFile file(path);
+        if (!file.open(QIODevice::WriteOnly) || file.write("alt\n") != 4)
+            return;
+        births += "sif \"/" + entry.toUtf8() + "\" crtime 20250101120000\n";
+    }
+    QDir().mkpath(staging);
+    QDir().mkpath(mountPoint);
+    const auto succeeds = [](const QString &tool, const QStringList &arguments,
+                             const QByteArray &input = QByteArray()) {
+        QProcess process;
+        process.setStandardOutputFile(QProcess::nullDevice());
+        process.start(tool, arguments);
+        process.write(input);
+        process.closeWriteChannel();
+        return process.waitForFinished(60000) && process.exitCode() == 0;
+    };
+    // Inodes of 256 bytes: the small ones of a small file system have no room for a birth time.
+    if (!succeeds(QStringLiteral("mkfs.ext4"),
+                  {QStringLiteral("-q"), QStringLiteral("-F"), QStringLiteral("-I"),
+                   QStringLiteral("256"), QStringLiteral("-d"), staging, image,
+                   QStringLiteral("32M")}) ||
+        !succeeds(QStringLiteral("debugfs"),
+                  {QStringLiteral("-w"), QStringLiteral("-f"), QStringLiteral("-"), image}, births))
+        return;
+    mounted =
+        QProcess::execute(QStringLiteral("mount"),
+                          {QStringLiteral("-o"), QStringLiteral("loop"), image, mountPoint}) == 0;
+    if (mounted)
+        QFile::setPermissions(mountPoint, QFileDevice::Permissions(0x7777));
+}
+
+BornLongAgo::~BornLongAgo()
+{
+    if (mounted)
+        ::umount2(QFile::encodeName(mountPoint).constData(), MNT_DETACH);
+}
+
+int BornLongAgo::ageToday()
+{
+    return int(QDate(2025, 1, 1).daysTo(QDateTime::currentDateTimeUtc().date()));
 }
 
 TreeRemover::~TreeRemover()
@@ -303,6 +446,16 @@ QByteArray hit(const QByteArray &name, int age)
 QByteArray refused(const QByteArray &path)
 {
     return line(item(text::error005) + item(path) + item(text::error005End));
+}
+
+QByteArray notSwept(const QByteArray &folder)
+{
+    return line(item(text::error005Folder) + item(folder) + item(text::error005FolderEnd));
+}
+
+QByteArray heldFilesUnknown()
+{
+    return line(item(text::error005Held));
 }
 
 QByteArray wrongRoot()
@@ -374,6 +527,16 @@ QByteArray removedEntry(const QByteArray &path, int age)
 QByteArray refusedEntry(const QByteArray &path)
 {
     return line(text::error005 + path + text::error005End);
+}
+
+QByteArray notSweptEntry(const QByteArray &folder)
+{
+    return line(text::error005Folder + folder + text::error005FolderEnd);
+}
+
+QByteArray heldFilesUnknownEntry()
+{
+    return line(text::error005Held);
 }
 
 QByteArray logTotal(int hits)

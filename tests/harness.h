@@ -26,6 +26,8 @@ struct RunOptions {
     QString workingFolder;
     // Run as an unprivileged user (nobody) when the tests run as root; as the user itself else.
     bool unprivileged = false;
+    // A file (or FIFO) that takes standard error instead of the pipe the test reads.
+    QString console;
     int timeoutMs = 120000;
 };
 
@@ -98,6 +100,53 @@ struct TreeRemover {
     ~TreeRemover();
 };
 
+// The program itself, below the wrappers it was started through (faketime, strace): the process
+// a signal is meant for.
+qint64 programProcess(const QProcess &process);
+
+// Standard error into a pipe of one page that nobody reads until the test says: the program
+// blocks on its console after a few lines, and the test changes the tree under it first.
+class BlockingConsole
+{
+  public:
+    explicit BlockingConsole(const Workspace &workspace);
+    ~BlockingConsole();
+    BlockingConsole(const BlockingConsole &) = delete;
+    BlockingConsole &operator=(const BlockingConsole &) = delete;
+
+    QString path() const { return fifo; } // for RunOptions::console
+    bool isOpen() const { return reader >= 0; }
+    // Waits until the process is blocked writing to it.
+    static bool waitUntilBlocked(qint64 pid);
+    // Reads what was written until all writers have gone, or the time is up.
+    QByteArray readToEnd(int timeoutMs = 60000);
+
+  private:
+    QString fifo;
+    int reader = -1;
+};
+
+// A file system of its own (ext4), mounted at `folder` of the workspace and open to everyone,
+// holding `entries` (relative to it; a path ending in "/" is a folder) whose files were born on
+// 1 January 2025 at noon: old for any period, without a moved clock. Files made later on it are
+// born when they are made. Needs root; unmounted when it goes.
+class BornLongAgo
+{
+  public:
+    BornLongAgo(const Workspace &workspace, const QString &folder, const QStringList &entries);
+    ~BornLongAgo();
+    BornLongAgo(const BornLongAgo &) = delete;
+    BornLongAgo &operator=(const BornLongAgo &) = delete;
+
+    bool isMounted() const { return mounted; }
+    static int ageToday(); // in days, as the program counts it in the tests' time zone
+
+  private:
+    QTemporaryDir scratch;
+    QString mountPoint;
+    bool mounted = false;
+};
+
 // The command run as nobody when the tests run as root, else unchanged.
 QStringList asUnprivileged(const QStringList &command);
 
@@ -125,7 +174,9 @@ QByteArray refused(const QByteArray &path); // Fehler 005
 QByteArray wrongRoot();                     // Fehler 001
 QByteArray wrongPattern(const QByteArray &pattern);
 QByteArray wrongPeriod(int days);
-QByteArray logNotWritten();                          // Fehler 004
+QByteArray notSwept(const QByteArray &folder); // Fehler 005: a folder that could not be listed
+QByteArray heldFilesUnknown();                 // Fehler 005: the snapshot of held files failed
+QByteArray logNotWritten();                    // Fehler 004
 QByteArray logNotWrittenFor(const QByteArray &path); // Fehler 004 for an entry: the file it lacks
 QByteArray dryRunDone();                             // the last line of a dry run
 QByteArray jobFileNotOpened();                       // Fehler 006
@@ -138,6 +189,8 @@ QByteArray end(int hits);                            // the total and the closin
 QByteArray logHeader(const QDateTime &time);
 QByteArray removedEntry(const QByteArray &path, int age);
 QByteArray refusedEntry(const QByteArray &path);
+QByteArray notSweptEntry(const QByteArray &folder);
+QByteArray heldFilesUnknownEntry();
 QByteArray logTotal(int hits);
 
 // The Windows form of a text that the program writes (or of a job file, as written there): CR LF

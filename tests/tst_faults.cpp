@@ -8,6 +8,7 @@
 
 #include <QDir>
 #include <QFile>
+#include <QRegularExpression>
 #include <QtTest>
 
 #include <csignal>
@@ -109,6 +110,9 @@ RunResult runThrough(const Workspace &workspace, const QStringList &wrapper)
     workspace.writeJobFile("tree\t*.log\t30\n");
     RunOptions options = daysOn(40);
     options.wrapper = wrapper;
+    // A sanitized program's leak check at its end needs descriptors to spare and no tracer.
+    options.environment.append({QStringLiteral("ASAN_OPTIONS"),
+                                QStringLiteral("verify_asan_link_order=0:detect_leaks=0")});
     return workspace.run(options);
 }
 
@@ -119,20 +123,86 @@ QStringList shellFirst(const QString &command)
             QStringLiteral("sh")};
 }
 
-// The program itself, below faketime: the process a stop request is meant for.
-pid_t programProcess(const QProcess &process)
+// Waits a moment, reading what the run has written meanwhile: a console nobody reads would
+// hold the run up.
+void readWhileWaiting(QProcess &process)
 {
-    const qint64 wrapper = process.processId();
-    for (int attempt = 0; attempt < 200; ++attempt) {
-        QFile children(QStringLiteral("/proc/%1/task/%1/children").arg(wrapper));
-        if (children.open(QIODevice::ReadOnly)) {
-            const QByteArray first = children.readAll().trimmed().split(' ').first();
-            if (!first.isEmpty())
-                return pid_t(first.toLongLong());
-        }
-        QThread::msleep(10);
+    if (!process.waitForReadyRead(5))
+        QThread::msleep(5);
+}
+
+// Whether the program ends within the time (or is left for its parent to reap).
+bool endsWithin(QProcess &process, qint64 pid, int milliseconds)
+{
+    QElapsedTimer waited;
+    waited.start();
+    do {
+        QFile status(QStringLiteral("/proc/%1/stat").arg(pid));
+        if (!status.open(QIODevice::ReadOnly))
+            return true;
+        const QByteArray fields = status.readAll();
+        if (fields.mid(fields.lastIndexOf(')') + 2, 1) == "Z")
+            return true;
+        readWhileWaiting(process);
+    } while (waited.elapsed() < milliseconds);
+    return false;
+}
+
+// A wrapper that fails system calls of the program on purpose (see strace(1), -e inject), and
+// shows nothing of its own.
+QStringList failing(const QStringList &how)
+{
+    return QStringList{QStringLiteral("strace"), QStringLiteral("-f"),
+                       QStringLiteral("--quiet=all"), QStringLiteral("-o"),
+                       QStringLiteral("/dev/null")} +
+           how;
+}
+
+// A tree deeper than the folders whose handles the walk keeps open, which the walk must climb
+// back out of, and wider than the descriptors a process is often given: "tree/d/d/.../d" 40
+// folders deep with x.log in each, "e/y.log" beside the 21st, 300 folders "w/wNNN" of one file
+// each beside the first, and "z/z.log" last. Its files, in the order of the walk.
+QStringList makeDeepTree(const Workspace &workspace)
+{
+    QStringList files;
+    QString folder = QStringLiteral("tree");
+    for (int depth = 1; depth <= 40; ++depth) {
+        folder += QStringLiteral("/d");
+        files << folder + QStringLiteral("/x.log");
     }
-    return pid_t(wrapper);
+    files << QStringLiteral("tree") + QStringLiteral("/d").repeated(20) +
+                 QStringLiteral("/e/y.log");
+    for (int i = 0; i < 300; ++i)
+        files << QStringLiteral("tree/w/w%1/f.log").arg(i, 3, 10, QLatin1Char('0'));
+    files << QStringLiteral("tree/z/z.log");
+    for (const QString &file : files)
+        workspace.writeFile(file);
+    return files;
+}
+
+// The console and the log's block of a run 40 days on over "tree", in which the files are hits
+// in this order; a file "!" begins with is not removed but refused, and a "/" that ends an entry
+// marks a folder that could not be listed.
+QPair<QByteArray, QByteArray> expectedRun(const QStringList &entries)
+{
+    QByteArray console = announced("tree");
+    QByteArray log;
+    int hits = 0;
+    for (QString entry : entries) {
+        const bool refusedFile = entry.startsWith(QLatin1Char('!'));
+        entry.remove(QLatin1Char('!'));
+        const QByteArray path = entry.toUtf8();
+        if (entry.endsWith(QLatin1Char('/'))) {
+            console += notSwept(path.chopped(1));
+            log += notSweptEntry(path.chopped(1));
+            continue;
+        }
+        console += hit(path.mid(path.lastIndexOf('/') + 1), 40);
+        console += refusedFile ? refused(path) : QByteArray();
+        log += refusedFile ? refusedEntry(path) : removedEntry(path, 40);
+        ++hits;
+    }
+    return {console + end(hits), log + logTotal(hits)};
 }
 } // namespace
 
@@ -141,6 +211,9 @@ class FaultsTest : public QObject
     Q_OBJECT
 
   private slots:
+    void starved_data();
+    void starved();
+    void closedStandardStreams();
     void fullDisk_data();
     void fullDisk();
     void fileSizeLimit();
@@ -156,6 +229,88 @@ class FaultsTest : public QObject
     void newLogNotWritableByOthers();
     void jobLineOfAMegabyte();
 };
+
+void FaultsTest::starved_data()
+{
+    // What the run is short of, set up by a wrapper; `entries` are the files of makeDeepTree()
+    // as expectedRun() takes them, `before` what the console shows before the first job.
+    QTest::addColumn<QStringList>("wrapper");
+    QTest::addColumn<QStringList>("entries");
+    QTest::addColumn<bool>("heldUnknown"); // the snapshot of files held open failed
+
+    const QStringList all = [] {
+        Workspace scratch;
+        return makeDeepTree(scratch);
+    }();
+    const QStringList limited{QStringLiteral("prlimit"), QStringLiteral("--nofile=64")};
+    QTest::newRow("64 descriptors") << limited << all << false;
+    QTest::newRow("16 descriptors")
+        << QStringList(limited).replaceInStrings(QStringLiteral("64"), QStringLiteral("16")) << all
+        << false;
+    // The work of the threads is done in the thread that would have started them.
+    const QString clone = QStringLiteral("clone3");
+    QTest::newRow("no thread can be started")
+        << failing({QStringLiteral("-e"), QStringLiteral("inject=%1:error=EAGAIN").arg(clone)})
+        << all << false;
+    QTest::newRow("the second thread cannot be started")
+        << failing(
+               {QStringLiteral("-e"), QStringLiteral("inject=%1:error=EAGAIN:when=2").arg(clone)})
+        << all << false;
+    QTest::newRow("no descriptor for the root")
+        << failing({QStringLiteral("-P"), QStringLiteral("tree"), QStringLiteral("-e"),
+                    QStringLiteral("inject=openat:error=EMFILE")})
+        << QStringList{QStringLiteral("tree/")} << false;
+    QTest::newRow("no descriptor from the third subfolder on")
+        << failing({QStringLiteral("-e"), QStringLiteral("inject=openat2:error=EMFILE:when=3+")})
+        << QStringList{all.at(0), all.at(1), QStringLiteral("tree/d/d/d/"),
+                       QStringLiteral("tree/w/"), QStringLiteral("tree/z/")}
+        << false;
+    // Any file may be held open then: none is removed.
+    QStringList refusedAll = all;
+    refusedAll.replaceInStrings(QRegularExpression(QStringLiteral("^")), QStringLiteral("!"));
+    QTest::newRow("no descriptor for the snapshot of files held open")
+        << failing({QStringLiteral("-P"), QStringLiteral("/proc"), QStringLiteral("-e"),
+                    QStringLiteral("inject=openat:error=EMFILE")})
+        << refusedAll << true;
+}
+
+// A run short of descriptors, threads or memory sweeps the whole tree all the same, or names
+// what it could not do; nothing is passed over in silence, and the block gets its total.
+void FaultsTest::starved()
+{
+    QFETCH(QStringList, wrapper);
+    QFETCH(QStringList, entries);
+    QFETCH(bool, heldUnknown);
+    Workspace workspace;
+    const QStringList files = makeDeepTree(workspace);
+    const RunResult result = runThrough(workspace, wrapper);
+    QVERIFY(result.finished);
+    QCOMPARE(result.exitCode, 0);
+    const QPair<QByteArray, QByteArray> expected = expectedRun(entries);
+    QCOMPARE(result.console, (heldUnknown ? heldFilesUnknown() : QByteArray()) + expected.first);
+    QCOMPARE(result.log, result.expectedLog((heldUnknown ? heldFilesUnknownEntry() : QByteArray()) +
+                                            expected.second));
+    for (const QString &file : files)
+        QCOMPARE(workspace.exists(file), !entries.contains(file));
+}
+
+// Started with standard input and error closed (kehrlund <&- 2>&-), the run log must not take
+// standard error's place and with it the console's lines. With the real clock nothing is old:
+// libfaketime, preloaded, would take the first free descriptor itself.
+void FaultsTest::closedStandardStreams()
+{
+    Workspace workspace;
+    workspace.writeFile(QStringLiteral("tree/neu.log"));
+    workspace.writeJobFile("tree\t*.log\t30\n");
+    RunOptions options;
+    options.wrapper = QStringList{QStringLiteral("sh"), QStringLiteral("-c"),
+                                  QStringLiteral("exec \"$@\" <&- 2>&-"), QStringLiteral("sh")};
+    const RunResult result = workspace.run(options);
+    QVERIFY(result.finished);
+    QCOMPARE(result.exitCode, 0);
+    QCOMPARE(result.console, QByteArray());
+    QCOMPARE(result.log, result.expectedLog(logTotal(0)));
+}
 
 void FaultsTest::fullDisk_data()
 {
@@ -230,44 +385,84 @@ void FaultsTest::consoleNobodyReads()
 void FaultsTest::stopRequest_data()
 {
     QTest::addColumn<int>("signal");
-    QTest::newRow("SIGTERM") << int(SIGTERM);
-    QTest::newRow("SIGINT") << int(SIGINT);
-    QTest::newRow("SIGHUP") << int(SIGHUP);
+    QTest::addColumn<QString>("during"); // what the run is busy with when the stop comes
+    QTest::newRow("SIGTERM") << int(SIGTERM) << QString();
+    QTest::newRow("SIGINT") << int(SIGINT) << QString();
+    QTest::newRow("SIGHUP") << int(SIGHUP) << QString();
+    // A logger that stalled, a terminal paused with Ctrl+S: the console cannot keep the run.
+    QTest::newRow("SIGTERM while the console blocks") << int(SIGTERM) << "console blocks";
+    // Each folder opened a few milliseconds late, as on a cold cache.
+    QTest::newRow("SIGTERM while the walk goes through empty folders")
+        << int(SIGTERM) << "slow walk";
 }
 
-// Stopped midway: the file in hand is finished and recorded, the block closed with its total.
+// Stopped midway: the file in hand is finished and recorded, the block closed with its total,
+// within a second.
 void FaultsTest::stopRequest()
 {
     QFETCH(int, signal);
+    QFETCH(QString, during);
     Workspace workspace;
-    const QStringList files = makeFiles(workspace, QStringLiteral("tree"), 30000);
+    const bool slowWalk = during == QLatin1String("slow walk");
+    const QStringList files = makeFiles(workspace, QStringLiteral("tree"),
+                                        during.isEmpty() ? 30000
+                                        : slowWalk       ? 0
+                                                         : 2000);
+    for (int i = 0; slowWalk && i < 1000; ++i)
+        workspace.makeFolder(QStringLiteral("tree/leer%1").arg(i));
     workspace.writeJobFile("tree\t*.log\t30\n");
-    const RunOptions options = daysOn(40);
+    // The empty folders need no moved clock, and libfaketime would stretch strace's delays too.
+    RunOptions options = slowWalk ? RunOptions() : daysOn(40);
+    if (slowWalk)
+        options.wrapper =
+            failing({QStringLiteral("-e"), QStringLiteral("inject=openat2:delay_enter=3000")});
+    BlockingConsole console(workspace);
+    if (during == QLatin1String("console blocks"))
+        options.console = console.path();
     QProcess process;
     workspace.start(process, options);
     QVERIFY(process.waitForStarted());
-    const pid_t program = programProcess(process);
+    const qint64 program = programProcess(process);
     QFileInfo log(workspace.pathOf(QStringLiteral("log_kehrlund.txt")));
     log.setCaching(false);
     QElapsedTimer waited;
     waited.start();
-    while (log.size() < 20000 && waited.elapsed() < 60000)
-        QThread::msleep(5);
-    ::kill(program, signal);
-    const RunResult result = workspace.finish(process, options);
+    QByteArray shownBefore;
+    if (!options.console.isEmpty()) {
+        QVERIFY(BlockingConsole::waitUntilBlocked(program));
+    } else if (slowWalk) {
+        // Well into the walk: the job is announced as its walk begins.
+        while (!shownBefore.contains(announced("tree")) && waited.elapsed() < 60000) {
+            readWhileWaiting(process);
+            shownBefore += process.readAllStandardError();
+        }
+        for (waited.restart(); waited.elapsed() < 300;)
+            readWhileWaiting(process);
+    } else {
+        while (log.size() < 20000 && waited.elapsed() < 60000)
+            readWhileWaiting(process);
+    }
+    ::kill(pid_t(program), signal);
+    // Ended, even with the console still unread (which holds up faketime).
+    QVERIFY2(endsWithin(process, program, 1000), "the run did not end within a second of the stop");
+    const QByteArray blocked = options.console.isEmpty() ? QByteArray() : console.readToEnd();
+    RunResult result = workspace.finish(process, options);
     QVERIFY(result.finished);
+    result.console = shownBefore + result.console + blocked;
 
     const int left = countExisting(workspace, files);
-    QVERIFY2(left > 0, "the run ended before the stop request; make the tree larger");
     const int removed = files.size() - left;
+    QVERIFY2(left > 0 || slowWalk, "the run ended before the stop request; make the tree larger");
     QVERIFY(result.log.endsWith(logTotal(removed)));
-    // faketime tells of the signal its child ended by: "Caught Terminated".
-    QByteArray console = result.console;
-    const int caught = console.lastIndexOf("\nCaught ");
-    if (caught >= 0)
-        console.truncate(caught + 1);
-    QVERIFY2(console.endsWith(total(removed)), console.right(300));
     verifyGoneFilesLogged(workspace, files, result.log, result.console);
+    if (!options.console.isEmpty())
+        return; // the console was given up
+    // faketime tells of the signal its child ended by: "Caught Terminated".
+    QByteArray shown = result.console;
+    const int caught = shown.lastIndexOf("\nCaught ");
+    if (caught >= 0)
+        shown.truncate(caught + 1);
+    QVERIFY2(shown.endsWith(total(removed)), shown.right(300));
 }
 
 // Paths far longer than a text stream's buffer, from four runs appending at once: every line of

@@ -7,6 +7,7 @@
 #include <QtTest>
 
 #include <sys/stat.h>
+#include <unistd.h>
 
 using namespace expect;
 
@@ -111,13 +112,19 @@ void OptionsTest::dryRunShowsWhatARunDoes()
         QSKIP("on Windows a dry run cannot foresee that the system refuses a held file");
     Workspace workspace;
     for (const char *file : {"tree/a.log", "tree/B.LOG", "tree/sub/c.log", "tree/keep.txt",
-                             "tree/held.log", "other/d.tmp"})
+                             "tree/held.log", "tree/t.log", "other/d.tmp"})
         workspace.writeFile(QString::fromLatin1(file));
-    // The tree twice, and a link to a file that is itself a hit: the real run finds those gone.
+    // The tree twice, and links to files that are themselves hits: the real run finds those
+    // gone, also a link to one of two names of a file whose other name stays until it goes too.
     workspace.writeJobFile(
         "tree\t*.log\t30\nother\t*.tmp;*.tar.gz\t30\nother\t*.tmp\t30\ntree\t*.log\t30\n");
     QVERIFY(
         QFile::link(QStringLiteral("a.log"), workspace.pathOf(QStringLiteral("tree/link.log"))));
+    QCOMPARE(::link(QFile::encodeName(workspace.pathOf(QStringLiteral("tree/t.log"))).constData(),
+                    QFile::encodeName(workspace.pathOf(QStringLiteral("tree/t2.log"))).constData()),
+             0);
+    QVERIFY(QFile::link(QStringLiteral("../tree/t.log"),
+                        workspace.pathOf(QStringLiteral("other/l.tmp"))));
     workspace.writeFile(QStringLiteral("log_kehrlund.txt"), "frueher\n");
     QProcess holder;
     holder.setStandardInputFile(workspace.pathOf(QStringLiteral("tree/held.log")));
@@ -126,22 +133,24 @@ void OptionsTest::dryRunShowsWhatARunDoes()
 
     const QByteArray expected = wrongPattern("*.tar.gz") + announced("tree") + hit("a.log", 40) +
                                 hit("B.LOG", 40) + hit("held.log", 40) + refused("tree/held.log") +
-                                hit("c.log", 40) + announced("other") + hit("d.tmp", 40) +
-                                announced("tree") + hit("held.log", 40) + refused("tree/held.log") +
-                                total(6);
+                                hit("t.log", 40) + hit("t2.log", 40) + hit("c.log", 40) +
+                                announced("other") + hit("d.tmp", 40) + announced("tree") +
+                                hit("held.log", 40) + refused("tree/held.log") + total(8);
     RunOptions options = daysOn(40);
     options.arguments = QStringList{QStringLiteral("--dry-run")};
     const RunResult dry = workspace.run(options);
     QCOMPARE(dry.console, expected + dryRunDone() + prompt());
     QCOMPARE(dry.log, QByteArray("frueher\n"));
-    for (const char *file : {"tree/a.log", "tree/B.LOG", "tree/sub/c.log", "other/d.tmp"})
+    for (const char *file :
+         {"tree/a.log", "tree/B.LOG", "tree/sub/c.log", "tree/t2.log", "other/d.tmp"})
         QVERIFY(workspace.exists(QString::fromLatin1(file)));
 
     const RunResult real = workspace.run(daysOn(40));
     holder.kill();
     holder.waitForFinished();
     QCOMPARE(real.console, expected + prompt());
-    for (const char *file : {"tree/a.log", "tree/B.LOG", "tree/sub/c.log", "other/d.tmp"})
+    for (const char *file :
+         {"tree/a.log", "tree/B.LOG", "tree/sub/c.log", "tree/t2.log", "other/d.tmp"})
         QVERIFY(!workspace.exists(QString::fromLatin1(file)));
     QVERIFY(workspace.exists(QStringLiteral("tree/keep.txt")));
     QVERIFY(workspace.exists(QStringLiteral("tree/held.log")));

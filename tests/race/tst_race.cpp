@@ -1,5 +1,5 @@
-// Races against the sweep: a folder swapped for a symbolic link while the tree is swept, and two
-// runs at once over the same trees.
+// Races against the sweep: the tree changed while the program waits on its console, a folder
+// swapped for a symbolic link while the tree is swept, and two runs at once over the same trees.
 //
 // The program under test is the one this build made; KEHRLUND_UNDER_TEST names another one (for
 // instance a build that walks folders by path, to see the attack succeed there). Every run has
@@ -68,10 +68,135 @@ class RaceTest : public QObject
     Q_OBJECT
 
   private slots:
+    void changedWhileConsoleBlocks_data();
+    void changedWhileConsoleBlocks();
     void swappedFolderNeverLeadsOutside_data();
     void swappedFolderNeverLeadsOutside();
     void twoRunsAtOnce();
 };
+
+void RaceTest::changedWhileConsoleBlocks_data()
+{
+    // Run in the mounted file system (the working folder) once the program blocks. By then the
+    // program has removed some 85 of the 200 old files of "tree" (a000.log to a199.log) and looked
+    // at all of them and at "tree/sub"; a150.log is far ahead.
+    QTest::addColumn<QString>("change");
+    QTest::addColumn<QStringList>("noHits"); // old files in "tree" that are hits no more
+    QTest::addColumn<bool>("refused");       // the one of them that is refused, counted
+    QTest::addColumn<QString>("logAt");      // where the run log is after the change
+    QTest::addColumn<QStringList>("kept");   // the entries that must be there afterwards
+
+    const QStringList a150{QStringLiteral("a150.log")};
+    QStringList sub;
+    for (int i = 0; i < 10; ++i)
+        sub << QStringLiteral("sub/s%1.log").arg(i, 2, 10, QLatin1Char('0'));
+    const QString log = QStringLiteral("log_kehrlund.txt");
+    // Written then renamed over an old file, as exports and rotated logs are.
+    QTest::newRow("young file renamed over a hit ahead")
+        << "echo neu >jung && mv jung tree/a150.log" << a150 << false << log
+        << QStringList{QStringLiteral("tree/a150.log")};
+    QTest::newRow("run log renamed over a hit ahead")
+        << "mv log_kehrlund.txt tree/a150.log" << a150 << false << "tree/a150.log"
+        << QStringList{QStringLiteral("tree/a150.log")};
+    QTest::newRow("job file renamed over a hit ahead")
+        << "mv eingabe_kehrlund.txt tree/a150.log" << a150 << false << log
+        << QStringList{QStringLiteral("tree/a150.log")};
+    QTest::newRow("file held open renamed over a hit ahead")
+        << "mv gehalten.log tree/a150.log" << a150 << true << log
+        << QStringList{QStringLiteral("tree/a150.log")};
+    QTest::newRow("FIFO renamed over a hit ahead")
+        << "mkfifo rohr && mv rohr tree/a150.log" << a150 << false << log
+        << QStringList{QStringLiteral("tree/a150.log")};
+    QTest::newRow("folder listed ahead moved out of the tree")
+        << "mv tree/sub weg" << sub << false << log
+        << QStringList(sub).replaceInStrings(QStringLiteral("sub/"), QStringLiteral("weg/"));
+    QTest::newRow("folder listed ahead renamed to a hidden name")
+        << "mv tree/sub tree/.sub" << sub << false << log
+        << QStringList(sub).replaceInStrings(QStringLiteral("sub/"), QStringLiteral("tree/.sub/"));
+}
+
+// What decides a removal is read right before it: a file, folder, run log or job file that
+// takes a place the program looked at before is judged as what it is now.
+void RaceTest::changedWhileConsoleBlocks()
+{
+    QFETCH(QString, change);
+    QFETCH(QStringList, noHits);
+    QFETCH(bool, refused);
+    QFETCH(QString, logAt);
+    QFETCH(QStringList, kept);
+    if (!runningAsRoot())
+        QSKIP("needs root to mount a file system whose files were born long ago");
+#ifdef KEHRLUND_WALK_BY_PATHS
+    QSKIP("this build walks folders by path, which does not hold the folders it listed");
+#endif
+
+    QStringList files;
+    for (int i = 0; i < 200; ++i)
+        files << QStringLiteral("a%1.log").arg(i, 3, 10, QLatin1Char('0'));
+    for (int i = 0; i < 10; ++i)
+        files << QStringLiteral("sub/s%1.log").arg(i, 2, 10, QLatin1Char('0'));
+    Workspace workspace;
+    QStringList entries = QStringList(files).replaceInStrings(
+        QRegularExpression(QStringLiteral("^")), QStringLiteral("tree/"));
+    const QByteArray earlier = "alt\n"; // what BornLongAgo writes into every file
+    const BornLongAgo disk(workspace, QStringLiteral("disk"),
+                           entries + QStringList{QStringLiteral("gehalten.log"),
+                                                 QStringLiteral("log_kehrlund.txt"),
+                                                 QStringLiteral("eingabe_kehrlund.txt")});
+    QVERIFY(disk.isMounted());
+    // Written in place: the job file keeps its birth time.
+    workspace.writeFile(QStringLiteral("disk/eingabe_kehrlund.txt"), "tree\t*.log\t30\n");
+    QProcess holder;
+    holder.setStandardInputFile(workspace.pathOf(QStringLiteral("disk/gehalten.log")));
+    holder.start(QStringLiteral("sleep"), {QStringLiteral("120")});
+    QVERIFY(holder.waitForStarted());
+
+    BlockingConsole console(workspace);
+    QVERIFY(console.isOpen());
+    RunOptions options;
+    options.workingFolder = QStringLiteral("disk");
+    options.console = console.path();
+    QProcess process;
+    workspace.start(process, options);
+    QVERIFY(BlockingConsole::waitUntilBlocked(programProcess(process)));
+    QProcess changer;
+    changer.setWorkingDirectory(workspace.pathOf(QStringLiteral("disk")));
+    changer.start(QStringLiteral("sh"), {QStringLiteral("-c"), change});
+    QVERIFY(changer.waitForFinished());
+    QCOMPARE(changer.exitCode(), 0);
+    const QByteArray written = console.readToEnd();
+    RunResult result = workspace.finish(process, options);
+    result.console = written;
+    holder.kill();
+    holder.waitForFinished();
+    QVERIFY(result.finished);
+    QCOMPARE(result.exitCode, 0);
+
+    const int age = BornLongAgo::ageToday();
+    QByteArray expectedConsole = expect::announced("tree");
+    QByteArray body;
+    int hits = 0;
+    for (const QString &file : files) {
+        if (noHits.contains(file) && !refused)
+            continue;
+        const QByteArray path = "tree/" + file.toUtf8();
+        expectedConsole += expect::hit(file.section(QLatin1Char('/'), -1).toUtf8(), age);
+        if (noHits.contains(file)) {
+            expectedConsole += expect::refused(path);
+            body += expect::refusedEntry(path);
+        } else {
+            body += expect::removedEntry(path, age);
+        }
+        ++hits;
+    }
+    QCOMPARE(result.console, expectedConsole + expect::end(hits));
+    QFile logFile(workspace.pathOf(QStringLiteral("disk/") + logAt));
+    QVERIFY(logFile.open(QIODevice::ReadOnly));
+    result.log = logFile.readAll();
+    QCOMPARE(result.log, result.expectedLog(body + expect::logTotal(hits), earlier));
+    for (const QString &entry : kept)
+        QVERIFY2(workspace.exists(QStringLiteral("disk/") + entry), qPrintable(entry));
+}
 
 void RaceTest::swappedFolderNeverLeadsOutside_data()
 {
