@@ -50,7 +50,7 @@ while [ $# -gt 0 ]; do
     --no-cold) cold=0 ;;
     --no-strace) use_strace=0 ;;
     --no-threads-program) program_nothreads=$2; shift ;;
-    -h | --help) sed -n '2,23p' "$0" | sed 's/^# \{0,1\}//'; exit 0 ;;
+    -h | --help) sed -n '2,22p' "$0" | sed 's/^# \{0,1\}//'; exit 0 ;;
     -*) echo "run.sh: unknown option $1" >&2; exit 2 ;;
     *) programs+=("$1") ;;
     esac
