@@ -12,7 +12,18 @@ import os
 import re
 import sys
 
-PEERS = [("kehrlund", "kehrlund"), ("find", "find"), ("tmpfiles", "systemd-tmpfiles")]
+# The peers as hyperfine names them, their names in the report and the jobs each is timed for:
+# kehrlund as built (with its threads), kehrlund built with KEHRLUND_THREADS=OFF, find,
+# systemd-tmpfiles and the floor of a clean (bench/floor.c, no scan).
+PEERS = [("kehrlund", "kehrlund", ("scan", "clean")),
+         ("kehrlund-1thread", "kehrlund-1thread", ("scan", "clean")),
+         ("find", "find", ("scan", "clean")),
+         ("tmpfiles", "systemd-tmpfiles", ("scan", "clean")),
+         ("floor", "floor", ("clean",))]
+NAMES = {who: name for who, name, _ in PEERS}
+BUILDS = ["kehrlund", "kehrlund-1thread"]
+# The ratios of kehrlund's median to those of the others, in the tables.
+RATIO_PEERS = ["find", "tmpfiles", "floor", "kehrlund-1thread"]
 # Clean, median of kehrlund against the median of find and of systemd-tmpfiles, per file system
 # type, on the nested trees of these sizes; the scan against find on the same trees.
 CLEAN_LIMITS = {"ext4": (0.80, 0.90), "tmpfs": (0.65, 0.90)}
@@ -29,7 +40,7 @@ FLAT_TREE = "flat-1000000"
 SYSCALLS_PER_ENTRY = 1.3
 SYSCALL_TREE = "200000"
 SYSCALLS = ["openat", "getdents64", "statx", "newfstatat", "unlinkat", "write", "close", "fcntl",
-            "dup", "futex"]
+            "dup", "futex", "clone3"]
 OTHER_SYSCALL_SHOWN = 100  # a further call gets a row of its own from this count on
 
 
@@ -50,6 +61,10 @@ def hyperfine(*path):
     if content is None:
         return {}
     return {r["command"]: r for r in json.loads(content)["results"]}
+
+
+def seconds(value):
+    return "%.3f s" % value
 
 
 def peak_kib(*path):
@@ -100,9 +115,9 @@ def judge(out, title, value, limit, show):
 def time_section(out, raw, fs, trees, info):
     out.append("### Time")
     out.append("")
-    out.append("| tree | job | cache | runs | kehrlund | find | systemd-tmpfiles | kehrlund / find "
-               "| kehrlund / tmpfiles | kehrlund µs/entry |")
-    out.append("|---|---|---|---:|---:|---:|---:|---:|---:|---:|")
+    out.append("| tree | job | cache | runs | " + " | ".join(name for _, name, _ in PEERS)
+               + " | kehrlund µs/entry |")
+    out.append("|---|---|---|---:|" + "---:|" * (len(PEERS) + 1))
     medians = {}
     for t in trees:
         for job in ("scan", "clean"):
@@ -110,29 +125,39 @@ def time_section(out, raw, fs, trees, info):
                 r = hyperfine(raw, fs, "time-%s-%s-%s.json" % (job, cache, t))
                 if "kehrlund" not in r:
                     continue
-                m = {who: r[who]["median"] for who, _ in PEERS if who in r}
+                m = {who: r[who]["median"] for who, _, _ in PEERS if who in r}
                 medians[(t, job, cache)] = m
                 cells = ["%.3f ± %.3f s" % (r[who]["median"], r[who]["stddev"]) if who in r
-                         else "—" for who, _ in PEERS]
-                ratios = ["%.2f" % (m["kehrlund"] / m[who]) if who in m else "—"
-                          for who in ("find", "tmpfiles")]
-                out.append("| %s | %s | %s | %d | %s | %s | %.2f |" % (
+                         else "—" for who, _, _ in PEERS]
+                out.append("| %s | %s | %s | %d | %s | %.2f |" % (
                     label(t), job, cache, len(r["kehrlund"]["times"]), " | ".join(cells),
-                    " | ".join(ratios), m["kehrlund"] / info[t]["entries"] * 1e6))
+                    m["kehrlund"] / info[t]["entries"] * 1e6))
     out.append("")
+    if medians:
+        out.append("Ratios of kehrlund's median to the others' (below 1: kehrlund is faster), "
+                   "each pair timed in the same hyperfine run:")
+        out.append("")
+        out.append("| tree | job | cache | " + " | ".join("kehrlund / %s" % NAMES[who]
+                                                       for who in RATIO_PEERS) + " |")
+        out.append("|---|---|---|" + "---:|" * len(RATIO_PEERS))
+        for (t, job, cache), m in medians.items():
+            out.append("| %s | %s | %s | %s |" % (label(t), job, cache, " | ".join(
+                "%.2f" % (m["kehrlund"] / m[who]) if who in m else "—" for who in RATIO_PEERS)))
+        out.append("")
     return medians
 
 
 def memory_section(out, raw, fs, trees):
     out.append("### Peak memory (/usr/bin/time -v, maximum resident set size)")
     out.append("")
-    out.append("| tree | " + " | ".join("%s %s" % (name, job) for _, name in PEERS
-                                        for job in ("scan", "clean")) + " |")
-    out.append("|---|" + "---:|" * 6)
+    columns = [(who, name, job) for who, name, jobs in PEERS for job in jobs]
+    out.append("| tree | " + " | ".join("%s %s" % (name, job) for _, name, job in columns)
+               + " |")
+    out.append("|---|" + "---:|" * len(columns))
     peaks = {}
     for t in trees:
-        row = [peak_kib(raw, fs, "mem-%s-%s-%s.txt" % (job, who, t))
-               for who, _ in PEERS for job in ("scan", "clean")]
+        # The first two are kehrlund's (as built), which the targets judge.
+        row = [peak_kib(raw, fs, "mem-%s-%s-%s.txt" % (job, who, t)) for who, _, job in columns]
         if row[0] is not None or row[1] is not None:
             peaks[t] = max(p for p in row[:2] if p is not None)
         out.append("| %s | %s |" % (label(t), " | ".join(mib(p) for p in row)))
@@ -145,43 +170,69 @@ def same_work_section(out, raw, fs, trees, info):
     out.append("")
     out.append("The files each leaves (`find tree -type f`) must be the same, fewer by the "
                "matching visible files of the tree; systemd-tmpfiles also removes the folders it "
-               "empties.")
+               "empties. The floor removes the files kehrlund logged in its untimed clean, in "
+               "that order.")
     out.append("")
     for t in trees:
         tree = info[t]
         if read(raw, fs, "left-kehrlund-%s.txt" % t) is None:
             continue
         left = {}
-        for who, _ in PEERS:
-            files, folders = (int(x) for x in text(raw, fs, "left-%s-%s.txt" % (who, t)).split())
-            left[who] = (files, folders)
-        same_log = text(raw, fs, "verify-clean-same-%s.txt" % t)
+        for who, _, _ in PEERS:
+            counts = text(raw, fs, "left-%s-%s.txt" % (who, t)).split()
+            left[who] = tuple(int(x) for x in counts) if len(counts) == 2 else None
+        matching = tree["matching_files"]
+        to_keep = tree["files"] - matching
+        removed = {"kehrlund": text(raw, fs, "verify-clean-same-%s.txt" % t),
+                   "kehrlund-1thread": text(raw, fs,
+                                            "verify-clean-same-kehrlund-1thread-%s.txt" % t)}
         same_left = {who: text(raw, fs, "verify-remaining-%s-%s.txt" % (who, t))
-                     for who in ("find", "tmpfiles")}
-        scan_ok = (text(raw, fs, "verify-scan-kehrlund-%s.txt" % t) == "Treffer gesamt: 0"
-                   and text(raw, fs, "verify-scan-find-%s.txt" % t) == "0"
-                   and text(raw, fs, "verify-scan-tmpfiles-%s.txt" % t) == str(tree["files"]))
-        clean_ok = (same_log == "same %d" % tree["matching_files"]
+                     for who, _, _ in PEERS[1:]}
+        floor_log = text(raw, fs, "verify-floor-log-%s.txt" % t)
+        scanned = {who: text(raw, fs, "verify-scan-%s-%s.txt" % (who, t))
+                   for who in BUILDS + ["find", "tmpfiles"]}
+        scan_ok = (all(scanned[who] == "Treffer gesamt: 0" for who in BUILDS)
+                   and scanned["find"] == "0" and scanned["tmpfiles"] == str(tree["files"]))
+        clean_ok = (all(v == "same %d" % matching for v in removed.values())
                     and all(v == "same" for v in same_left.values())
-                    and all(files == tree["files"] - tree["matching_files"]
-                            for files, _ in left.values()))
-        all_folders = tree["folders"] + tree["hidden_folders"] + 1
-        out.append("- %s: %s. Scan: kehrlund \"%s\", find listed %s, systemd-tmpfiles left %s of "
-                   "%d files. Clean: kehrlund \"%s\" (%s error messages), %d matching visible "
-                   "files in the tree; removed lists of kehrlund and find: %s; files left: %s, "
-                   "of %d (%d to keep); left by find against kehrlund: %s, by systemd-tmpfiles: "
-                   "%s; folders left (the root included): %s, of %d." % (
-                       named(t), "the same work" if scan_ok and clean_ok else "NOT THE SAME WORK",
-                       text(raw, fs, "verify-scan-kehrlund-%s.txt" % t),
-                       text(raw, fs, "verify-scan-find-%s.txt" % t),
-                       text(raw, fs, "verify-scan-tmpfiles-%s.txt" % t), tree["files"],
-                       text(raw, fs, "verify-clean-kehrlund-%s.txt" % t),
-                       text(raw, fs, "verify-clean-errors-%s.txt" % t), tree["matching_files"],
-                       same_log, ", ".join("%s %d" % (name, left[who][0]) for who, name in PEERS),
-                       tree["files"], tree["files"] - tree["matching_files"], same_left["find"],
-                       same_left["tmpfiles"],
-                       ", ".join("%s %d" % (name, left[who][1]) for who, name in PEERS),
-                       all_folders))
+                    and floor_log == "same %d" % matching
+                    and all(v is not None and v[0] == to_keep for v in left.values()))
+
+        def counts(index):
+            return ", ".join("%s %s" % (name, "—" if left[who] is None else left[who][index])
+                             for who, name, _ in PEERS)
+
+        out.append(
+            "- %s: %s. Scan: %s, find listed %s, systemd-tmpfiles left %s of %d files. "
+            "Clean: %s, %d matching visible files in the tree; removed lists against find's: %s; "
+            "the floor's log against its list: %s; the two builds' logs in order: %s; files "
+            "left: %s, of %d (%d to keep); left against kehrlund: %s; folders left (the root "
+            "included): %s, of %d." % (
+                named(t), "the same work" if scan_ok and clean_ok else "NOT THE SAME WORK",
+                ", ".join('%s "%s"' % (who, scanned[who]) for who in BUILDS), scanned["find"],
+                scanned["tmpfiles"], tree["files"],
+                ", ".join('%s "%s" (%s error messages)' % (
+                    who, text(raw, fs, "verify-clean-%s-%s.txt" % (who, t)),
+                    text(raw, fs, "verify-clean-errors-%s-%s.txt" % (who, t)) or "?")
+                    for who in BUILDS), matching,
+                ", ".join("%s %s" % (who, removed[who] or "—") for who in BUILDS),
+                floor_log or "—", text(raw, fs, "verify-order-%s.txt" % t) or "—", counts(0),
+                tree["files"], to_keep,
+                ", ".join("%s %s" % (name, same_left[who] or "—") for who, name, _ in PEERS[1:]),
+                counts(1), tree["folders"] + tree["hidden_folders"] + 1))
+        # strace -c writes nothing at all when no call was made.
+        traced = ["threads-%s-%s.txt" % (who, t) for who in BUILDS]
+        if all(read(raw, fs, name) is not None for name in traced):
+            started = {}
+            for who, name in zip(BUILDS, traced):
+                counts = syscalls(raw, fs, name)
+                started[who] = counts.get("clone", 0) + counts.get("clone3", 0)
+            line = "  Threads started in a scan (clone and clone3 calls): %s." % ", ".join(
+                "%s %d" % (who, n) for who, n in started.items())
+            if started["kehrlund-1thread"] > 0:
+                line += (" THE BUILD WITHOUT THREADS STARTS THREADS: its comparison with the "
+                         "threaded build says nothing about the threads.")
+            out.append(line)
     out.append("")
 
 
@@ -189,7 +240,7 @@ def syscall_section(out, raw, fs, info):
     """The table of system calls; returns kehrlund's calls per entry in the clean, or None."""
     t = SYSCALL_TREE
     columns = [("%s %s" % (name, job), syscalls(raw, fs, "strace-%s-%s-%s.txt" % (job, who, t)))
-               for job in ("scan", "clean") for who, name in PEERS]
+               for job in ("scan", "clean") for who, name, jobs in PEERS if job in jobs]
     columns = [(title, counts) for title, counts in columns if counts]
     if not columns:
         return None
@@ -216,6 +267,11 @@ def syscall_section(out, raw, fs, info):
     visited = tree["folders"] + 1
     per_entry = None
     for title, c in columns:
+        if title == "floor clean":
+            out.append("- floor clean: %d calls, %.2f per removed file, %d unlink, %d write." % (
+                c.get("total", 0), c.get("total", 0) / tree["matching_files"],
+                c.get("unlink", 0) + c.get("unlinkat", 0), c.get("write", 0)))
+            continue
         if not title.startswith("kehrlund"):
             continue
         line = ("- %s: %d calls, %.2f per entry; %.2f getdents64 calls per folder walked (%d, the "
@@ -225,7 +281,8 @@ def syscall_section(out, raw, fs, info):
                     c.get("getdents64", 0) / visited, visited, c.get("statx", 0),
                     tree["matching_files"], c.get("unlinkat", 0)))
         if title.endswith("clean"):
-            per_entry = c.get("total", 0) / tree["entries"]
+            if title == "kehrlund clean":
+                per_entry = c.get("total", 0) / tree["entries"]
             line += ", %.2f write calls per hit (%d)" % (
                 c.get("write", 0) / tree["matching_files"], c.get("write", 0))
         out.append(line + ".")
@@ -270,7 +327,10 @@ def main():
                "standard deviation; ratios are of the medians. Cold runs drop the caches after "
                "the copy (`sync; echo 3 > /proc/sys/vm/drop_caches`); on tmpfs the tree itself "
                "stays in memory, only the programs' own files and other caches go. Peak memory "
-               "and the same work come from one untimed run of each.")
+               "and the same work come from one untimed run of each. kehrlund-1thread is the "
+               "same program built with KEHRLUND_THREADS=OFF; the floor (bench/floor.c, clean "
+               "only) does nothing but remove the files of a list made beforehand and append "
+               "each path to a log, one write per file.")
     out.append("")
     results = {}
     for fs in filesystems:
@@ -336,11 +396,40 @@ def main():
             judge(out, "%s: system calls per entry in a clean at %s at most %.1f" % (
                 name, named(SYSCALL_TREE), SYSCALLS_PER_ENTRY), per_entry, SYSCALLS_PER_ENTRY,
                   lambda v: "%.2f" % v)
-    for t in ["10000", "200000", "1000000", FLAT_TREE]:
+    nested = sorted({"10000", "200000", "1000000"}
+                    | {t for t in trees if not t.startswith("flat-")}, key=int)
+    for t in nested + [FLAT_TREE]:
         limit = MEMORY_FLAT_KIB if t == FLAT_TREE else MEMORY_NESTED_KIB
         peaks = [results[fs][2][t] for fs in filesystems if t in results[fs][2]]
         judge(out, "peak memory, %s, at most %s" % (named(t), mib(limit)),
               max(peaks) if peaks else None, limit, mib)
+    out.append("")
+
+    out.append("## Reported figures (not judged)")
+    out.append("")
+    out.append("From the warm runs of this run, as ratios of the medians: kehrlund's clean "
+               "against the floor's, and kehrlund as built against kehrlund-1thread (below 1: "
+               "the threads gain).")
+    out.append("")
+    shown_trees = list(trees) + [t for t in ["200000"] if t not in trees]
+    kinds = list(CLEAN_LIMITS) + [results[fs][0] for fs in filesystems
+                                  if results[fs][0] not in CLEAN_LIMITS]
+    for kind in dict.fromkeys(kinds):
+        for fs in [fs for fs in filesystems if results[fs][0] == kind] or [None]:
+            medians = results[fs][1] if fs else {}
+            name = "%s (%s)" % (kind, fs) if fs and fs != kind else kind
+            for t in shown_trees:
+                pairs = [("clean", "floor"), ("scan", "kehrlund-1thread"),
+                         ("clean", "kehrlund-1thread")]
+                for job, peer in pairs:
+                    m = medians.get((t, job, "warm"), {})
+                    title = "%s, %s: %s, kehrlund against %s" % (name, named(t), job, NAMES[peer])
+                    if "kehrlund" in m and peer in m:
+                        out.append("- %s: %.2fx (%s against %s)" % (
+                            title, m["kehrlund"] / m[peer], seconds(m["kehrlund"]),
+                            seconds(m[peer])))
+                    else:
+                        out.append("- %s: not measured" % title)
     out.append("")
     print("\n".join(out))
 

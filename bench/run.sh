@@ -1,20 +1,25 @@
 #!/usr/bin/env bash
 # Times Kehrlund against GNU find and systemd-tmpfiles on generated folder trees and records the
-# results.
+# results; also a build of Kehrlund without threads against the usual one, and a floor for the
+# clean (bench/floor.c: only the removals and one log write each, from a list made beforehand).
 #
 #   bench/run.sh [--quick | --full] [--sizes LIST] [--flat] [--fs LIST] [--runs N] [--no-cold]
-#                [--no-strace] [--ext4-image] [PROGRAM]
+#                [--no-strace] [--ext4-image] [--no-threads-program PATH]
+#                [PROGRAM [PROGRAM_WITHOUT_THREADS]]
 #
 # --quick (the default) uses nested trees of 10,000 and 200,000 entries; --full adds 1,000,000
 # and one folder of 1,000,000 entries (--flat adds only that one). --sizes chooses the trees
-# instead, e.g. 10000,200000,flat-1000000 (flat-N: one folder of N entries).
+# instead, e.g. 10000,100000,200000,flat-1000000 (N: a nested tree of N entries; flat-N: one
+# folder of N entries).
 # --fs chooses the file systems, from: here (the work folder as it is), ext4 (a fresh ext4 image,
 # loop-mounted), tmpfs (a fresh tmpfs); as root the default is ext4,tmpfs, otherwise here.
 # --ext4-image is --fs ext4. --runs N sets the timed runs per command, warm and cold.
 # Cold runs (caches dropped before each) need root; --no-cold leaves them out.
-# PROGRAM is the kehrlund binary to time; without it the script builds one (Release) in
-# build-bench/ at the top of the repository. Trees and scratch files go to bench/work/ (or to
-# $KEHRLUND_BENCH_WORK); the report goes to bench/results/ and to standard output.
+# PROGRAM is the kehrlund binary to time (with its threads), PROGRAM_WITHOUT_THREADS (or
+# --no-threads-program) one built with -DKEHRLUND_THREADS=OFF; the script builds the one not given
+# (Release) in build-bench/ or build-bench-nothreads/ at the top of the repository. Trees and
+# scratch files go to bench/work/ (or to $KEHRLUND_BENCH_WORK); the report goes to bench/results/
+# and to standard output.
 set -euo pipefail
 
 bench=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
@@ -31,6 +36,8 @@ runs=
 cold=$root
 use_strace=1
 program=
+program_nothreads=
+programs=()
 while [ $# -gt 0 ]; do
     case $1 in
     --quick) trees=(10000 200000) ;;
@@ -42,12 +49,24 @@ while [ $# -gt 0 ]; do
     --runs) runs=$2; shift ;;
     --no-cold) cold=0 ;;
     --no-strace) use_strace=0 ;;
-    -h | --help) sed -n '2,17p' "$0" | sed 's/^# \{0,1\}//'; exit 0 ;;
+    --no-threads-program) program_nothreads=$2; shift ;;
+    -h | --help) sed -n '2,22p' "$0" | sed 's/^# \{0,1\}//'; exit 0 ;;
     -*) echo "run.sh: unknown option $1" >&2; exit 2 ;;
-    *) program=$1 ;;
+    *) programs+=("$1") ;;
     esac
     shift
 done
+case ${#programs[@]} in
+0) ;;
+1) program=${programs[0]} ;;
+2)
+    [ -z "$program_nothreads" ] ||
+        { echo "run.sh: the program without threads is given twice" >&2; exit 2; }
+    program=${programs[0]}
+    program_nothreads=${programs[1]}
+    ;;
+*) echo "run.sh: at most two programs (PROGRAM [PROGRAM_WITHOUT_THREADS])" >&2; exit 2 ;;
+esac
 IFS=, read -r -a fs_list <<< "$filesystems"
 for t in "${trees[@]}"; do
     [[ $t =~ ^(flat-)?[0-9]+$ ]] || { echo "run.sh: $t is not a tree size (N or flat-N)" >&2; exit 2; }
@@ -91,24 +110,60 @@ fi
 export LC_ALL=C.UTF-8
 unset TZ
 
+# Builds kehrlund (Release, no tests) in $1 with KEHRLUND_THREADS set to $2.
+build_kehrlund() {
+    cmake -S "$repo" -B "$1" -DCMAKE_BUILD_TYPE=Release -DKEHRLUND_TESTS=OFF \
+        -DKEHRLUND_THREADS="$2" >/dev/null
+    cmake --build "$1" -j2 --target kehrlund >/dev/null
+}
 if [ -z "$program" ]; then
-    build=$repo/build-bench
-    cmake -S "$repo" -B "$build" -DCMAKE_BUILD_TYPE=Release -DKEHRLUND_TESTS=OFF >/dev/null
-    cmake --build "$build" -j2 --target kehrlund >/dev/null
-    program=$build/kehrlund
+    build_kehrlund "$repo/build-bench" ON
+    program=$repo/build-bench/kehrlund
+fi
+if [ -z "$program_nothreads" ]; then
+    build_kehrlund "$repo/build-bench-nothreads" OFF
+    program_nothreads=$repo/build-bench-nothreads/kehrlund
 fi
 program=$(realpath "$program")
-[ -x "$program" ] || { echo "run.sh: $program is not an executable" >&2; exit 1; }
-build_type=unknown
-if [ -f "$(dirname "$program")/CMakeCache.txt" ]; then
-    build_type=$(sed -n 's/^CMAKE_BUILD_TYPE:STRING=//p' "$(dirname "$program")/CMakeCache.txt")
+program_nothreads=$(realpath "$program_nothreads")
+for p in "$program" "$program_nothreads"; do
+    [ -x "$p" ] || { echo "run.sh: $p is not an executable" >&2; exit 1; }
+done
+# The build type and the KEHRLUND_THREADS setting of a program's build folder, if it has one.
+build_type_of() {
+    local cache
+    cache=$(dirname "$1")/CMakeCache.txt
+    [ -f "$cache" ] || { echo unknown; return; }
+    sed -n 's/^CMAKE_BUILD_TYPE:STRING=//p' "$cache"
+}
+threads_option_of() {
+    local cache setting
+    cache=$(dirname "$1")/CMakeCache.txt
+    [ -f "$cache" ] || { echo unknown; return; }
+    setting=$(sed -n 's/^KEHRLUND_THREADS:BOOL=//p' "$cache")
+    if [ -n "$setting" ]; then
+        echo "$setting"
+    else
+        echo "not an option of this version (it uses threads)"
+    fi
+}
+if [ "$program" = "$program_nothreads" ]; then
+    echo "run.sh: both builds are the same program, $program" >&2
 fi
+case $(threads_option_of "$program_nothreads") in
+OFF) ;;
+*) echo "run.sh: $program_nothreads is not built with KEHRLUND_THREADS=OFF:" \
+    "$(threads_option_of "$program_nothreads")" >&2 ;;
+esac
 
 mkdir -p "$base"
 base=$(realpath "$base")
 raw=$base/raw # the measurements the report is made from; kept after the run
 rm -rf "$raw"
 mkdir -p "$raw" "$bench/results"
+# The floor: removes the files of a list and logs each (bench/floor.c), built here each time.
+floor=$base/floor
+cc -O2 -Wall -o "$floor" "$bench/floor.c"
 
 # The file system under test is mounted on $mounted (if any) from the image $image (if any); both
 # go away when the script ends, also on a failure or an interrupt.
@@ -143,7 +198,13 @@ say() { echo "== $(date +%H:%M:%S) $*" >&2; }
     echo "virtualization: ${virtualization:-none}"
     echo "program: $program"
     echo "program version: $("$program" --version < /dev/null 2>&1 | head -1)"
-    echo "build type: $build_type"
+    echo "build type: $(build_type_of "$program")"
+    echo "KEHRLUND_THREADS: $(threads_option_of "$program")"
+    echo "program without threads (kehrlund-1thread): $program_nothreads"
+    echo "its version: $("$program_nothreads" --version < /dev/null 2>&1 | head -1)"
+    echo "its build type: $(build_type_of "$program_nothreads")"
+    echo "its KEHRLUND_THREADS: $(threads_option_of "$program_nothreads")"
+    echo "floor: bench/floor.c, cc -O2 ($(cc --version | head -1))"
     echo "commit: $(git -C "$repo" describe --always --dirty 2>/dev/null || echo unknown)"
     # shellcheck disable=SC2185 # GNU find, asked for its version
     echo "find: $(find --version | head -1)"
@@ -183,19 +244,32 @@ find_scan=(tree -name '.*' -prune -o "${find_patterns[@]}" -print)
 # -delete turns on -depth, under which -prune does nothing: hidden entries are left out by path.
 find_clean=(tree -path '*/.*' -o "${find_patterns[@]}" -print -delete)
 
-# Runs one peer untimed, under a wrapper: $1 scan or clean, $2 kehrlund, find or tmpfiles, then
-# the wrapper command (/usr/bin/time -v ..., strace ...), which sees the peer alone.
+# The peers of each job: both builds of kehrlund, find and systemd-tmpfiles; the floor has no scan.
+scan_peers=(kehrlund kehrlund-1thread find tmpfiles)
+clean_peers=(kehrlund kehrlund-1thread find tmpfiles floor)
+peers_of() { # $1: scan or clean
+    if [ "$1" = scan ]; then echo "${scan_peers[@]}"; else echo "${clean_peers[@]}"; fi
+}
+binary_of() { # $1: kehrlund or kehrlund-1thread
+    if [ "$1" = kehrlund ]; then echo "$program"; else echo "$program_nothreads"; fi
+}
+
+# Runs one peer untimed, under a wrapper: $1 scan or clean, $2 the peer, then the wrapper command
+# (/usr/bin/time -v ..., strace ...), which sees the peer alone.
 run_peer() {
     local job=$1 tool=$2 fake=()
     shift 2
     [ "$job" = clean ] && fake=(faketime -f +40d)
     case $tool in
-    kehrlund) (cd "$wd" && "${fake[@]}" "$@" "$program" < /dev/null > /dev/null 2> "$fswork/console.txt") ;;
+    kehrlund | kehrlund-1thread)
+        (cd "$wd" && "${fake[@]}" "$@" "$(binary_of "$tool")" < /dev/null > /dev/null \
+            2> "$fswork/console.txt") ;;
     find)
         local args=("${find_scan[@]}")
         [ "$job" = clean ] && args=("${find_clean[@]}")
         (cd "$fswork" && "${fake[@]}" "$@" find "${args[@]}" > "$fswork/find-list.txt") ;;
     tmpfiles) "${fake[@]}" "$@" systemd-tmpfiles --clean "$fswork/tmpfiles.conf" ;;
+    floor) (cd "$fswork" && "${fake[@]}" "$@" "$floor" "$floor_list" "$floor_log") ;;
     esac
 }
 
@@ -207,13 +281,23 @@ peer_command() {
         args=("${find_clean[@]}")
     fi
     case $2 in
-    kehrlund) echo "cd $(q "$wd")&& $faked$(q "$program")< /dev/null > /dev/null 2> $(q "$fswork/console.txt")" ;;
+    kehrlund | kehrlund-1thread)
+        echo "cd $(q "$wd")&& $faked$(q "$(binary_of "$2")")< /dev/null > /dev/null 2> $(q "$fswork/console.txt")" ;;
     find) echo "cd $(q "$fswork")&& ${faked}find $(q "${args[@]}")> $(q "$fswork/find-list.txt")" ;;
     tmpfiles) echo "${faked}systemd-tmpfiles --clean $(q "$fswork/tmpfiles.conf")" ;;
+    floor) echo "cd $(q "$fswork")&& $faked$(q "$floor" "$floor_list" "$floor_log")" ;;
     esac
 }
 
-peers=(kehrlund find tmpfiles)
+# "same N" when the two files are the same (N lines), else how many lines differ.
+compare() {
+    if cmp -s "$1" "$2"; then
+        echo "same $(grep -c '' "$1" || true)"
+    else
+        echo "different: $(diff "$1" "$2" | grep -c '^[<>]' || true) lines"
+    fi
+}
+
 for fs in "${fs_list[@]}"; do
     out=$raw/$fs
     mkdir -p "$out"
@@ -246,57 +330,77 @@ for fs in "${fs_list[@]}"; do
     mkdir -p "$wd"
     printf '%s\t%s\t%s\n' "$tree" '*.log;*.tmp' 30 > "$wd/eingabe_kehrlund.txt"
     printf 'e "%s" - - - 30d\n' "$tree" > "$fswork/tmpfiles.conf"
+    # The floor's list: the files the clean removes, in the order kehrlund removed them (from its
+    # log of the untimed clean); its log goes beside kehrlund's.
+    floor_list=$fswork/floor-list.txt
+    floor_log=$wd/floor-log.txt
 
     for t in "${trees[@]}"; do
         # A fresh copy of the tree (tar keeps the modification times, as cp -a does, at twice the
-        # speed). The scan removes nothing, so its runs share one copy and remove only the log.
-        forget_log="rm -f $(q "$wd/log_kehrlund.txt")"
+        # speed). The scan removes nothing, so its runs share one copy and remove only the logs.
+        forget_log="rm -f $(q "$wd/log_kehrlund.txt" "$floor_log")"
         prepare="$forget_log&& rm -rf $(q "$tree")&& mkdir $(q "$tree")&& tar -C $(q "$base/pristine-$t") -cf - .| tar -C $(q "$tree") --warning=no-timestamp -xf -&& sync -f $(q "$fswork")"
 
         say "$fs, tree $t: checking that all do the same work, peak memory"
         bash -c "$prepare"
-        for tool in "${peers[@]}"; do
+        for tool in "${scan_peers[@]}"; do
             run_peer scan "$tool" /usr/bin/time -v -o "$out/mem-scan-$tool-$t.txt"
+            case $tool in
+            kehrlund | kehrlund-1thread)
+                tail -n 1 "$wd/log_kehrlund.txt" > "$out/verify-scan-$tool-$t.txt"
+                rm -f "$wd/log_kehrlund.txt" ;;
+            esac
         done
-        tail -n 1 "$wd/log_kehrlund.txt" > "$out/verify-scan-kehrlund-$t.txt"
         grep -c '' "$fswork/find-list.txt" > "$out/verify-scan-find-$t.txt" || true
         (cd "$fswork" && find tree -type f | wc -l) > "$out/verify-scan-tmpfiles-$t.txt"
-        for tool in "${peers[@]}"; do
+        if [ "$use_strace" = 1 ]; then
+            # The threads each build starts in a scan (clone and clone3 calls).
+            for tool in kehrlund kehrlund-1thread; do
+                run_peer scan "$tool" strace -f -qq --seccomp-bpf -c -e trace=clone,clone3 \
+                    -o "$out/threads-$tool-$t.txt"
+                rm -f "$wd/log_kehrlund.txt"
+            done
+        fi
+        for tool in "${clean_peers[@]}"; do
             bash -c "$prepare"
             run_peer clean "$tool" /usr/bin/time -v -o "$out/mem-clean-$tool-$t.txt"
             (cd "$fswork" && find tree -type f | sort > "remaining-$tool.txt" &&
                 echo "$(grep -c '' "remaining-$tool.txt" || true) $(find tree -type d | wc -l)") \
                 > "$out/left-$tool-$t.txt"
             case $tool in
-            kehrlund)
-                tail -n 1 "$wd/log_kehrlund.txt" > "$out/verify-clean-kehrlund-$t.txt"
-                grep -c '^"Fehler' "$fswork/console.txt" > "$out/verify-clean-errors-$t.txt" || true
+            kehrlund | kehrlund-1thread)
+                tail -n 1 "$wd/log_kehrlund.txt" > "$out/verify-clean-$tool-$t.txt"
+                grep -c '^"Fehler' "$fswork/console.txt" > "$out/verify-clean-errors-$tool-$t.txt" || true
                 # The removed paths from the log (lines after the header that are not "N Tage"),
-                # relative.
+                # in the log's order, then relative and sorted.
                 sed -n '4,$p' "$wd/log_kehrlund.txt" |
-                    grep -v -E '^(-?[0-9]+ Tage|Treffer gesamt: [0-9]+)$' |
-                    sed "s|^$fswork/||" | sort > "$fswork/removed-kehrlund.txt" ;;
+                    { grep -v -E '^(-?[0-9]+ Tage|Treffer gesamt: [0-9]+)$' || true; } \
+                    > "$fswork/logged-$tool.txt"
+                sed "s|^$fswork/||" "$fswork/logged-$tool.txt" | sort > "$fswork/removed-$tool.txt"
+                if [ "$tool" = kehrlund ]; then cp "$fswork/logged-kehrlund.txt" "$floor_list"; fi ;;
             find) sort "$fswork/find-list.txt" > "$fswork/removed-find.txt" ;;
+            floor) compare "$floor_list" "$floor_log" > "$out/verify-floor-log-$t.txt" ;;
             esac
         done
-        if cmp -s "$fswork/removed-kehrlund.txt" "$fswork/removed-find.txt"; then
-            echo "same $(grep -c '' "$fswork/removed-find.txt")"
-        else
-            echo "different: $(diff "$fswork/removed-kehrlund.txt" "$fswork/removed-find.txt" | grep -c '^[<>]') lines"
-        fi > "$out/verify-clean-same-$t.txt"
-        for tool in find tmpfiles; do
+        compare "$fswork/removed-kehrlund.txt" "$fswork/removed-find.txt" \
+            > "$out/verify-clean-same-$t.txt"
+        compare "$fswork/removed-kehrlund-1thread.txt" "$fswork/removed-find.txt" \
+            > "$out/verify-clean-same-kehrlund-1thread-$t.txt"
+        compare "$fswork/logged-kehrlund.txt" "$fswork/logged-kehrlund-1thread.txt" \
+            > "$out/verify-order-$t.txt"
+        for tool in kehrlund-1thread find tmpfiles floor; do
             if cmp -s "$fswork/remaining-kehrlund.txt" "$fswork/remaining-$tool.txt"; then
                 echo same
             else
                 echo "different: $(diff "$fswork/remaining-kehrlund.txt" "$fswork/remaining-$tool.txt" | grep -c '^[<>]') lines"
             fi > "$out/verify-remaining-$tool-$t.txt"
         done
-        rm -f "$fswork"/remaining-*.txt "$fswork"/removed-*.txt
+        rm -f "$fswork"/remaining-*.txt "$fswork"/removed-*.txt "$fswork"/logged-*.txt
 
         bash -c "$prepare"
         for job in scan clean; do
             commands=()
-            for tool in "${peers[@]}"; do
+            for tool in $(peers_of "$job"); do
                 commands+=(-n "$tool" "$(peer_command "$job" "$tool")")
             done
             for cache in "${caches[@]}"; do
@@ -313,14 +417,15 @@ for fs in "${fs_list[@]}"; do
         if [ "$use_strace" = 1 ] && [ "$t" = 200000 ]; then
             say "$fs, tree $t: counting system calls"
             for job in scan clean; do
-                for tool in "${peers[@]}"; do
+                for tool in $(peers_of "$job"); do
                     bash -c "$prepare"
                     run_peer "$job" "$tool" strace -c -f -o "$out/strace-$job-$tool-$t.txt"
                 done
             done
         fi
     done
-    rm -rf "$tree" "$wd" "$fswork/tmpfiles.conf" "$fswork/console.txt" "$fswork/find-list.txt"
+    rm -rf "$tree" "$wd" "$fswork/tmpfiles.conf" "$fswork/console.txt" "$fswork/find-list.txt" \
+        "$floor_list"
     release_fs
 done
 
@@ -336,6 +441,7 @@ hyperfine --style basic --runs 30 --warmup 3 \
     --export-json "$raw/fixed.json" \
     -n "no job" "cd $(q "$base/wd-none")&& $(q "$program")< /dev/null > /dev/null 2>&1" \
     -n "one job, empty folder" "cd $(q "$base/wd-empty")&& $(q "$program")< /dev/null > /dev/null 2>&1" \
+    -n "one job, empty folder, kehrlund-1thread" "cd $(q "$base/wd-empty")&& $(q "$program_nothreads")< /dev/null > /dev/null 2>&1" \
     -n "find, empty folder" "find $(q "$base/empty" -name '.*' -prune -o "${find_patterns[@]}" -print)> /dev/null" >&2
 
 echo "load after: $(uptime)" >> "$raw/machine.txt"
