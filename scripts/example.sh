@@ -1,16 +1,15 @@
 #!/usr/bin/env bash
-# Installs what is missing, builds Kehrlund and runs it on the example working folder: once with
-# the real clock (nothing is old yet), once with the clock moved 40 days on (the old files go).
-# Works on a copy, so the shipped example stays as it is. KEHRLUND_BUILD names the build folder
-# (default "build").
+# Installs what is missing to build (the group "build" of scripts/install-deps.sh: compiler, CMake,
+# Qt, libfaketime), builds Kehrlund with the preset "plain" (the program alone, in build/) and runs
+# it on the example working folder: once with the real clock (nothing is old yet), once with the
+# clock moved 40 days on (the old files go). Works on a copy, so the shipped example stays as it is.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 top=$(pwd)
-build=${KEHRLUND_BUILD:-build}
-bash scripts/install-deps.sh
-cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo
-cmake --build "$build" -j"$(nproc)"
-program=$top/$build/kehrlund
+bash scripts/install-deps.sh build
+cmake --preset plain
+cmake --build --preset plain --target kehrlund -j"${CMAKE_BUILD_PARALLEL_LEVEL:-$(nproc)}"
+program=$top/build/kehrlund
 work=$(mktemp -d)
 cp -r example/. "$work"
 cd "$work"

@@ -1,9 +1,11 @@
 #!/usr/bin/env bash
 # Installs what is missing, builds Kehrlund and checks it, step by step:
-#   plain     build and run every test
-#   sanitize  build with AddressSanitizer and UndefinedBehaviorSanitizer, run every test
-#   plainwalk build with the walk by path (systems without folder handles), run its tests
-#   manual    render the manual page kehrlund(1): no warnings, every program message documented
+#   plain     build with the preset "plain", run every test but the manual page's
+#   sanitize  build with AddressSanitizer and UndefinedBehaviorSanitizer, run the same tests
+#   plainwalk build with the walk by path (systems without folder handles), run its tests: all
+#             but those labelled needs-handles
+#   manual    the manual page kehrlund(1) renders without warnings and names every program message
+#             (the CTest test "manual", tests/check-manual.sh)
 #   package   build the Debian packages with dpkg-buildpackage (debhelper); lintian --pedantic
 #             finds no errors or warnings
 #   installed install the package with apt-get, run the installed program on a copy of the
@@ -13,21 +15,28 @@
 #             its service, timer and logrotate snippet under a real systemd
 #   windows   cross-build the Windows program with mingw-w64 (Qt for Windows is built once and
 #             cached by scripts/qt-windows.sh), make its ZIP, unpack it, run it under Wine on
-#             the example working folder and run the black-box tests against it under Wine
+#             the example working folder and run the black-box tests labelled windows-ok
+#             against it under Wine
 #
 #   bash scripts/test.sh              every step, in this order
 #   bash scripts/test.sh manual ...   only the steps named
 #
-# KEHRLUND_BUILD (default "build") is the build folder; the other steps use it with a suffix
-# (build-sanitize, build-package, build-windows). Works as root or as a user with sudo.
+# The steps plain, sanitize, plainwalk and manual are the workflows of the same names in
+# CMakePresets.json (configure, build, test; "cmake --workflow --preset plain" runs one by hand);
+# the tests are chosen by their CTest labels there. Each step first installs the groups of
+# packages it needs (scripts/install-deps.sh, list "step_groups" below). The build folders are
+# those of the presets: build (plain), build-sanitize, build-plainwalk, build-windows; the
+# package is built in build-package. Works as root or as a user with sudo.
 # KEHRLUND_QT_WINDOWS (default /var/cache/kehrlund-qt-win/5.15.8) is where Qt for Windows is
 # cached, KEHRLUND_WINEPREFIX (default /var/cache/kehrlund-wine/prefix) Wine's prefix.
-# To add a step: write a function below and add its name to the list "steps" at the end.
+# To add a step: write a function below and add its name to the lists "all_steps" and
+# "step_groups" at the end.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 top=$(pwd)
-build=${KEHRLUND_BUILD:-build}
 jobs=$(nproc)
+# cmake --build (and the workflows' build steps) build with this many jobs.
+export CMAKE_BUILD_PARALLEL_LEVEL=${CMAKE_BUILD_PARALLEL_LEVEL:-$jobs}
 as_root=()
 [ "$(id -u)" -eq 0 ] || as_root=(sudo)
 export DEBIAN_FRONTEND=noninteractive
@@ -39,72 +48,27 @@ fail() {
 }
 
 # ---------------------------------------------------------------------------------------------
-plain() {
-    cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_COMPILE_WARNING_AS_ERROR=ON
-    cmake --build "$build" -j"$jobs"
-    (cd "$build" && ctest --output-on-failure)
-}
-
-# ---------------------------------------------------------------------------------------------
-sanitize() {
-    cmake -S . -B "$build-sanitize" -DCMAKE_BUILD_TYPE=Debug -DKEHRLUND_SANITIZE=ON \
-          -DCMAKE_COMPILE_WARNING_AS_ERROR=ON
-    cmake --build "$build-sanitize" -j"$jobs"
-    (cd "$build-sanitize" && ctest --output-on-failure)
-}
-
-# ---------------------------------------------------------------------------------------------
+# Configure, build and test with the presets of one workflow in CMakePresets.json.
+plain() { cmake --workflow --preset plain; }
+sanitize() { cmake --workflow --preset sanitize; }
 # The walk by path through Qt alone, as systems without folder handles use it: the same
-# behaviour, so the same tests (the attacks that only folder handles withstand left out).
-plainwalk() {
-    cmake -S . -B "$build-plainwalk" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DKEHRLUND_WALK_BY_PATHS=ON \
-          -DCMAKE_COMPILE_WARNING_AS_ERROR=ON
-    cmake --build "$build-plainwalk" -j"$jobs"
-    (cd "$build-plainwalk" && ctest --output-on-failure -R '^tst_(jobfile|sweep|units|openfiles|agerule|options)$')
-}
-
-# ---------------------------------------------------------------------------------------------
-# The manual page renders without a single warning, and it and the README name every fixed
-# text that the program writes (the literals it passes through tr() and translate()).
-manual() {
-    local warnings
-    warnings=$(LC_ALL=C.UTF-8 MANROFFSEQ='' MANWIDTH=80 \
-               man --warnings -E UTF-8 -l packaging/kehrlund.1 2>&1 >/dev/null)
-    [ -z "$warnings" ] || fail "man --warnings on packaging/kehrlund.1:"$'\n'"$warnings"
-
-    local rendered texts text missing=0
-    # Wide enough that no message is broken across lines.
-    rendered=$(LC_ALL=C.UTF-8 MANROFFSEQ='' MANWIDTH=400 man -E UTF-8 -l packaging/kehrlund.1)
-    # Adjacent string literals are joined, as the compiler joins them.
-    texts=$(perl -0777 -ne '
-        while (/\b(?:tr|translate)\(\s*(?:"[^"]*"\s*,\s*)?((?:"[^"]*"\s*)+)\)/g) {
-            (my $text = $1) =~ s/"\s*"//g;
-            $text =~ s/^"|"\s*$//g;
-            print "$text\n" if length $text;
-        }' src/*.cpp | sort -u)
-    local number
-    for number in 001 002 003 004 005 006 007; do
-        grep -q "^Fehler $number: " <<<"$texts" || fail "found no text of Fehler $number in src/"
-    done
-    while IFS= read -r text; do
-        grep -qF -- "$text" <<<"$rendered" || { echo "kehrlund(1) lacks: \"$text\""; missing=1; }
-        grep -qF -- "$text" README.md || { echo "README.md lacks: \"$text\""; missing=1; }
-    done <<<"$texts"
-    [ $missing -eq 0 ] || fail "texts of the program missing from the documentation"
-    echo "kehrlund(1): no warnings; $(wc -l <<<"$texts") program texts documented"
-}
+# behaviour, so the same tests (those labelled needs-handles, the attacks that only folder
+# handles withstand, left out).
+plainwalk() { cmake --workflow --preset plainwalk; }
+# The manual page: configures the plain build (nothing is compiled) and runs the test "manual".
+manual() { cmake --workflow --preset manual; }
 
 # ---------------------------------------------------------------------------------------------
 # The Debian packages, built from debian/ with dpkg-buildpackage and debhelper. dpkg-buildpackage
 # writes its results next to the source folder and its build files into it, so it builds a copy
-# of the source in $build-package/source; the .deb files, .buildinfo and .changes land in
-# $build-package/. lintian, pedantic, must find no error and no warning.
+# of the source in build-package/source; the .deb files, .buildinfo and .changes land in
+# build-package/. lintian, pedantic, must find no error and no warning.
 package() {
     local out debs dbgsym contents path
-    out=$(realpath -m "$build-package")
+    out=$(realpath -m build-package)
     rm -rf "$out"
     mkdir -p "$out/source"
-    tar -c --exclude=./.git --exclude="./$build" --exclude="./$build-*" --exclude=./bench/work . |
+    tar -c --exclude=./.git --exclude=./build --exclude='./build-*' --exclude=./bench/work . |
         tar -x -C "$out/source"
     (cd "$out/source" && dpkg-buildpackage -us -uc -b -j"$jobs")
     rm -rf "$out/source"
@@ -138,8 +102,8 @@ remove_package() {
 }
 
 installed() {
-    local debs=("$top/$build-package"/kehrlund_*.deb)
-    [ -f "${debs[0]}" ] || fail "no package in $build-package; run the step \"package\" first"
+    local debs=("$top/build-package"/kehrlund_*.deb)
+    [ -f "${debs[0]}" ] || fail "no package in build-package; run the step \"package\" first"
     remove_package # left over from an earlier, interrupted run
     trap remove_package EXIT
     "${apt_get[@]}" install -y "${debs[0]}"
@@ -420,8 +384,8 @@ container_stop() {
 
 container() {
     local debs
-    debs=("$(realpath -m "$build-package")"/kehrlund_*.deb)
-    [ -f "${debs[0]}" ] || fail "no package in $build-package; run the step \"package\" first"
+    debs=("$(realpath -m build-package)"/kehrlund_*.deb)
+    [ -f "${debs[0]}" ] || fail "no package in build-package; run the step \"package\" first"
     if [ "$(id -u)" -ne 0 ] && ! sudo -n true 2>/dev/null; then
         container_unavailable "neither root nor sudo"
         return
@@ -583,19 +547,18 @@ windows_prefix=${KEHRLUND_WINEPREFIX:-/var/cache/kehrlund-wine/prefix}
 windows() {
     windows_setup
     bash scripts/qt-windows.sh "$windows_qt"
-    cmake -S . -B "$build-windows" -DCMAKE_TOOLCHAIN_FILE=packaging/windows/toolchain-mingw64.cmake \
-          -DCMAKE_PREFIX_PATH="$windows_qt" -DCMAKE_BUILD_TYPE=Release -DKEHRLUND_TESTS=OFF \
-          -DCMAKE_COMPILE_WARNING_AS_ERROR=ON
-    cmake --build "$build-windows" -j"$jobs"
-    rm -rf "$build-windows"/kehrlund-*.zip "$build-windows/unpacked"
-    (cd "$build-windows" && cpack -G ZIP)
-    local zips=("$build-windows"/kehrlund-*-win64.zip)
-    [ -f "${zips[0]}" ] || fail "cpack made no ZIP in $build-windows"
+    # The preset "windows"; the Qt for Windows of this run, wherever it is.
+    cmake --preset windows -DCMAKE_PREFIX_PATH="$windows_qt"
+    cmake --build --preset windows
+    rm -rf build-windows/kehrlund-*.zip build-windows/unpacked
+    (cd build-windows && cpack -G ZIP)
+    local zips=(build-windows/kehrlund-*-win64.zip)
+    [ -f "${zips[0]}" ] || fail "cpack made no ZIP in build-windows"
     unzip -l "${zips[0]}"
-    mkdir "$build-windows/unpacked"
-    unzip -q "${zips[0]}" -d "$build-windows/unpacked"
+    mkdir build-windows/unpacked
+    unzip -q "${zips[0]}" -d build-windows/unpacked
     local unpacked
-    unpacked=$(find "$top/$build-windows/unpacked" -name kehrlund.exe -printf '%h\n')
+    unpacked=$(find "$top/build-windows/unpacked" -name kehrlund.exe -printf '%h\n')
     [ -n "$unpacked" ] || fail "no kehrlund.exe in ${zips[0]}"
 
     # One wineserver for all runs: faster, and the share modes of one program's open files bind
@@ -664,30 +627,58 @@ windows_example() {
     echo "kehrlund.exe from the ZIP: console, run log and remaining files as expected"
 }
 
-# The black-box tests whose rows mean something on Windows, built for Linux and run against
-# kehrlund.exe under Wine; rows that cannot (FIFOs, links, Linux permissions) are skipped with
-# their reasons. The tests of /proc, setpriv, chattr, mounts and signals are not run here.
+# The black-box tests whose rows mean something on Windows (those labelled windows-ok), built for
+# Linux with the preset "plain" and run against kehrlund.exe under Wine; rows that cannot (FIFOs,
+# links, Linux permissions) are skipped with their reasons. The tests of /proc, setpriv, chattr,
+# mounts and signals are not run here. Of a test named in windows_functions only the test
+# functions given there run.
+declare -A windows_functions=([tst_options]=options)
+
+# The tests of the plain build with the label $1: per line its name and its command, separated
+# by tabs (no command while its executable is not built).
+labelled_tests() {
+    ctest --test-dir build --show-only=json-v1 -L "^$1\$" 2>/dev/null |
+        perl -MJSON::PP -0777 -ne '
+            print join("\t", $_->{name}, @{$_->{command} // []}), "\n"
+                for @{decode_json($_)->{tests}};'
+}
+
 windows_tests() {
-    local exe=$1
-    cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_COMPILE_WARNING_AS_ERROR=ON
-    cmake --build "$build" -j"$jobs" --target tst_jobfile tst_sweep tst_options
-    local test
-    for test in "tst_jobfile" "tst_sweep" "tst_options options"; do
-        # shellcheck disable=SC2086 # a test and the functions it runs
+    local exe=$1 names test ran=0
+    cmake --preset plain
+    # A test's name is the name of its executable's target (kehrlund_test in tests/CMakeLists.txt).
+    names=$(labelled_tests windows-ok | cut -f1)
+    [ -n "$names" ] || fail "no test is labelled windows-ok"
+    # shellcheck disable=SC2086 # one target per name
+    cmake --build --preset plain --target $names
+    while IFS=$'\t' read -r -a test; do
+        [ ${#test[@]} -gt 1 ] || fail "no executable for the test ${test[0]}"
+        echo "under Wine: ${test[*]:1} ${windows_functions[${test[0]}]:-}"
+        # shellcheck disable=SC2086 # the functions a test runs
         KEHRLUND_WINDOWS="$top/tests/wine-run.sh" KEHRLUND_UNDER_TEST="$exe" \
-        KEHRLUND_HOLDER="$top/$build-windows/kehrlund_holdopen.exe" \
-            "$build/tests/"$test || fail "under Wine: $test"
-    done
+        KEHRLUND_HOLDER="$top/build-windows/kehrlund_holdopen.exe" \
+            "${test[@]:1}" ${windows_functions[${test[0]}]:-} || fail "under Wine: ${test[0]}"
+        ran=$((ran + 1))
+    done < <(labelled_tests windows-ok)
+    [ "$ran" -eq "$(wc -l <<<"$names")" ] || fail "under Wine: ran $ran of the tests $names"
 }
 
 # ---------------------------------------------------------------------------------------------
 all_steps=(plain sanitize plainwalk manual package installed container windows)
+# The groups of scripts/install-deps.sh that each step needs.
+declare -A step_groups=([plain]="build test" [sanitize]="build test" [plainwalk]="build test"
+                        [manual]="build manual" [package]="build package"
+                        [installed]="build package" [container]="container"
+                        [windows]="build windows")
 steps=("${all_steps[@]}")
 [ $# -eq 0 ] || steps=("$@")
 for step in "${steps[@]}"; do
-    declare -F "$step" >/dev/null || fail "no step \"$step\"; steps: ${all_steps[*]}"
+    if ! declare -F "$step" >/dev/null || [ -z "${step_groups[$step]:-}" ]; then
+        fail "no step \"$step\"; steps: ${all_steps[*]}"
+    fi
 done
-bash scripts/install-deps.sh
+[ -z "${KEHRLUND_BUILD:-}" ] ||
+    fail "KEHRLUND_BUILD is no longer read: the build folders are those of CMakePresets.json (see README.md, Set-up)"
 # libfaketime names its shared memory after the process; what a faketime killed earlier left
 # behind would make a later one with the same process number fail ("sem_open: File exists").
 for stale in /dev/shm/faketime_shm_* /dev/shm/sem.faketime_sem_*; do
@@ -698,6 +689,8 @@ timings=()
 for step in "${steps[@]}"; do
     printf '\n==== %s ====\n' "$step"
     started=$SECONDS
+    # shellcheck disable=SC2086 # one argument per group
+    bash scripts/install-deps.sh ${step_groups[$step]}
     "$step"
     timings+=("$step $((SECONDS - started))s")
 done
