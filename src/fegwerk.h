@@ -17,6 +17,7 @@ class ConsoleMessage;
 class RunLog;
 struct Candidate;
 struct HitTexts;
+struct JudgedBatch;
 struct ListedFolder;
 
 // One cleanup job, one per accepted line of the job file. Copies share one pattern list, which
@@ -41,7 +42,8 @@ class Fegwerk : public QObject
     bool validateJob(const QString &rootFolder, const QStringList *extensions, int retentionDays);
     void run();
     void sweepFolder(const QString &folderPath, RunLog &runLog, int jobIndex);
-    void removeFile(const ListedFolder &folder, const Candidate &candidate, RunLog &runLog);
+    void removeFile(const ListedFolder &folder, const JudgedBatch &batch,
+                    const Candidate &candidate, RunLog &runLog);
 
     // A dry run does all a run does and shows the same messages, but deletes nothing and leaves
     // the run log untouched.

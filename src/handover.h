@@ -42,6 +42,13 @@ template <typename T> class Handover
         changed.notify_all();
     }
 
+    // Whether takeAll() would return without waiting.
+    bool isReady()
+    {
+        std::unique_lock<std::mutex> lock(mutex);
+        return !queue.empty() || finished || abandoned;
+    }
+
     // Replaces `batch` with everything that waits, waiting for it while nothing does. False when
     // the giver has finished and all has been taken.
     bool takeAll(std::deque<T> &batch)

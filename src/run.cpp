@@ -78,12 +78,14 @@ void Fegwerk::sweepFolder(const QString &folderPath, RunLog &runLog, int jobInde
     JudgedBatch batch;
     bool removing = false;
     while (!mustStop() && ahead.next(batch)) {
-        if (batch.beginsFolder)
-            removing = beginFolder(*batch.folder, runLog);
-        for (const Candidate &candidate : batch.candidates) {
-            if (!removing || mustStop())
-                break;
-            removeFile(*batch.folder, candidate, runLog);
+        int candidate = 0;
+        for (const JudgedBatch::Part &part : batch.parts) {
+            if (part.beginsFolder)
+                removing = beginFolder(*part.folder, runLog);
+            for (; candidate < part.candidatesEnd && removing && !mustStop(); ++candidate)
+                removeFile(*part.folder, batch, batch.candidates.at(std::size_t(candidate)),
+                           runLog);
+            candidate = part.candidatesEnd;
         }
     }
 }
@@ -101,23 +103,26 @@ bool Fegwerk::beginFolder(const ListedFolder &folder, RunLog &runLog)
 
 // The log entry goes out before the console lines, so that a console that fails cannot part a
 // removal from its record; a hit's lines go out in one write.
-void Fegwerk::removeFile(const ListedFolder &folder, const Candidate &candidate, RunLog &runLog)
+void Fegwerk::removeFile(const ListedFolder &folder, const JudgedBatch &batch,
+                         const Candidate &candidate, RunLog &runLog)
 {
     const Remover::Verdict verdict = remover.judgeAndRemove(folder, candidate.index);
     if (!verdict.isHit)
         return;
     ++hitCount;
-    const HitTexts texts =
-        verdict.ageDays == candidate.preparedAge
-            ? candidate.texts
-            : hitTexts(folder.files.nameAt(candidate.index),
-                       joinedPath(folder.path, folder.files.nameAt(candidate.index)),
-                       verdict.ageDays);
+    const auto path = [&] { return joinedPath(folder.path, folder.files.nameAt(candidate.index)); };
+    HitTexts texts = verdict.ageDays == candidate.preparedAge
+                         ? batch.preparedTexts(candidate)
+                         : hitTexts(folder.files.nameAt(candidate.index), path(), verdict.ageDays);
     ConsoleMessage lines(texts.report); // written when it goes out of scope, after the entry
-    if (verdict.removal == Removal::Refused)
+    const bool refused = verdict.removal == Removal::Refused;
+    const bool logged = !refused && runLog.append(texts.logEntry);
+    if (texts.shownPath.isNull() && !logged)
+        texts.shownPath = shownName(path());
+    if (refused)
         recordError(lines, tr("Fehler 005: Konnte Datei "), texts.shownPath, tr(" nicht löschen"),
                     runLog);
-    else if (!runLog.append(texts.logEntry))
+    else if (!logged)
         stopForLog(lines, texts.shownPath);
 }
 

@@ -16,6 +16,7 @@
 #include <atomic>
 #include <climits>
 #include <memory>
+#include <mutex>
 #include <thread>
 #include <vector>
 
@@ -30,16 +31,30 @@ using HitTextMaker = HitTexts (*)(const QString &name, const QString &path, int 
 // A file that may be a hit; what decides is the status read right before its removal.
 struct Candidate {
     int index = 0;             // in the folder's files
-    int preparedAge = INT_MIN; // the age the texts were made for, if they were
-    HitTexts texts;
+    int preparedAge = INT_MIN; // the age its texts were made for, if they were
+    int textsAt = 0;           // its console lines, then its log entry, in the batch's texts
+    int reportLength = 0;
+    int logEntryLength = 0;
 };
 
-// The next candidates of one folder, in the walk's order; a folder comes in one batch or more,
-// the first of which begins it (a folder with none in one empty batch).
+// A stretch of the walk: the candidates of one folder or more, in the walk's order. Each folder
+// has its part, a folder without candidates too (the removal checks every folder's place), and a
+// folder of many files goes on over several batches; its first part begins it. The texts made
+// ahead for the candidates lie in one buffer: the removal, in another thread, then frees nothing
+// of them one by one, which would make it wait for the memory allocator's lock of the thread
+// that made them. Folders go over together, so that a thread that waits is woken once for many.
 struct JudgedBatch {
-    std::shared_ptr<const ListedFolder> folder;
-    bool beginsFolder = false;
+    struct Part {
+        std::shared_ptr<const ListedFolder> folder;
+        bool beginsFolder = false;
+        int candidatesEnd = 0; // its candidates follow the previous part's, up to here
+    };
+    std::vector<Part> parts;
     std::vector<Candidate> candidates;
+    QByteArray texts;
+
+    // The texts made ahead for the candidate, without the shown path; views into `texts`.
+    HitTexts preparedTexts(const Candidate &candidate) const;
 };
 
 class SweepAhead
@@ -55,8 +70,11 @@ class SweepAhead
     bool next(JudgedBatch &batch);
 
   private:
+    void recycle(JudgedBatch &batch);
+    JudgedBatch spareBatch();
     bool judgeNext(JudgedBatch &batch);
-    bool looksLikeHit(Candidate &candidate);
+    bool judgeFolder(JudgedBatch &batch);
+    bool looksLikeHit(Candidate &candidate, QByteArray &texts);
     void judgeAhead();
 
     const NamePatterns patterns;
@@ -70,6 +88,9 @@ class SweepAhead
 
     Handover<JudgedBatch> judged{8};
     std::deque<JudgedBatch> taken;
+    // Batches done with, kept for their memory: each thread frees nothing the other made.
+    std::mutex spareMutex;
+    std::vector<JudgedBatch> spare;
     std::thread thread;
     bool threaded = false;
     // The thread reads it: set before the thread starts, changed only once it has ended.

@@ -7,6 +7,9 @@
 
 #include <QDir>
 
+#include <mutex>
+#include <vector>
+
 QString joinedPath(const QString &folderPath, const QString &name)
 {
     return folderPath + QDir::separator() + name;
@@ -19,6 +22,8 @@ QString joinedPath(const QString &folderPath, const QString &name)
 // itself when it comes to it.
 struct FolderWalk::Lookahead {
     Handover<std::shared_ptr<const ListedFolder>> listed{8};
+    std::mutex returnedMutex;
+    std::vector<std::shared_ptr<const ListedFolder>> returned;
     static std::size_t weightOf(const ListedFolder &folder)
     {
         return 1 + std::size_t(folder.files.size()) / 1024;
@@ -38,9 +43,30 @@ bool FolderWalk::mustStop() const
     return givenUp || stopRequested();
 }
 
+void FolderWalk::giveBack(std::shared_ptr<const ListedFolder> folder)
+{
+    if (!lookahead->threaded)
+        return;
+    {
+        const std::lock_guard<std::mutex> lock(lookahead->returnedMutex);
+        lookahead->returned.push_back(std::move(folder));
+    }
+    wakeListing();
+}
+
+void FolderWalk::letGoOfReturned()
+{
+    std::vector<std::shared_ptr<const ListedFolder>> done;
+    {
+        const std::lock_guard<std::mutex> lock(lookahead->returnedMutex);
+        done.swap(lookahead->returned);
+    }
+}
+
 std::shared_ptr<const ListedFolder> FolderWalk::nextHandedOn()
 {
     while (!mustStop()) {
+        letGoOfReturned();
         std::shared_ptr<ListedFolder> folder = enterNextFolder();
         if (!folder)
             break;
@@ -78,6 +104,11 @@ FolderWalk::~FolderWalk()
     giveUp();
     if (lookahead->threaded)
         lookahead->thread.join();
+}
+
+bool FolderWalk::hasNextReady() const
+{
+    return !lookahead->threaded || !lookahead->taken.empty() || lookahead->listed.isReady();
 }
 
 std::shared_ptr<const ListedFolder> FolderWalk::next()

@@ -32,6 +32,12 @@ class FolderWalk
 
     // The next folder; null when none is left or a stop was requested.
     std::shared_ptr<const ListedFolder> next();
+    // Whether next() would answer without waiting for the listing.
+    bool hasNextReady() const;
+
+    // A folder the sweep is done with: let go of in the listing's thread, which made it (and so
+    // frees its memory without waiting for another thread's allocator) and may want its handles.
+    void giveBack(std::shared_ptr<const ListedFolder> folder);
 
     // Nothing more is wanted: the listing stops at its next step.
     void giveUp();
@@ -42,7 +48,8 @@ class FolderWalk
     std::shared_ptr<const ListedFolder> nextHandedOn();
     void startListing(); // the back end's constructor ends with it
     void listAhead();
-    void wakeListing(); // the back end's, when the listing is to stop
+    void wakeListing(); // the back end's, when the listing is to stop or handles come back
+    void letGoOfReturned();
 
     struct State;     // the back end's
     struct Lookahead; // shared by both

@@ -288,14 +288,14 @@ struct Frame {
 } // namespace
 
 struct FolderWalk::State {
-    State(const FolderWalk &walk, const NamePatterns &patterns, const QString &rootPath)
+    State(FolderWalk &walk, const NamePatterns &patterns, const QString &rootPath)
         : walk(walk), patterns(patterns), path(rootPath),
           budget(std::make_shared<HandleBudget>(
               std::min(folderHandlesAtMost, freeDescriptors() - descriptorsLeftFree)))
     {
     }
 
-    const FolderWalk &walk;
+    FolderWalk &walk;
     const NamePatterns &patterns;
     QString path; // of the folder entered last
     std::shared_ptr<HandleBudget> budget;
@@ -325,6 +325,8 @@ Handle FolderWalk::State::open(int parent, const char *name, int &error)
             error = EINTR;
             return nullptr;
         }
+        if (walk.lookahead)
+            walk.letGoOfReturned();
         const HandleBudget::Room room = budget->take([this] { return walkAlone(); });
         if (room == HandleBudget::Room::Waited)
             continue;
