@@ -1,6 +1,6 @@
 // The age rule without the file system: calendar days in local time, across midnights and the
 // changes to and from summer time.
-#include "agerule.h"
+#include "sweep/agerule.h"
 
 #include <QtTest>
 

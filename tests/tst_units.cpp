@@ -1,8 +1,8 @@
 // The cleaner from inside: job records as parsed, the job checks and name patterns.
 #include "fegwerk.h"
 #include "harness.h"
-#include "namelist.h"
-#include "namepatterns.h"
+#include "jobfile/namepatterns.h"
+#include "walk/namelist.h"
 
 #include <QFile>
 #include <QTemporaryDir>

@@ -1,0 +1,93 @@
+// Program entry: one cleaner over the job file and the run log in the working folder.
+#include "cli/options.h"
+#include "fegwerk.h"
+#include "report/consolemessage.h"
+#include "system/stopsignals.h"
+
+#include <QCoreApplication>
+
+#include <cstdio>
+
+#ifdef Q_OS_UNIX
+#include <cerrno>
+#include <fcntl.h>
+#include <unistd.h>
+#endif
+
+namespace
+{
+// Started with one of them closed (`kehrlund <&- 2>&-`), the next file opened would take its
+// number: the run log would become standard error and take the console's lines. Each closed one
+// is opened on the null device first, before anything else is opened.
+void openClosedStandardStreams()
+{
+#ifdef Q_OS_UNIX
+    for (int stream = STDIN_FILENO; stream <= STDERR_FILENO; ++stream) {
+        if (::fcntl(stream, F_GETFD) >= 0 || errno != EBADF)
+            continue;
+        // The lowest free number is this one, as those below it are open.
+        const int opened = ::open("/dev/null", O_RDWR);
+        if (opened >= 0 && opened != stream)
+            ::close(opened);
+    }
+#endif
+}
+
+void print(std::FILE *stream, const QString &text)
+{
+    const QByteArray bytes = localText(text);
+    std::fwrite(bytes.constData(), 1, size_t(bytes.size()), stream);
+    std::fflush(stream);
+}
+
+void runCleaner(bool dryRun)
+{
+    Fegwerk cleaner(QStringLiteral("eingabe_kehrlund.txt"), QStringLiteral("log_kehrlund.txt"));
+    cleaner.setDryRun(dryRun);
+    cleaner.run();
+}
+
+// Read from argv itself, before Qt sees it: QCoreApplication takes some arguments away for
+// itself (-qmljsdebugger and the one after it), which could hide a mistyped option or --help.
+QStringList argumentsOf(int argc, char *argv[])
+{
+    QStringList arguments;
+    for (int i = 1; i < argc; ++i)
+        arguments << QString::fromLocal8Bit(argv[i]);
+    return arguments;
+}
+} // namespace
+
+int main(int argc, char *argv[])
+{
+    openClosedStandardStreams();
+    const Options options = readOptions(argumentsOf(argc, argv));
+    QCoreApplication application(argc, argv);
+    switch (options.action) {
+    case Options::Action::ShowHelp:
+        print(stdout, usage());
+        return 0;
+    case Options::Action::ShowVersion:
+        print(stdout, QStringLiteral("kehrlund " KEHRLUND_VERSION "\n"));
+        return 0;
+    case Options::Action::Refuse:
+        print(stderr,
+              QStringLiteral("kehrlund: unbekannte Option \"%1\"\n\n").arg(options.unknownOption) +
+                  usage());
+        return 2;
+    case Options::Action::Run:
+        break;
+    }
+
+    catchStopSignals();
+    runCleaner(options.dryRun);
+    if (options.dryRun)
+        ConsoleMessage() << QCoreApplication::translate(
+            "Fegwerk", "Probelauf: nichts wurde gelöscht, das Protokoll ist unverändert");
+    endIfStopRequested();
+    // Holds a console window open; returns at once when standard input is at its end or closed.
+    ConsoleMessage() << QCoreApplication::translate("QCoreApplication",
+                                                    "Bitte druecken Sie eine Taste zum beenden...");
+    std::getchar();
+    return 0;
+}

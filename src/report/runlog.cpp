@@ -1,0 +1,58 @@
+#include "report/runlog.h"
+
+#include "report/consolemessage.h"
+#include "system/ownfiles.h"
+
+#include <QCoreApplication>
+
+namespace
+{
+// Written in the locale's encoding, with the system's line ends, as text files are there.
+#ifdef Q_OS_WIN
+const QByteArray lineEnd = QByteArrayLiteral("\r\n");
+#else
+const QByteArray lineEnd = QByteArrayLiteral("\n");
+#endif
+} // namespace
+
+RunLog::RunLog(const QString &path, bool dryRun) : file(path), dryRun(dryRun) {}
+
+bool RunLog::open(OwnFiles &ownFiles)
+{
+    if (dryRun)
+        return ownFiles.canAppend(file.fileName());
+    return ownFiles.open(file, QIODevice::Append | QIODevice::Unbuffered);
+}
+
+bool RunLog::append(const QStringList &lines)
+{
+    return append(entry(lines));
+}
+
+bool RunLog::append(const QByteArray &entry)
+{
+    return dryRun || file.write(entry) == entry.size();
+}
+
+QByteArray RunLog::entry(const QStringList &lines)
+{
+    QByteArray bytes;
+    for (const QString &line : lines)
+        bytes += localText(line) + lineEnd;
+    return bytes;
+}
+
+bool RunLog::appendHeader(const QDateTime &now)
+{
+    const QString starLine = QStringLiteral("**************************");
+    return append({starLine,
+                   QLatin1String("  ") + now.date().toString(QStringLiteral("dd.MM.yyyy")) +
+                       QLatin1String(" / ") + now.time().toString(QStringLiteral("hh:mm")) +
+                       QCoreApplication::translate("Fegwerk", " Uhr"),
+                   starLine});
+}
+
+bool RunLog::appendTotal(int hits)
+{
+    return append({QLatin1String("Treffer gesamt: ") + QString::number(hits)});
+}

@@ -1,0 +1,34 @@
+// What the sweep does to one entry of a listed folder, right as it comes to remove it: read its
+// status, remove it, and see that the folder is still where the walk found it. One version per
+// back end of the walk, chosen by the build.
+#ifndef KEHRLUND_ENTRYOPS_H
+#define KEHRLUND_ENTRYOPS_H
+
+#include "system/fileid.h"
+#include "walk/walk.h"
+
+#include <QByteArray>
+
+struct EntryStatus {
+    qint64 createdMs = 0; // birth time, or status-change time where no birth time is kept
+    FileId id;
+};
+
+enum class Removal {
+    Removed,
+    Refused, // the system would not remove it, or it must not go; it is still there
+    Vanished // gone, or no longer a file, since its status was read: another run got there first
+};
+
+// The status of a file of the folder, by its name as the file system spells it; false when it is
+// not a regular file (any more), or, where the walk listed a link, a link that leads to none.
+bool readStatus(const ListedFolder &folder, const QByteArray &name, bool isLink,
+                EntryStatus &status);
+
+Removal removeEntry(const ListedFolder &folder, const QByteArray &name);
+
+// The folder's name in its parent (for the root, its path) still leads to the folder the walk
+// opened. Where the system tells no identities, a folder is taken to be where it was.
+bool isStillInPlace(const ListedFolder &folder);
+
+#endif

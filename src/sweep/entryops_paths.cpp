@@ -1,0 +1,53 @@
+// The entry operations by path, through Qt, for the walk by path. Between the walk and these, a
+// folder swapped for a link cannot be told apart; the walk by folder handles withstands it.
+#include "sweep/entryops.h"
+
+#include "walk/walk.h"
+
+#include <QDateTime>
+#include <QFile>
+#include <QFileInfo>
+
+namespace
+{
+// The walk by path keeps names as UTF-8.
+QString pathOf(const ListedFolder &folder, const QByteArray &name)
+{
+    return joinedPath(folder.path, QString::fromUtf8(name));
+}
+} // namespace
+
+bool readStatus(const ListedFolder &folder, const QByteArray &name, bool isLink,
+                EntryStatus &status)
+{
+    const QString path = pathOf(folder, name);
+    const QFileInfo info(path);
+    // A link to a FIFO or a device is listed as a file, too; a file that became a link is no
+    // longer the file that was listed.
+    if (!info.isFile() || (info.isSymLink() && !isLink))
+        return false;
+    QDateTime created = info.birthTime();
+    if (!created.isValid() || created.toMSecsSinceEpoch() == 0)
+        created = info.metadataChangeTime();
+    if (!created.isValid())
+        return false;
+    status.createdMs = created.toMSecsSinceEpoch();
+    status.id = fileIdOf(path);
+    return true;
+}
+
+// By the path as text: Qt hands it to the system in the system's own wide form where it has one,
+// never through a code page that could turn the name into another file's.
+Removal removeEntry(const ListedFolder &folder, const QByteArray &name)
+{
+    const QString path = pathOf(folder, name);
+    if (QFile::remove(path))
+        return Removal::Removed;
+    const QFileInfo info(path);
+    return (info.exists() || info.isSymLink()) ? Removal::Refused : Removal::Vanished;
+}
+
+bool isStillInPlace(const ListedFolder &folder)
+{
+    return !folder.id.isKnown() || fileIdOf(folder.path) == folder.id;
+}

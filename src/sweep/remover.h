@@ -1,0 +1,54 @@
+// The one place where files are removed: it judges each candidate on the status read right
+// before its removal, in the thread that removes, and removes it. What the sweep looked at before,
+// or in another thread, may only pass a file over, never decide its removal.
+#ifndef KEHRLUND_REMOVER_H
+#define KEHRLUND_REMOVER_H
+
+#include "sweep/agerule.h"
+#include "sweep/entryops.h"
+#include "walk/walk.h"
+
+#include <QByteArray>
+#include <QSet>
+
+class FilesHeldOpen;
+class OwnFiles;
+
+class Remover
+{
+  public:
+    Remover(const OwnFiles &ownFiles, const FilesHeldOpen &heldOpen);
+
+    // A dry run removes nothing, and takes as removed what the real run would remove.
+    void setDryRun(bool on) { dryRun = on; }
+
+    void beginJob(int retentionDays);
+
+    // Whether the folder's files may be removed now: only while it is still where the walk found
+    // it; one that has moved is passed over with all that lies below it. Ages are measured
+    // against the clock as each folder is begun.
+    enum class FolderStart { Sweep, PassOver, NotListed };
+    FolderStart beginFolder(const ListedFolder &folder);
+
+    struct Verdict {
+        bool isHit = false; // old enough, and not one of the program's own files
+        Removal removal = Removal::Vanished;
+        int ageDays = 0;
+    };
+    Verdict judgeAndRemove(const ListedFolder &folder, int file);
+
+    const AgeRule &ageRule() const { return age; }
+
+  private:
+    bool isOwnFile(const EntryStatus &status, const ListedFolder &folder, int file) const;
+    Removal removeInDryRun(const ListedFolder &folder, const QByteArray &name, bool isLink);
+
+    const OwnFiles &ownFiles;
+    const FilesHeldOpen &heldOpen;
+    bool dryRun = false;
+    AgeRule age{0};
+    int movedDepth = -1; // the depth of a folder that has moved, while its tree is passed over
+    QSet<QByteArray> dryRunRemoved; // what a dry run took as removed, as keyOf() makes it
+};
+
+#endif

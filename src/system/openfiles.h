@@ -1,0 +1,28 @@
+// The files that running programs hold open.
+#ifndef KEHRLUND_OPENFILES_H
+#define KEHRLUND_OPENFILES_H
+
+#include "system/fileid.h"
+
+#include <QSet>
+
+// One snapshot per run, whatever the size of the trees: the files other programs hold open, and
+// those this program's own standard output and error go to (a console log in a swept folder).
+// Processes this program may not inspect are not in it; where the system offers no way to see
+// other programs' files, it stays empty (there the system itself refuses to delete a file in
+// use). When it cannot be taken whole (no descriptor or no memory to spare, no /proc), any file
+// may be held open.
+class FilesHeldOpen
+{
+  public:
+    static FilesHeldOpen snapshot();
+
+    bool isComplete() const { return complete; }
+    bool mayBeHeld(const FileId &id) const { return !complete || ids.contains(id); }
+
+  private:
+    QSet<FileId> ids;
+    bool complete = true;
+};
+
+#endif

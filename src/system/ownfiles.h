@@ -1,0 +1,37 @@
+// The job file and the run log: opened safely, and never deleted by a sweep, even when a job's
+// folder holds them and a pattern matches.
+#ifndef KEHRLUND_OWNFILES_H
+#define KEHRLUND_OWNFILES_H
+
+#include "system/fileid.h"
+
+#include <QIODevice>
+#include <QString>
+#include <QStringList>
+#include <QVector>
+
+class QFile;
+
+class OwnFiles
+{
+  public:
+    // Opens a regular file, never anything else (a FIFO in its place cannot hold the program), and
+    // remembers it. Opened for appending, the file is created where it is missing and every
+    // write goes to its end, also with other runs appending at once.
+    bool open(QFile &file, QIODevice::OpenMode mode);
+
+    // Whether open() could append to the file, without creating or changing it; an existing
+    // file is remembered as open() would.
+    bool canAppend(const QString &path);
+
+    // By identity where the system tells one (a file's identity is known there), else by
+    // canonical path.
+    bool contains(const FileId &id) const;
+    bool contains(const QString &path) const;
+
+  private:
+    QVector<FileId> ids;
+    QStringList canonicalPaths;
+};
+
+#endif

@@ -1,0 +1,82 @@
+#include "system/ownfiles.h"
+
+#include <QFile>
+#include <QFileInfo>
+
+#include <cerrno>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace
+{
+// A file to append to is taken only as itself: not through a symbolic link, and not with a second
+// name (a hard link), so that nothing planted in the working folder can make a run, perhaps as
+// root, append to some other file or create one elsewhere.
+bool isFitFor(QIODevice::OpenMode mode, const struct stat &status)
+{
+    return S_ISREG(status.st_mode) && (!(mode & QIODevice::Append) || status.st_nlink == 1);
+}
+
+// Opens without blocking (a FIFO in the file's place cannot hold the program) and keeps the handle
+// only for a file fit for the mode; -1 otherwise, with errno telling why the opening failed.
+int openFit(const QString &path, int flags, QIODevice::OpenMode mode, struct stat &status)
+{
+    const int handle =
+        ::open(QFile::encodeName(path).constData(), flags | O_NONBLOCK | O_CLOEXEC, 0644);
+    if (handle < 0)
+        return -1;
+    if (::fstat(handle, &status) != 0 || !isFitFor(mode, status)) {
+        ::close(handle);
+        errno = EINVAL;
+        return -1;
+    }
+    return handle;
+}
+} // namespace
+
+// Only a regular file will do (and for the log, one with a single name). The log is appended to at
+// the system level (O_APPEND), so that two runs at once append whole lines; a new one is writable
+// by its owner alone, whatever the umask.
+bool OwnFiles::open(QFile &file, QIODevice::OpenMode mode)
+{
+    const int access =
+        (mode & QIODevice::Append) ? (O_WRONLY | O_APPEND | O_CREAT | O_NOFOLLOW) : O_RDONLY;
+    struct stat status;
+    const int handle = openFit(file.fileName(), access, mode, status);
+    if (handle < 0)
+        return false;
+    ::fcntl(handle, F_SETFL, ::fcntl(handle, F_GETFL) & ~O_NONBLOCK);
+    if (!file.open(handle, mode, QFileDevice::AutoCloseHandle)) {
+        ::close(handle);
+        return false;
+    }
+    ids.append(FileId{quint64(status.st_dev), quint64(status.st_ino)});
+    return true;
+}
+
+bool OwnFiles::canAppend(const QString &path)
+{
+    struct stat status;
+    const int handle = openFit(path, O_WRONLY | O_APPEND | O_NOFOLLOW, QIODevice::Append, status);
+    if (handle < 0) {
+        const bool missing = errno == ENOENT;
+        const QByteArray folder = QFile::encodeName(QFileInfo(path).absolutePath());
+        return missing && ::faccessat(AT_FDCWD, folder.constData(), W_OK | X_OK, AT_EACCESS) == 0;
+    }
+    ::close(handle);
+    ids.append(FileId{quint64(status.st_dev), quint64(status.st_ino)});
+    return true;
+}
+
+bool OwnFiles::contains(const FileId &id) const
+{
+    return ids.contains(id);
+}
+
+bool OwnFiles::contains(const QString &path) const
+{
+    Q_UNUSED(path)
+    return false;
+}

@@ -1,0 +1,39 @@
+#include "system/ownfiles.h"
+
+#include <QFile>
+#include <QFileInfo>
+
+bool OwnFiles::open(QFile &file, QIODevice::OpenMode mode)
+{
+    const bool appending = mode & QIODevice::Append;
+    const QFileInfo info(file);
+    if (info.isSymLink() || (!appending && !info.isFile()) || !file.open(mode))
+        return false;
+    canonicalPaths.append(QFileInfo(file).canonicalFilePath());
+    return true;
+}
+
+bool OwnFiles::canAppend(const QString &path)
+{
+    const QFileInfo info(path);
+    if (info.isSymLink())
+        return false;
+    if (!info.exists())
+        return QFileInfo(info.absolutePath()).isWritable();
+    if (!info.isFile() || !info.isWritable())
+        return false;
+    canonicalPaths.append(info.canonicalFilePath());
+    return true;
+}
+
+bool OwnFiles::contains(const FileId &id) const
+{
+    Q_UNUSED(id)
+    return false;
+}
+
+bool OwnFiles::contains(const QString &path) const
+{
+    return !canonicalPaths.isEmpty() &&
+           canonicalPaths.contains(QFileInfo(path).canonicalFilePath());
+}

@@ -1,0 +1,88 @@
+#include "walk/namelist.h"
+
+#include "report/consolemessage.h"
+
+#include <algorithm>
+#include <cstring>
+
+namespace
+{
+// The unit the order compares for an ASCII byte: what orderKey() makes of it.
+ushort orderUnit(uchar c)
+{
+    if ((c < 0x20 && c != '\t') || c == 0x7f)
+        return QChar::ReplacementCharacter;
+    if (c >= 'A' && c <= 'Z')
+        return ushort(c + ('a' - 'A'));
+    return c;
+}
+
+bool isAscii(const char *name, int length)
+{
+    return std::all_of(name, name + length, [](char c) { return uchar(c) < 0x80; });
+}
+
+int compareBytes(const char *a, int aLength, const char *b, int bLength)
+{
+    const int common = std::memcmp(a, b, size_t(std::min(aLength, bLength)));
+    return common != 0 ? common : aLength - bLength;
+}
+} // namespace
+
+QString NameList::orderKey(const QString &name)
+{
+    return shownName(name).toLower();
+}
+
+void NameList::append(const char *name, int length, bool isLink)
+{
+    index.append(Slot{quint32(buffer.size()), quint32(length), isLink, isAscii(name, length)});
+    buffer.append(name, length);
+    buffer.append('\0');
+}
+
+void NameList::clear()
+{
+    buffer.clear();
+    index.clear();
+}
+
+QByteArray NameList::bytesOf(const Slot &slot) const
+{
+    return QByteArray::fromRawData(buffer.constData() + slot.offset, int(slot.length));
+}
+
+QByteArray NameList::bytesAt(int i) const
+{
+    return bytesOf(index.at(i));
+}
+
+QString NameList::keyOf(const Slot &slot) const
+{
+    return orderKey(decode(bytesOf(slot)));
+}
+
+bool NameList::less(const Slot &a, const Slot &b) const
+{
+    const char *aName = buffer.constData() + a.offset;
+    const char *bName = buffer.constData() + b.offset;
+    int byKey = 0;
+    if (a.isAscii && b.isAscii) {
+        const quint32 common = std::min(a.length, b.length);
+        for (quint32 i = 0; i < common && byKey == 0; ++i)
+            byKey = int(orderUnit(uchar(aName[i]))) - int(orderUnit(uchar(bName[i])));
+        if (byKey == 0)
+            byKey = int(a.length) - int(b.length);
+    } else {
+        byKey = keyOf(a).compare(keyOf(b));
+    }
+    if (byKey != 0)
+        return byKey < 0;
+    return compareBytes(aName, int(a.length), bName, int(b.length)) < 0;
+}
+
+void NameList::sort()
+{
+    std::sort(index.begin(), index.end(),
+              [this](const Slot &a, const Slot &b) { return less(a, b); });
+}
