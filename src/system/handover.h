@@ -37,9 +37,7 @@ template <typename T> class Handover
     // Nothing more comes; the taker still takes what waits.
     void finish()
     {
-        std::unique_lock<std::mutex> lock(mutex);
-        finished = true;
-        changed.notify_all();
+        change([this] { finished = true; });
     }
 
     // Whether takeAll() would return without waiting.
@@ -68,14 +66,21 @@ template <typename T> class Handover
     // The taker stops: what waits is dropped, and the giver's next give() says so.
     void abandon()
     {
-        std::unique_lock<std::mutex> lock(mutex);
-        abandoned = true;
-        queue.clear();
-        load = 0;
-        changed.notify_all();
+        change([this] {
+            abandoned = true;
+            queue.clear();
+            load = 0;
+        });
     }
 
   private:
+    template <typename Change> void change(Change apply)
+    {
+        std::unique_lock<std::mutex> lock(mutex);
+        apply();
+        changed.notify_all();
+    }
+
     const std::size_t capacity;
     std::mutex mutex;
     std::condition_variable changed;
