@@ -77,7 +77,8 @@ void Fegwerk::run()
 // The tree is listed, and its files looked at, ahead of the removal here, in threads of their
 // own where the system grants them; every file is judged again right before its removal, and
 // everything the run shows or records is done here, in the walk's order. A folder that could
-// not be listed is named; one that has moved is passed over in silence.
+// not be listed is named, and so is the root of a walk that ran short of memory; a folder that
+// has moved is passed over in silence.
 void Fegwerk::sweepFolder(const QString &folderPath, RunReport &report, int jobIndex)
 {
     const Job &job = jobs.at(jobIndex);
@@ -88,6 +89,8 @@ void Fegwerk::sweepFolder(const QString &folderPath, RunReport &report, int jobI
     while (!mustStop(report) && ahead.next(batch)) {
         int candidate = 0;
         for (const JudgedBatch::Part &part : batch.parts) {
+            if (mustStop(report))
+                break;
             if (part.beginsFolder) {
                 const Remover::FolderStart start = remover.beginFolder(*part.folder);
                 startTime = remover.ageRule().referenceTime();
@@ -101,6 +104,8 @@ void Fegwerk::sweepFolder(const QString &folderPath, RunReport &report, int jobI
             candidate = part.candidatesEnd;
         }
     }
+    if (ahead.wasCutShort() && !mustStop(report))
+        report.folderNotListed(folderPath);
 }
 
 void Fegwerk::removeFile(const ListedFolder &folder, const JudgedBatch &batch,

@@ -51,9 +51,6 @@ class ConsoleMessage
     QByteArray lines; // the lines ended so far, ready to be written
 };
 
-// Standard error, written as ConsoleMessage writes it; for lines made ready ahead (takeLines).
-void writeToConsole(const QByteArray &bytes);
-
 // A file name or path as the console and the run log show it: a line break would break the line
 // it stands in (and could forge log entries), other control characters could steer a terminal,
 // so each shows as the replacement character, as bytes that are no valid text do. Files are

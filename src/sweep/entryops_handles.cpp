@@ -14,6 +14,20 @@
 // A symbolic link is judged by the file it points to, as the folder listing lists it as that
 // file; only regular files are taken. An entry listed as a file is never followed: a link put in
 // its place leads nowhere.
+namespace
+{
+// Signals do not restart what they interrupt (the console's write must give up on a stop); a
+// system call on a file that a signal interrupts is made again.
+template <typename Call> int again(Call call)
+{
+    int result;
+    do
+        result = call();
+    while (result != 0 && errno == EINTR);
+    return result;
+}
+} // namespace
+
 bool readStatus(const ListedFolder &folder, const QByteArray &name, bool isLink,
                 EntryStatus &status)
 {
@@ -21,8 +35,10 @@ bool readStatus(const ListedFolder &folder, const QByteArray &name, bool isLink,
     const int follow = isLink ? 0 : AT_SYMLINK_NOFOLLOW;
 #ifdef STATX_BTIME
     struct statx info;
-    if (::statx(handle, name.constData(), follow | AT_STATX_SYNC_AS_STAT,
-                STATX_TYPE | STATX_INO | STATX_BTIME | STATX_CTIME, &info) != 0 ||
+    if (again([&] {
+            return ::statx(handle, name.constData(), follow | AT_STATX_SYNC_AS_STAT,
+                           STATX_TYPE | STATX_INO | STATX_BTIME | STATX_CTIME, &info);
+        }) != 0 ||
         !S_ISREG(info.stx_mode))
         return false;
     // A birth time of zero is one the file system never recorded (images, old inode formats).
@@ -34,7 +50,8 @@ bool readStatus(const ListedFolder &folder, const QByteArray &name, bool isLink,
         FileId{quint64(makedev(info.stx_dev_major, info.stx_dev_minor)), quint64(info.stx_ino)};
 #else
     struct stat info;
-    if (::fstatat(handle, name.constData(), &info, follow) != 0 || !S_ISREG(info.st_mode))
+    if (again([&] { return ::fstatat(handle, name.constData(), &info, follow); }) != 0 ||
+        !S_ISREG(info.st_mode))
         return false;
 #if defined(Q_OS_DARWIN) || defined(Q_OS_FREEBSD) || defined(Q_OS_NETBSD)
     const struct timespec &time = info.st_birthtimespec;
@@ -49,7 +66,7 @@ bool readStatus(const ListedFolder &folder, const QByteArray &name, bool isLink,
 
 Removal removeEntry(const ListedFolder &folder, const QByteArray &name)
 {
-    if (::unlinkat(folder.handle->descriptor, name.constData(), 0) == 0)
+    if (again([&] { return ::unlinkat(folder.handle->descriptor, name.constData(), 0); }) == 0)
         return Removal::Removed;
     return (errno == ENOENT || errno == EISDIR) ? Removal::Vanished : Removal::Refused;
 }
@@ -57,9 +74,12 @@ Removal removeEntry(const ListedFolder &folder, const QByteArray &name)
 bool isStillInPlace(const ListedFolder &folder)
 {
     struct stat status;
-    const bool found = folder.parent
-                           ? ::fstatat(folder.parent->descriptor, folder.nameInParent.constData(),
-                                       &status, AT_SYMLINK_NOFOLLOW) == 0
-                           : ::stat(QFile::encodeName(folder.path).constData(), &status) == 0;
+    const bool found =
+        again([&] {
+            return folder.parent
+                       ? ::fstatat(folder.parent->descriptor, folder.nameInParent.constData(),
+                                   &status, AT_SYMLINK_NOFOLLOW)
+                       : ::stat(QFile::encodeName(folder.path).constData(), &status);
+        }) == 0;
     return found && FileId{quint64(status.st_dev), quint64(status.st_ino)} == folder.id;
 }

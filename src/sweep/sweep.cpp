@@ -12,6 +12,8 @@ namespace
 {
 constexpr std::size_t candidatesPerBatch = 256;
 constexpr std::size_t partsPerBatch = 16;
+// What the texts of one hit take, about: its name, its path and the fixed texts.
+constexpr int textsPerHit = 160;
 } // namespace
 
 HitTexts JudgedBatch::preparedTexts(const Candidate &candidate) const
@@ -36,6 +38,7 @@ SweepAhead::SweepAhead(const QString &rootPath, const QStringList &patterns, int
 
 SweepAhead::~SweepAhead()
 {
+    taken.clear(); // their handles may be what the walk waits for
     walk.giveUp();
     judged.abandon();
     if (thread.joinable())
@@ -76,11 +79,13 @@ bool SweepAhead::next(JudgedBatch &batch)
         if (taken.empty() && !judged.takeAll(taken)) {
             if (!judgedShort)
                 return false;
-            // The thread ran short of memory: what is left is judged here.
+            // The thread ran short of memory: the batch it was filling, and what is left after
+            // it, are judged here.
             thread.join();
             threaded = false;
             lookingAhead = false;
-            return !stopRequested() && judgeNext(batch);
+            batch = std::move(building);
+            return !batch.parts.empty() || (!stopRequested() && judgeNext(batch));
         }
         batch = std::move(taken.front());
         taken.pop_front();
@@ -91,12 +96,12 @@ bool SweepAhead::next(JudgedBatch &batch)
 
 void SweepAhead::judgeAhead()
 {
-    JudgedBatch batch = spareBatch();
+    building = spareBatch();
     try {
-        while (judgeNext(batch)) {
-            if (!judged.give(std::move(batch)))
+        while (judgeNext(building)) {
+            if (!judged.give(std::move(building)))
                 return;
-            batch = spareBatch();
+            building = spareBatch();
         }
     } catch (const std::bad_alloc &) {
         judgedShort = true;
@@ -118,29 +123,31 @@ bool SweepAhead::judgeNext(JudgedBatch &batch)
     return !batch.parts.empty();
 }
 
-// Adds the part of the folder in hand, or of the next one. Allocates what it needs before it
-// moves on, so that running short of memory loses no file.
+// Adds the part of the folder in hand, or of the next one. Each step that needs memory comes
+// before the step that moves on, so that running short of memory loses no file and no folder.
 bool SweepAhead::judgeFolder(JudgedBatch &batch)
 {
     batch.parts.reserve(partsPerBatch);
     batch.candidates.reserve(candidatesPerBatch);
-    JudgedBatch::Part part;
     if (!folder || nextFile >= folder->files.size()) {
         folder.reset();
         folder = walk.next();
         if (!folder)
             return false;
         nextFile = 0;
-        part.beginsFolder = true;
-        if (lookingAhead)
-            lenientAge.setNow(QDateTime::currentMSecsSinceEpoch());
+        folderBegun = false;
     }
-    part.folder = folder;
+    if (lookingAhead && !folderBegun)
+        lenientAge.setNow(QDateTime::currentMSecsSinceEpoch());
+    batch.parts.push_back({folder, !folderBegun, int(batch.candidates.size())});
+    folderBegun = true;
+    JudgedBatch::Part &part = batch.parts.back();
     // Room for the texts of every file left, as if each were a hit, so that they need no more.
     const int room = int(candidatesPerBatch - batch.candidates.size());
     const int left = std::min(folder->files.size() - nextFile, room);
     if (lookingAhead)
-        batch.texts.reserve(std::max(batch.texts.capacity(), batch.texts.size() + left * 160));
+        batch.texts.reserve(
+            std::max(batch.texts.capacity(), batch.texts.size() + left * textsPerHit));
     while (nextFile < folder->files.size() && batch.candidates.size() < candidatesPerBatch) {
         if (stopRequested())
             return false;
@@ -148,11 +155,11 @@ bool SweepAhead::judgeFolder(JudgedBatch &batch)
         candidate.index = nextFile;
         const bool likely = !lookingAhead || looksLikeHit(candidate, batch.texts);
         ++nextFile;
-        if (likely)
+        if (likely) {
             batch.candidates.push_back(candidate);
+            part.candidatesEnd = int(batch.candidates.size());
+        }
     }
-    part.candidatesEnd = int(batch.candidates.size());
-    batch.parts.push_back(std::move(part));
     return true;
 }
 

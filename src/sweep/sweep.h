@@ -59,6 +59,8 @@ class SweepAhead
 
     // The next batch; false when the tree is done or a stop was requested.
     bool next(JudgedBatch &batch);
+    // The walk ran short of memory and ended early: the rest of the tree was not swept.
+    bool wasCutShort() const { return walk.wasCutShort(); }
 
   private:
     void recycle(JudgedBatch &batch);
@@ -75,8 +77,10 @@ class SweepAhead
     AgeRule lenientAge;
     std::shared_ptr<const ListedFolder> folder;
     int nextFile = 0;
+    bool folderBegun = false; // its first part is made
 
     Handover<JudgedBatch> judged{8};
+    JudgedBatch building; // the thread's, until it has ended
     std::deque<JudgedBatch> taken;
     // Batches done with, kept for their memory: each thread frees nothing the other made.
     std::mutex spareMutex;

@@ -21,7 +21,8 @@ template <typename T> class Handover
     Handover &operator=(const Handover &) = delete;
 
     // Waits while the queue is full. False when the taker has given up: nothing more is wanted.
-    bool give(T item, std::size_t weight = 1)
+    // Short of memory, it throws with the item still the giver's.
+    bool give(T &&item, std::size_t weight = 1)
     {
         std::unique_lock<std::mutex> lock(mutex);
         while (!queue.empty() && load + weight > capacity && !abandoned)

@@ -7,6 +7,7 @@
 #include <QDir>
 
 #include <mutex>
+#include <new>
 #include <vector>
 
 QString joinedPath(const QString &folderPath, const QString &name)
@@ -62,11 +63,18 @@ void FolderWalk::letGoOfReturned()
     }
 }
 
+// Short of memory where a folder's own listing is not to blame, the walk cannot go on where it
+// was: it ends, cut short.
 std::shared_ptr<const ListedFolder> FolderWalk::nextHandedOn()
 {
-    while (!mustStop()) {
+    while (!mustStop() && !cutShort) {
         letGoOfReturned();
-        std::shared_ptr<ListedFolder> folder = enterNextFolder();
+        std::shared_ptr<ListedFolder> folder;
+        try {
+            folder = enterNextFolder();
+        } catch (const std::bad_alloc &) {
+            cutShort = true;
+        }
         if (!folder)
             break;
         if (folder->files.size() > 0 || folder->hasSubfolders || folder->notSwept)
@@ -77,10 +85,14 @@ std::shared_ptr<const ListedFolder> FolderWalk::nextHandedOn()
 
 void FolderWalk::listAhead()
 {
-    while (std::shared_ptr<const ListedFolder> folder = nextHandedOn()) {
-        const std::size_t weight = Lookahead::weightOf(*folder);
-        if (!lookahead->listed.give(std::move(folder), weight))
-            return;
+    try {
+        while (std::shared_ptr<const ListedFolder> folder = nextHandedOn()) {
+            const std::size_t weight = Lookahead::weightOf(*folder);
+            if (!lookahead->listed.give(std::move(folder), weight))
+                return;
+        }
+    } catch (const std::bad_alloc &) {
+        cutShort = true;
     }
     lookahead->listed.finish();
 }

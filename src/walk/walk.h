@@ -68,11 +68,15 @@ class FolderWalk
     bool hasNextReady() const;
 
     // A folder the sweep is done with: let go of in the listing's thread, which made it (and so
-    // frees its memory without waiting for another thread's allocator) and may want its handles.
+    // frees its memory without waiting for another thread's allocator) and may want its handles;
+    // where the listing has no thread of its own, at once.
     void giveBack(std::shared_ptr<const ListedFolder> folder);
 
     // Nothing more is wanted: the listing stops at its next step.
     void giveUp();
+
+    // The walk ran short of memory and ended early: the rest of the tree was not listed.
+    bool wasCutShort() const { return cutShort; }
 
   private:
     // The back end lists the next folder of the walk; null when none is left.
@@ -92,6 +96,7 @@ class FolderWalk
     bool mustStop() const;
 
     std::atomic<bool> givenUp{false};
+    std::atomic<bool> cutShort{false};
     std::unique_ptr<State, Delete> state;
     std::unique_ptr<Lookahead, Delete> lookahead;
 };

@@ -70,10 +70,10 @@ int freeDescriptors()
 constexpr int descriptorsLeftFree = 4;
 
 // The folder handles the walk holds, counted until each is closed, wherever that happens: the
-// sweep lets go of a folder it is done with in its own thread. Every listing the sweep lets go of
-// is told here too, as it may leave handles that only the walk holds, which it can give up; so is
-// the end of the sweep. No wait is timed: libfaketime, which the tests preload, breaks the waits
-// it times.
+// sweep lets go of a folder it is done with in its own thread. Every listing let go of is told
+// here too, as it may leave handles that only the walk holds, which it can give up; so are a
+// folder given back and the end of the sweep. No wait is timed: libfaketime, which the tests
+// preload, breaks the waits it times.
 class HandleBudget
 {
   public:
@@ -81,10 +81,17 @@ class HandleBudget
 
     enum class Room { Taken, Waited, None };
 
-    // Room for one more handle. Without it, waits until something changes while others hold
-    // handles; None when all handles held are ones only the walk holds, which only the walk
-    // itself can give up. `walkAlone` counts those, under the lock that every change takes.
-    template <typename Count> Room take(Count walkAlone)
+    // The changes told so far; a wait for room lasts only until the next one.
+    unsigned changesSoFar()
+    {
+        std::lock_guard<std::mutex> lock(mutex);
+        return changes;
+    }
+
+    // Room for one more handle. Without it, waits for a change after the `seen` one while others
+    // hold handles; None when all handles held are ones only the walk holds (`walkAlone`), which
+    // only the walk itself can give up.
+    template <typename Count> Room take(Count walkAlone, unsigned seen)
     {
         std::unique_lock<std::mutex> lock(mutex);
         if (held < limit) {
@@ -93,7 +100,7 @@ class HandleBudget
         }
         if (held <= walkAlone())
             return Room::None;
-        changed.wait(lock);
+        changed.wait(lock, [&] { return changes != seen; });
         return Room::Waited;
     }
 
@@ -101,12 +108,14 @@ class HandleBudget
     {
         std::lock_guard<std::mutex> lock(mutex);
         --held;
+        ++changes;
         changed.notify_all();
     }
 
-    void tell()
+    void wake()
     {
         std::lock_guard<std::mutex> lock(mutex);
+        ++changes;
         changed.notify_all();
     }
 
@@ -115,6 +124,7 @@ class HandleBudget
     std::condition_variable changed;
     const int limit;
     int held = 0;
+    unsigned changes = 0;
 };
 
 using Handle = std::shared_ptr<FolderHandle>;
@@ -283,7 +293,7 @@ struct Frame {
 
 struct FolderWalk::State {
     State(FolderWalk &walk, const NamePatterns &patterns, const QString &rootPath)
-        : walk(walk), patterns(patterns), path(rootPath),
+        : walk(walk), patterns(patterns), rootPath(QFile::encodeName(rootPath)), path(rootPath),
           budget(std::make_shared<HandleBudget>(
               std::min(folderHandlesAtMost, freeDescriptors() - descriptorsLeftFree)))
     {
@@ -291,6 +301,7 @@ struct FolderWalk::State {
 
     FolderWalk &walk;
     const NamePatterns &patterns;
+    const QByteArray rootPath;
     QString path; // of the folder entered last
     std::shared_ptr<HandleBudget> budget;
     Handle root;               // until it is entered
@@ -302,7 +313,8 @@ struct FolderWalk::State {
     Handle open(int parent, const char *name, int &error);
     int walkAlone() const;
     bool giveUpAncestors();
-    void reopenFromChild(Frame &parent, Frame &child);
+    void climbInto(std::size_t at, Frame &child);
+    Handle reopenFromAbove(std::size_t at, int &error);
     std::shared_ptr<ListedFolder> listing() const;
     std::shared_ptr<ListedFolder> enter(Handle handle, const QByteArray &name);
     std::shared_ptr<ListedFolder> notSwept() const;
@@ -318,9 +330,10 @@ Handle FolderWalk::State::open(int parent, const char *name, int &error)
             error = EINTR;
             return nullptr;
         }
+        const unsigned seen = budget->changesSoFar();
         if (walk.lookahead)
             walk.letGoOfReturned();
-        const HandleBudget::Room room = budget->take([this] { return walkAlone(); });
+        const HandleBudget::Room room = budget->take([this] { return walkAlone(); }, seen);
         if (room == HandleBudget::Room::Taken)
             break;
         if (room == HandleBudget::Room::None && !giveUpAncestors()) {
@@ -357,21 +370,52 @@ bool FolderWalk::State::giveUpAncestors()
     return gaveUp;
 }
 
-// The way back up from a folder whose parent's handle was given up, within the same mount. When
-// it no longer leads to the very same folder (it was moved), the rest of that folder is left
-// alone; when it cannot be had for lack of descriptors, its remaining subfolders are not swept.
-void FolderWalk::State::reopenFromChild(Frame &parent, Frame &child)
+// Back up into the folder at `at`, whose handle was given up: through ".." of the folder just
+// finished, when that leads to the very same folder; else (that folder has moved away) by name
+// from above. When the folder itself has moved, the rest of it is left alone; when it cannot be
+// opened again for lack of descriptors, its remaining subfolders are reported.
+void FolderWalk::State::climbInto(std::size_t at, Frame &child)
 {
+    Frame &folder = frames[at];
     int error = 0;
     climbingFrom = std::move(child.handle);
-    Handle reopened = climbingFrom ? open(climbingFrom->descriptor, "..", error) : nullptr;
+    Handle handle = climbingFrom ? open(climbingFrom->descriptor, "..", error) : nullptr;
     climbingFrom.reset();
-    if (reopened && idOfHandle(reopened->descriptor) == parent.id)
-        parent.handle = std::move(reopened);
+    if (handle && !(idOfHandle(handle->descriptor) == folder.id))
+        handle.reset();
+    if (!handle && !isLackOfResources(error) && !child.lacking)
+        handle = reopenFromAbove(at, error);
+    if (handle)
+        folder.handle = std::move(handle);
     else if (isLackOfResources(error) || child.lacking)
-        parent.lacking = true;
+        folder.lacking = true;
     else
-        parent.subfolders.clear();
+        folder.subfolders.clear();
+}
+
+// The folder at `at`, opened again step by step by name from the nearest folder above that is
+// still open (or from the root's path), each step the very folder the walk entered there; null
+// when one has moved (error 0) or cannot be opened.
+Handle FolderWalk::State::reopenFromAbove(std::size_t at, int &error)
+{
+    std::size_t level = at;
+    while (level > 0 && !frames[level - 1].handle)
+        --level;
+    Handle handle = level == 0 ? nullptr : frames[level - 1].handle;
+    for (; level <= at; ++level) {
+        const Frame *above = level == 0 ? nullptr : &frames[level - 1];
+        Handle next = above ? open(handle->descriptor,
+                                   above->subfolders.bytesAt(above->next - 1).constData(), error)
+                            : open(-1, rootPath.constData(), error);
+        if (next && !(idOfHandle(next->descriptor) == frames[level].id)) {
+            next.reset();
+            error = 0;
+        }
+        if (!next)
+            return nullptr;
+        handle = std::move(next);
+    }
+    return handle;
 }
 
 std::shared_ptr<ListedFolder> FolderWalk::State::listing() const
@@ -380,7 +424,7 @@ std::shared_ptr<ListedFolder> FolderWalk::State::listing() const
     return std::shared_ptr<ListedFolder>(new ListedFolder(decodeName),
                                          [told](ListedFolder *listed) {
                                              delete listed;
-                                             told->tell();
+                                             told->wake();
                                          });
 }
 
@@ -435,7 +479,7 @@ void FolderWalk::Delete::operator()(State *state) const
 
 void FolderWalk::wakeListing()
 {
-    state->budget->tell();
+    state->budget->wake();
 }
 
 // The next subfolder of the folder entered last that can be entered; null when it has none left.
@@ -475,7 +519,7 @@ std::shared_ptr<ListedFolder> FolderWalk::enterNextFolder()
             Frame &parent = frames.back();
             walk.path.truncate(parent.pathLength);
             if (!parent.handle)
-                walk.reopenFromChild(parent, finished);
+                walk.climbInto(frames.size() - 1, finished);
         }
     }
     return nullptr;
@@ -484,6 +528,6 @@ std::shared_ptr<ListedFolder> FolderWalk::enterNextFolder()
 FolderWalk::FolderWalk(const QString &rootPath, const NamePatterns &patterns)
     : state(new State(*this, patterns, rootPath))
 {
-    state->root = state->open(-1, QFile::encodeName(rootPath).constData(), state->rootError);
+    state->root = state->open(-1, state->rootPath.constData(), state->rootError);
     startListing();
 }
