@@ -8,6 +8,7 @@ folder of N entries).
 """
 
 import json
+import statistics
 import os
 import re
 import sys
@@ -61,6 +62,34 @@ def hyperfine(*path):
     if content is None:
         return {}
     return {r["command"]: r for r in json.loads(content)["results"]}
+
+
+def merge_rounds(target, rounds):
+    """Joins hyperfine's files of one run each into one, the times of round i at index i."""
+    times, user, system = {}, {}, {}
+    for path in rounds:
+        with open(path, encoding="utf-8") as f:
+            for r in json.load(f)["results"]:
+                times.setdefault(r["command"], []).extend(r["times"])
+                user.setdefault(r["command"], []).append(r["user"])
+                system.setdefault(r["command"], []).append(r["system"])
+    results = [{"command": who, "times": t, "median": statistics.median(t),
+                "mean": statistics.mean(t), "min": min(t), "max": max(t),
+                "stddev": statistics.stdev(t) if len(t) > 1 else 0.0,
+                "user": statistics.mean(user[who]), "system": statistics.mean(system[who])}
+               for who, t in times.items()]
+    with open(target, "w", encoding="utf-8") as f:
+        json.dump({"results": results}, f)
+
+
+def paired_ratio(m, who, peer):
+    """The median of the ratios of the runs made in the same round, else of the medians."""
+    if "kehrlund" not in m or peer not in m:
+        return None
+    a, b = m[who], m[peer]
+    if len(a) == len(b):
+        return statistics.median(x / y for x, y in zip(a, b))
+    return statistics.median(a) / statistics.median(b)
 
 
 def seconds(value):
@@ -125,24 +154,25 @@ def time_section(out, raw, fs, trees, info):
                 r = hyperfine(raw, fs, "time-%s-%s-%s.json" % (job, cache, t))
                 if "kehrlund" not in r:
                     continue
-                m = {who: r[who]["median"] for who, _, _ in PEERS if who in r}
-                medians[(t, job, cache)] = m
+                medians[(t, job, cache)] = {who: r[who]["times"] for who, _, _ in PEERS
+                                            if who in r}
                 cells = ["%.3f ± %.3f s" % (r[who]["median"], r[who]["stddev"]) if who in r
                          else "—" for who, _, _ in PEERS]
                 out.append("| %s | %s | %s | %d | %s | %.2f |" % (
                     label(t), job, cache, len(r["kehrlund"]["times"]), " | ".join(cells),
-                    m["kehrlund"] / info[t]["entries"] * 1e6))
+                    r["kehrlund"]["median"] / info[t]["entries"] * 1e6))
     out.append("")
     if medians:
-        out.append("Ratios of kehrlund's median to the others' (below 1: kehrlund is faster), "
-                   "each pair timed in the same hyperfine run:")
+        out.append("Ratios of kehrlund's time to the others' (below 1: kehrlund is faster), the "
+                   "median of the ratios of the runs made in the same round:")
         out.append("")
         out.append("| tree | job | cache | " + " | ".join("kehrlund / %s" % NAMES[who]
                                                        for who in RATIO_PEERS) + " |")
         out.append("|---|---|---|" + "---:|" * len(RATIO_PEERS))
         for (t, job, cache), m in medians.items():
             out.append("| %s | %s | %s | %s |" % (label(t), job, cache, " | ".join(
-                "%.2f" % (m["kehrlund"] / m[who]) if who in m else "—" for who in RATIO_PEERS)))
+                "%.2f" % paired_ratio(m, "kehrlund", who) if who in m else "—"
+                for who in RATIO_PEERS)))
         out.append("")
     return medians
 
@@ -291,6 +321,9 @@ def syscall_section(out, raw, fs, info):
 
 
 def main():
+    if sys.argv[1] == "--merge":
+        merge_rounds(sys.argv[2], sys.argv[3:])
+        return
     raw = sys.argv[1]
     filesystems = sys.argv[2].split(",")
     trees = sys.argv[3:]
@@ -323,8 +356,11 @@ def main():
             i["widest_folder"], i["widest_other_folder"], i["max_depth"]))
     out.append("")
 
-    out.append("Times are from hyperfine, with a fresh copy of the tree before every run: median ± "
-               "standard deviation; ratios are of the medians. Cold runs drop the caches after "
+    out.append("Times are from hyperfine, with a fresh copy of the tree before every run, the "
+               "commands taking turns one run each, round after round, each round starting with "
+               "the next command: median ± standard deviation; a ratio is the median of the "
+               "ratios within each round, so that a slower spell of the machine hits both sides "
+               "alike. Cold runs drop the caches after "
                "the copy (`sync; echo 3 > /proc/sys/vm/drop_caches`); on tmpfs the tree itself "
                "stays in memory, only the programs' own files and other caches go. Peak memory "
                "and the same work come from one untimed run of each. kehrlund-1thread is the "
@@ -365,8 +401,8 @@ def main():
 
     out.append("## Targets")
     out.append("")
-    out.append("Judged on the warm runs of this run, as ratios of the medians; the clean and the "
-               "scan on the nested trees.")
+    out.append("Judged on the warm runs of this run, as paired ratios (the median of the "
+               "ratios of the runs of one round); the clean and the scan on the nested trees.")
     out.append("")
     for kind in CLEAN_LIMITS:
         sections = [fs for fs in filesystems if results[fs][0] == kind] or [None]
@@ -376,8 +412,7 @@ def main():
             to_find, to_tmpfiles = CLEAN_LIMITS[kind]
 
             def ratio(t, job, peer):
-                m = medians.get((t, job, "warm"), {})
-                return m["kehrlund"] / m[peer] if "kehrlund" in m and peer in m else None
+                return paired_ratio(medians.get((t, job, "warm"), {}), "kehrlund", peer)
 
             for t in JUDGED_SIZES:
                 judge(out, "%s, %s: clean at most %.2fx find" % (name, named(t), to_find),
@@ -407,9 +442,9 @@ def main():
 
     out.append("## Reported figures (not judged)")
     out.append("")
-    out.append("From the warm runs of this run, as ratios of the medians: kehrlund's clean "
-               "against the floor's, and kehrlund as built against kehrlund-1thread (below 1: "
-               "the threads gain).")
+    out.append("From the warm runs of this run, as paired ratios: kehrlund's clean against "
+               "the floor's, and kehrlund as built against kehrlund-1thread (below 1: the "
+               "threads gain).")
     out.append("")
     shown_trees = list(trees) + [t for t in ["200000"] if t not in trees]
     kinds = list(CLEAN_LIMITS) + [results[fs][0] for fs in filesystems
@@ -425,9 +460,10 @@ def main():
                     m = medians.get((t, job, "warm"), {})
                     title = "%s, %s: %s, kehrlund against %s" % (name, named(t), job, NAMES[peer])
                     if "kehrlund" in m and peer in m:
-                        out.append("- %s: %.2fx (%s against %s)" % (
-                            title, m["kehrlund"] / m[peer], seconds(m["kehrlund"]),
-                            seconds(m[peer])))
+                        out.append("- %s: %.2fx (medians %s against %s)" % (
+                            title, paired_ratio(m, "kehrlund", peer),
+                            seconds(statistics.median(m["kehrlund"])),
+                            seconds(statistics.median(m[peer]))))
                     else:
                         out.append("- %s: not measured" % title)
     out.append("")

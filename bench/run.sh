@@ -289,6 +289,28 @@ peer_command() {
     esac
 }
 
+# Times the commands ($4...: -n NAME COMMAND each) taking turns, one run each per round, $1 rounds,
+# each round starting with the next command, $2 before every run; joined into hyperfine's form in
+# $3. Commands timed in turn see the same spells of a shared machine, which a block of runs of
+# one command after the block of another does not.
+timed_rounds() {
+    local rounds=$1 prepare=$2 target=$3 i k n files=()
+    shift 3
+    n=$(($# / 3))
+    local all=("$@")
+    for ((i = 0; i < rounds; i++)); do
+        local turn=()
+        for ((k = 0; k < n; k++)); do
+            turn+=("${all[@]:$(((i + k) % n * 3)):3}")
+        done
+        hyperfine --style basic --runs 1 --prepare "$prepare" \
+            --export-json "$target.round-$i" "${turn[@]}" >&2
+        files+=("$target.round-$i")
+    done
+    python3 "$bench/report.py" --merge "$target" "${files[@]}"
+    rm -f "${files[@]}"
+}
+
 # "same N" when the two files are the same (N lines), else how many lines differ.
 compare() {
     if cmp -s "$1" "$2"; then
@@ -409,8 +431,7 @@ for fs in "${fs_list[@]}"; do
                 [ "$job" = scan ] && p=$forget_log
                 [ "$cache" = cold ] && p="$p&& sync && echo 3 > /proc/sys/vm/drop_caches"
                 say "$fs, tree $t: $job, $cache, $r runs each"
-                hyperfine --style basic --runs "$r" --prepare "$p" \
-                    --export-json "$out/time-$job-$cache-$t.json" "${commands[@]}" >&2
+                timed_rounds "$r" "$p" "$out/time-$job-$cache-$t.json" "${commands[@]}"
             done
         done
 
