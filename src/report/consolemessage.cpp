@@ -32,10 +32,7 @@ bool standardErrorIsJournal()
     return false;
 #endif
 }
-} // namespace
 
-namespace
-{
 // One write per message, so that a message is never split by other output. A console that
 // cannot take it (its reader has gone) is no reason to stop: the run log is the record. A console
 // that blocks (a pipe nobody reads, a paused terminal) holds the run up; once a stop has been asked
@@ -62,7 +59,6 @@ void writeToConsole(const QByteArray &bytes)
     std::fflush(stderr);
 #endif
 }
-
 } // namespace
 
 ConsoleMessage::~ConsoleMessage()

@@ -59,7 +59,7 @@ bool readStatus(const ListedFolder &folder, const QByteArray &name, bool isLink,
     const struct timespec &time = info.st_ctim;
 #endif
     status.createdMs = qint64(time.tv_sec) * 1000 + time.tv_nsec / 1000000;
-    status.id = FileId{quint64(info.st_dev), quint64(info.st_ino)};
+    status.id = fileIdOf(info);
 #endif
     return true;
 }
@@ -81,5 +81,5 @@ bool isStillInPlace(const ListedFolder &folder)
                                    &status, AT_SYMLINK_NOFOLLOW)
                        : ::stat(QFile::encodeName(folder.path).constData(), &status);
         }) == 0;
-    return found && FileId{quint64(status.st_dev), quint64(status.st_ino)} == folder.id;
+    return found && fileIdOf(status) == folder.id;
 }

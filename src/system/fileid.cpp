@@ -11,7 +11,7 @@ FileId fileIdOf(const QString &path)
 #ifdef Q_OS_UNIX
     struct stat status;
     if (::stat(QFile::encodeName(path).constData(), &status) == 0)
-        return FileId{quint64(status.st_dev), quint64(status.st_ino)};
+        return fileIdOf(status);
 #else
     Q_UNUSED(path)
 #endif

@@ -6,6 +6,10 @@
 #include <QString>
 #include <QtGlobal>
 
+#ifdef Q_OS_UNIX
+#include <sys/stat.h>
+#endif
+
 // Device and inode where the system has them; all zero where it has not, and then a file is
 // known only by its path.
 struct FileId {
@@ -21,6 +25,14 @@ struct FileId {
 
 // The identity of what a path leads to; unknown where the system tells none.
 FileId fileIdOf(const QString &path);
+
+#ifdef Q_OS_UNIX
+// The identity in a status the system gave.
+inline FileId fileIdOf(const struct stat &status)
+{
+    return FileId{quint64(status.st_dev), quint64(status.st_ino)};
+}
+#endif
 
 inline uint qHash(const FileId &id, uint seed = 0) noexcept
 {

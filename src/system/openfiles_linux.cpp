@@ -1,6 +1,8 @@
 // The snapshot from one pass over /proc/<pid>/fd.
 #include "system/openfiles.h"
 
+#include "system/lackofresources.h"
+
 #include <cerrno>
 #include <dirent.h>
 #include <fcntl.h>
@@ -22,14 +24,9 @@ bool isProcessFolder(const char *name)
     return true;
 }
 
-// A process that ended meanwhile, or one this program may not inspect, is simply not seen; a
-// look that fails for lack of descriptors or memory leaves the snapshot incomplete.
-bool isLackOfResources(int error)
-{
-    return error == EMFILE || error == ENFILE || error == ENOMEM;
-}
-
-// False when the look failed for lack of resources.
+// False when the look failed for lack of resources: a process that ended meanwhile, or one this
+// program may not inspect, is simply not seen, but a look that fails for lack of descriptors or
+// memory leaves the snapshot incomplete.
 bool addOpenFilesOfProcess(int proc, const char *process, QSet<FileId> &files)
 {
     const QByteArray folder = QByteArray(process) + "/fd";
@@ -50,7 +47,7 @@ bool addOpenFilesOfProcess(int proc, const char *process, QSet<FileId> &files)
         struct stat status;
         if (::fstatat(handles, entry->d_name, &status, 0) == 0) {
             if (S_ISREG(status.st_mode))
-                files.insert(FileId{quint64(status.st_dev), quint64(status.st_ino)});
+                files.insert(fileIdOf(status));
         } else if (isLackOfResources(errno)) {
             whole = false;
         }
@@ -66,7 +63,7 @@ void addOwnOutput(QSet<FileId> &files)
     for (const int handle : {STDOUT_FILENO, STDERR_FILENO}) {
         struct stat status;
         if (::fstat(handle, &status) == 0 && S_ISREG(status.st_mode))
-            files.insert(FileId{quint64(status.st_dev), quint64(status.st_ino)});
+            files.insert(fileIdOf(status));
     }
 }
 } // namespace

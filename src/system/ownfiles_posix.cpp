@@ -52,7 +52,7 @@ bool OwnFiles::open(QFile &file, QIODevice::OpenMode mode)
         ::close(handle);
         return false;
     }
-    ids.append(FileId{quint64(status.st_dev), quint64(status.st_ino)});
+    ids.append(fileIdOf(status));
     return true;
 }
 
@@ -66,7 +66,7 @@ bool OwnFiles::canAppend(const QString &path)
         return missing && ::faccessat(AT_FDCWD, folder.constData(), W_OK | X_OK, AT_EACCESS) == 0;
     }
     ::close(handle);
-    ids.append(FileId{quint64(status.st_dev), quint64(status.st_ino)});
+    ids.append(fileIdOf(status));
     return true;
 }
 

@@ -49,23 +49,22 @@ void requestStop(int signal)
 
 void interrupt(int) {}
 
-void install(int signal, void (*handler)(int), struct sigaction *before)
-{
-    struct sigaction action = {};
-    action.sa_handler = handler;
-    sigemptyset(&action.sa_mask);
-    for (const int stop : stopSignals)
-        sigaddset(&action.sa_mask, stop);
-    action.sa_flags = 0; // no SA_RESTART
-    ::sigaction(signal, &action, before);
-}
-
+// The stop signals and the timer's: held back while a handler runs, and from the workers.
 void fillHeldBack(sigset_t &set)
 {
     sigemptyset(&set);
     for (const int stop : stopSignals)
         sigaddset(&set, stop);
     sigaddset(&set, SIGALRM);
+}
+
+void install(int signal, void (*handler)(int), struct sigaction *before)
+{
+    struct sigaction action = {};
+    action.sa_handler = handler;
+    fillHeldBack(action.sa_mask);
+    action.sa_flags = 0; // no SA_RESTART
+    ::sigaction(signal, &action, before);
 }
 #else
 using Handler = void (*)(int);

@@ -4,6 +4,7 @@
 #include "walk/walk.h"
 
 #include "jobfile/namepatterns.h"
+#include "system/lackofresources.h"
 #include "system/stopsignals.h"
 
 #include <QFile>
@@ -36,11 +37,6 @@ constexpr int folderFlags = O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC | O_
 // The deepest folders on the way down keep their handles; an ancestor above them is opened again
 // through ".." of its child on the way back.
 constexpr std::size_t openAncestorsKept = 12;
-
-bool isLackOfResources(int error)
-{
-    return error == EMFILE || error == ENFILE || error == ENOMEM;
-}
 
 // The descriptor numbers free now: a descriptor must lie below the process's limit, so those
 // open below it are taken (an inherited one above it takes none).
@@ -185,7 +181,7 @@ FileId idOfHandle(int handle)
     struct stat status;
     if (::fstat(handle, &status) != 0)
         return FileId();
-    return FileId{quint64(status.st_dev), quint64(status.st_ino)};
+    return fileIdOf(status);
 }
 
 enum class EntryKind { File, Link, Folder, Other };
