@@ -9,6 +9,7 @@
 #include <cerrno>
 #include <fcntl.h>
 #include <poll.h>
+#include <sched.h>
 #include <sys/mount.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -227,6 +228,16 @@ bool Workspace::lockFile(const QString &relative)
     return QFile::setPermissions(folder, QFileDevice::Permissions(0x5555));
 }
 
+bool Workspace::holdOpen(const QString &relative)
+{
+    auto holder = std::make_unique<QProcess>();
+    holder->setStandardInputFile(pathOf(relative));
+    holder->start(QStringLiteral("sleep"), {QStringLiteral("600")});
+    const bool started = holder->waitForStarted();
+    holders.push_back(std::move(holder));
+    return started;
+}
+
 void Workspace::start(QProcess &process, const RunOptions &options) const
 {
     QStringList command;
@@ -349,6 +360,13 @@ QByteArray BlockingConsole::readToEnd(int timeoutMs)
     return written;
 }
 
+void keepMountsToThisTest()
+{
+    static const bool own = ::unshare(CLONE_NEWNS) == 0 &&
+                            ::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) == 0;
+    Q_UNUSED(own)
+}
+
 BornLongAgo::BornLongAgo(const Workspace &workspace, const QString &folder,
                          const QStringList &entries)
     : mountPoint(workspace.pathOf(folder))
@@ -385,6 +403,7 @@ BornLongAgo::BornLongAgo(const Workspace &workspace, const QString &folder,
         !succeeds(QStringLiteral("debugfs"),
                   {QStringLiteral("-w"), QStringLiteral("-f"), QStringLiteral("-"), image}, births))
         return;
+    keepMountsToThisTest();
     mounted =
         QProcess::execute(QStringLiteral("mount"),
                           {QStringLiteral("-o"), QStringLiteral("loop"), image, mountPoint}) == 0;

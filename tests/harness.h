@@ -72,6 +72,8 @@ class Workspace
     // else its folder is made read-only; under Windows, held open by another Windows program.
     // Undone when the workspace goes.
     bool lockFile(const QString &relative);
+    // Another program holds the file open (reading from it) until the workspace goes.
+    bool holdOpen(const QString &relative);
 
     // Starts the program in the workspace, standard input closed; finish() waits for it. run()
     // does both; start() alone lets several runs go at once.
@@ -87,6 +89,11 @@ class Workspace
 };
 
 bool runningAsRoot();
+
+// Called before a test mounts: from then on the test's mounts live in a mount namespace of its
+// own, which goes with its process, so that none outlives a test killed before its destructors
+// could unmount (a timeout). Needs root, as mounting does.
+void keepMountsToThisTest();
 
 // The program under test is a Windows program when KEHRLUND_WINDOWS names a starter for one
 // (tests/wine-run.sh): KEHRLUND_UNDER_TEST (kehrlund.exe) is then started through it, and it

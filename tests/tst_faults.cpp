@@ -30,6 +30,7 @@ class Mount
           unsigned long flags)
         : target(QFile::encodeName(target))
     {
+        keepMountsToThisTest();
         mounted = ::mount(QFile::encodeName(source).constData(), this->target.constData(), type,
                           flags, data) == 0;
     }
@@ -233,7 +234,7 @@ class FaultsTest : public QObject
 void FaultsTest::starved_data()
 {
     // What the run is short of, set up by a wrapper; `entries` are the files of makeDeepTree()
-    // as expectedRun() takes them, `before` what the console shows before the first job.
+    // as expectedRun() takes them.
     QTest::addColumn<QStringList>("wrapper");
     QTest::addColumn<QStringList>("entries");
     QTest::addColumn<bool>("heldUnknown"); // the snapshot of files held open failed

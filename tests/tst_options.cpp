@@ -3,7 +3,6 @@
 #include "harness.h"
 
 #include <QFile>
-#include <QProcess>
 #include <QtTest>
 
 #include <sys/stat.h>
@@ -126,10 +125,7 @@ void OptionsTest::dryRunShowsWhatARunDoes()
     QVERIFY(QFile::link(QStringLiteral("../tree/t.log"),
                         workspace.pathOf(QStringLiteral("other/l.tmp"))));
     workspace.writeFile(QStringLiteral("log_kehrlund.txt"), "frueher\n");
-    QProcess holder;
-    holder.setStandardInputFile(workspace.pathOf(QStringLiteral("tree/held.log")));
-    holder.start(QStringLiteral("sleep"), {QStringLiteral("60")});
-    QVERIFY(holder.waitForStarted());
+    QVERIFY(workspace.holdOpen(QStringLiteral("tree/held.log")));
 
     const QByteArray expected = wrongPattern("*.tar.gz") + announced("tree") + hit("a.log", 40) +
                                 hit("B.LOG", 40) + hit("held.log", 40) + refused("tree/held.log") +
@@ -146,8 +142,6 @@ void OptionsTest::dryRunShowsWhatARunDoes()
         QVERIFY(workspace.exists(QString::fromLatin1(file)));
 
     const RunResult real = workspace.run(daysOn(40));
-    holder.kill();
-    holder.waitForFinished();
     QCOMPARE(real.console, expected + prompt());
     for (const char *file :
          {"tree/a.log", "tree/B.LOG", "tree/sub/c.log", "tree/t2.log", "other/d.tmp"})
