@@ -1,8 +1,7 @@
 #include "fegwerk.h"
 
-#include "jobfile/jobfile.h"
+#include "jobfile/namepatterns.h"
 #include "report/runreport.h"
-#include "sweep/sweep.h"
 #include "system/stopsignals.h"
 #include "walk/walk.h"
 
@@ -35,19 +34,26 @@ Fegwerk::~Fegwerk() = default;
 
 void Fegwerk::readJobFile()
 {
-    JobFile::read(jobFilePath, ownFiles, [this](const QString &line) { parseJobLine(line); });
+    JobFile::read(
+        jobFilePath, ownFiles, [this](const QString &line) { parseJobLine(line); },
+        RunReport::jobFault);
 }
 
 void Fegwerk::parseJobLine(const QString &line)
 {
     if (std::optional<Job> job = JobFile::parse(line, separatorCount))
         jobs.append(*job);
+    else
+        RunReport::jobFault({JobFault::WrongLine, {}, 0});
 }
 
 bool Fegwerk::validateJob(const QString &rootFolder, const QStringList *extensions,
                           int retentionDays)
 {
-    return JobFile::isFaulty(rootFolder, *extensions, retentionDays);
+    const QVector<JobFault> faults = JobFile::faultsOf(rootFolder, *extensions, retentionDays);
+    for (const JobFault &fault : faults)
+        RunReport::jobFault(fault);
+    return !faults.isEmpty();
 }
 
 void Fegwerk::setDryRun(bool on)
@@ -70,55 +76,47 @@ void Fegwerk::run()
     for (int jobIndex = 0; jobIndex < jobs.size() && !mustStop(report); ++jobIndex) {
         report.jobBegins(jobs.at(jobIndex).rootFolder);
         sweepFolder(jobs.at(jobIndex).rootFolder, report, jobIndex);
+        report.jobEnds();
     }
     report.end(hitCount);
 }
 
-// The tree is listed, and its files looked at, ahead of the removal here, in threads of their
-// own where the system grants them; every file is judged again right before its removal, and
-// everything the run shows or records is done here, in the walk's order. A folder that could
+// One loop over the tree: take the next folder, check that it is still in its place, and judge
+// and remove each of its listed files in turn, right as its status is read. A folder that could
 // not be listed is named, and so is the root of a walk that ran short of memory; a folder that
-// has moved is passed over in silence.
+// has moved is passed over in silence, with all below it.
 void Fegwerk::sweepFolder(const QString &folderPath, RunReport &report, int jobIndex)
 {
     const Job &job = jobs.at(jobIndex);
-    SweepAhead ahead(folderPath, *job.extensions, job.retentionDays);
+    const NamePatterns patterns(*job.extensions);
+    FolderWalk walk(folderPath, patterns);
     remover.beginJob(job.retentionDays);
-    JudgedBatch batch;
-    bool removing = false;
-    while (!mustStop(report) && ahead.next(batch)) {
-        int candidate = 0;
-        for (const JudgedBatch::Part &part : batch.parts) {
-            if (mustStop(report))
-                break;
-            if (part.beginsFolder) {
-                const Remover::FolderStart start = remover.beginFolder(*part.folder);
-                startTime = remover.ageRule().referenceTime();
-                if (start == Remover::FolderStart::NotListed)
-                    report.folderNotListed(part.folder->path);
-                removing = start == Remover::FolderStart::Sweep;
-            }
-            for (; candidate < part.candidatesEnd && removing && !mustStop(report); ++candidate)
-                removeFile(*part.folder, batch, batch.candidates.at(std::size_t(candidate)),
-                           report);
-            candidate = part.candidatesEnd;
-        }
+    while (!mustStop(report)) {
+        const Folder *folder = walk.next();
+        if (!folder)
+            break;
+        const FolderOutcome outcome = remover.beginFolder(*folder);
+        startTime = remover.referenceTime();
+        if (outcome == FolderOutcome::NotListed)
+            report.folderNotListed(folder->path);
+        else if (outcome == FolderOutcome::Moved)
+            walk.passOverSubfolders();
+        for (int file = 0;
+             outcome == FolderOutcome::Listed && file < folder->files.size() && !mustStop(report);
+             ++file)
+            removeFile(*folder, file, report);
     }
-    if (ahead.wasCutShort() && !mustStop(report))
+    if (walk.wasCutShort() && !mustStop(report))
         report.folderNotListed(folderPath);
 }
 
-void Fegwerk::removeFile(const ListedFolder &folder, const JudgedBatch &batch,
-                         const Candidate &candidate, RunReport &report)
+void Fegwerk::removeFile(const Folder &folder, int file, RunReport &report)
 {
-    const Remover::Verdict verdict = remover.judgeAndRemove(folder, candidate.index);
+    const Remover::Verdict verdict = remover.judgeAndRemove(folder, file);
     if (!verdict.isHit)
         return;
     ++hitCount;
-    const auto path = [&] { return joinedPath(folder.path, folder.files.nameAt(candidate.index)); };
-    report.hit(
-        verdict.ageDays == candidate.preparedAge
-            ? batch.preparedTexts(candidate)
-            : RunReport::hitTexts(folder.files.nameAt(candidate.index), path(), verdict.ageDays),
-        verdict.removal == Removal::Refused, path);
+    const QString name = folder.files.nameAt(file);
+    report.hit(name, joinedPath(folder.path, name), verdict.ageDays,
+               verdict.removal == Removal::Refused);
 }

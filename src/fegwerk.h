@@ -14,12 +14,10 @@
 #include <QStringList>
 
 class RunReport;
-struct Candidate;
-struct JudgedBatch;
-struct ListedFolder;
+struct Folder;
 
 // The cleaner, owner of a run: reads and checks the jobs when it is made (the job file's stage),
-// and when it runs sweeps them (the walk and the sweep) and reports (the report's stage).
+// and when it runs sweeps them (the walk and the removal) and reports (the report's stage).
 class Fegwerk : public QObject
 {
     Q_OBJECT
@@ -33,8 +31,7 @@ class Fegwerk : public QObject
     bool validateJob(const QString &rootFolder, const QStringList *extensions, int retentionDays);
     void run();
     void sweepFolder(const QString &folderPath, RunReport &report, int jobIndex);
-    void removeFile(const ListedFolder &folder, const JudgedBatch &batch,
-                    const Candidate &candidate, RunReport &report);
+    void removeFile(const Folder &folder, int file, RunReport &report);
 
     // A dry run does all a run does and shows the same messages, but deletes nothing and leaves
     // the run log untouched.
@@ -46,7 +43,7 @@ class Fegwerk : public QObject
   private:
     QList<Job> jobs;
     int separatorCount = 2;
-    QDateTime startTime; // the reference time of the age test, taken anew as each day begins
+    QDateTime startTime; // the reference time of the age test, taken anew as each folder begins
     QString logFilePath;
     QString jobFilePath;
     int hitCount = 0;

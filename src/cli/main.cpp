@@ -2,6 +2,7 @@
 #include "cli/options.h"
 #include "fegwerk.h"
 #include "report/consolemessage.h"
+#include "report/runreport.h"
 #include "system/stopsignals.h"
 
 #include <QCoreApplication>
@@ -82,12 +83,10 @@ int main(int argc, char *argv[])
     catchStopSignals();
     runCleaner(options.dryRun);
     if (options.dryRun)
-        ConsoleMessage() << QCoreApplication::translate(
-            "Fegwerk", "Probelauf: nichts wurde gelöscht, das Protokoll ist unverändert");
+        RunReport::dryRunDone();
+    flushConsole();
     endIfStopRequested();
-    // Holds a console window open; returns at once when standard input is at its end or closed.
-    ConsoleMessage() << QCoreApplication::translate("QCoreApplication",
-                                                    "Bitte druecken Sie eine Taste zum beenden...");
+    RunReport::prompt();
     std::getchar();
     return 0;
 }

@@ -1,11 +1,12 @@
 // The job file: read line by line, each line turned into a job or refused, each job checked. The
-// faults met are shown on the console as they are met.
+// faults met are handed back; the report shows them.
 #ifndef KEHRLUND_JOBFILE_H
 #define KEHRLUND_JOBFILE_H
 
 #include <QSharedPointer>
 #include <QString>
 #include <QStringList>
+#include <QVector>
 
 #include <functional>
 #include <optional>
@@ -20,20 +21,34 @@ struct Job {
     int retentionDays = 0;
 };
 
+// A fault of the job file or of a job, as the console reports it.
+struct JobFault {
+    enum Kind {
+        JobFileNotOpened, // Fehler 006
+        WrongLine,        // Fehler 007
+        WrongRoot,        // Fehler 001
+        WrongPattern,     // Fehler 002, with `pattern`
+        WrongPeriod,      // Fehler 003, with `days`
+    };
+    Kind kind;
+    QString pattern;
+    int days = 0;
+};
+
 namespace JobFile
 {
-// Hands each line to `take`, in file order; Fehler 006 when the file cannot be opened. A line far
-// longer than any job is refused (Fehler 007) without being held whole.
-void read(const QString &path, OwnFiles &ownFiles,
-          const std::function<void(const QString &)> &take);
+// Hands each line to `take`, in file order. The file that cannot be opened, and a line far longer
+// than any job (refused without being held whole), go to `refuse`, in their place.
+void read(const QString &path, OwnFiles &ownFiles, const std::function<void(const QString &)> &take,
+          const std::function<void(const JobFault &)> &refuse);
 
-// The job of a line with `separatorCount` tabs; Fehler 007 and none for any other line.
+// The job of a line with `separatorCount` tabs; none for any other line.
 std::optional<Job> parse(const QString &line, int separatorCount);
 
-// True when the job is faulty, after its faults are shown: a root folder that is no folder
-// (Fehler 001, and nothing else is checked), every refused pattern (Fehler 002), else a period
-// outside 1 to 365 days (Fehler 003).
-bool isFaulty(const QString &rootFolder, const QStringList &patterns, int retentionDays);
+// The faults of a job, none when it may run: a root folder that is no folder (and then nothing
+// else is checked), else every refused pattern, else a period outside 1 to 365 days.
+QVector<JobFault> faultsOf(const QString &rootFolder, const QStringList &patterns,
+                           int retentionDays);
 } // namespace JobFile
 
 #endif

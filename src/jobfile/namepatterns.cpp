@@ -10,12 +10,6 @@ bool isAsciiLetterOrDigit(QChar c)
     return (u >= '0' && u <= '9') || (u >= 'a' && u <= 'z') || (u >= 'A' && u <= 'Z');
 }
 
-bool isEndingPattern(const QString &pattern)
-{
-    return pattern.size() >= 3 && pattern.startsWith(QLatin1String("*.")) &&
-           std::all_of(pattern.begin() + 2, pattern.end(), isAsciiLetterOrDigit);
-}
-
 bool containsDot(const QByteArray &name)
 {
     return name.contains('.');
@@ -52,12 +46,20 @@ template <typename Name> bool endsWithIgnoringAsciiCase(const Name &name, const 
 }
 } // namespace
 
+bool NamePatterns::isAdmitted(const QString &pattern)
+{
+    if (pattern == QLatin1String("*.*"))
+        return true;
+    return pattern.size() >= 3 && pattern.size() <= 7 && pattern.startsWith(QLatin1String("*.")) &&
+           std::all_of(pattern.begin() + 2, pattern.end(), isAsciiLetterOrDigit);
+}
+
 NamePatterns::NamePatterns(const QStringList &patterns)
 {
     for (const QString &pattern : patterns) {
         if (pattern == QLatin1String("*.*"))
             anyWithDot = true;
-        else if (isEndingPattern(pattern))
+        else if (isAdmitted(pattern))
             endings.append(pattern.mid(1).toLatin1().toLower());
     }
 }

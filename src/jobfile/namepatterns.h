@@ -9,12 +9,15 @@
 
 // Prepared once per job so that testing a name costs no allocation. A pattern must match the
 // whole name; case is ignored for ASCII letters only, so that no other letter (the Kelvin sign,
-// a full-width letter) can pass for one of the ending. A pattern of any other form matches
-// nothing: the checks never let one through, and an unknown pattern must not delete anything.
+// a full-width letter) can pass for one of the ending. A pattern not admitted matches nothing:
+// the job checks never let one through, and an unknown pattern must not delete anything.
 class NamePatterns
 {
   public:
     explicit NamePatterns(const QStringList &patterns);
+
+    // The form a job's pattern must have: "*." and one to five ASCII letters or digits, or "*.*".
+    static bool isAdmitted(const QString &pattern);
 
     // The name as the file system spells it (bytes), or as text.
     bool matches(const QByteArray &encodedName) const;

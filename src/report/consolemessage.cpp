@@ -2,9 +2,8 @@
 
 #include "system/stopsignals.h"
 
-#include <algorithm>
 #include <cstdio>
-#include <utility>
+#include <string>
 
 #ifdef Q_OS_UNIX
 #include <cerrno>
@@ -33,16 +32,34 @@ bool standardErrorIsJournal()
 #endif
 }
 
-// One write per message, so that a message is never split by other output. A console that
-// cannot take it (its reader has gone) is no reason to stop: the run log is the record. A console
-// that blocks (a pipe nobody reads, a paused terminal) holds the run up; once a stop has been asked
+bool standardErrorIsTerminal()
+{
+#ifdef Q_OS_UNIX
+    return ::isatty(STDERR_FILENO) == 1;
+#else
+    return true; // a console window: shown as it comes
+#endif
+}
+
+// A block holds some forty hits: the write's cost per hit falls below that of the hit's other
+// system calls, and the console lags the run by little. A block never exceeds it unless a single
+// message does, so that a block written to a pipe is never split by other writers' output.
+constexpr std::size_t blockBytes = 2048;
+
+std::string &waiting()
+{
+    static std::string lines;
+    return lines;
+}
+
+// One write per block, so that a message is never split by other output. A console that cannot
+// take it (its reader has gone) is no reason to stop: the run log is the record. A console that
+// blocks (a pipe nobody reads, a paused terminal) holds the run up; once a stop has been asked
 // for, the stop's signals interrupt the wait, and the console gets nothing more.
-void writeToConsole(const QByteArray &bytes)
+void writeToConsole(const char *data, std::size_t left)
 {
 #ifdef Q_OS_UNIX
     static bool givenUp = false;
-    const char *data = bytes.constData();
-    auto left = size_t(bytes.size());
     while (left > 0 && !givenUp) {
         const ssize_t written = ::write(STDERR_FILENO, data, left);
         if (written > 0) {
@@ -55,18 +72,36 @@ void writeToConsole(const QByteArray &bytes)
         }
     }
 #else
-    std::fwrite(bytes.constData(), 1, size_t(bytes.size()), stderr);
+    std::fwrite(data, 1, left, stderr);
     std::fflush(stderr);
 #endif
 }
+
+void show(const QByteArray &lines, bool now)
+{
+    static const bool atOnce = standardErrorIsTerminal();
+    std::string &block = waiting();
+    if (block.size() + std::size_t(lines.size()) > blockBytes)
+        flushConsole();
+    block.append(lines.constData(), std::size_t(lines.size()));
+    if (now || atOnce)
+        flushConsole();
+}
 } // namespace
+
+void flushConsole()
+{
+    std::string &block = waiting();
+    if (block.empty())
+        return;
+    writeToConsole(block.data(), block.size());
+    block.clear();
+}
 
 ConsoleMessage::~ConsoleMessage()
 {
-    if (hasLine)
-        endLine();
-    if (!lines.isEmpty())
-        writeToConsole(lines);
+    endLine();
+    show(lines, hasError);
 }
 
 void ConsoleMessage::endLine()
@@ -74,26 +109,17 @@ void ConsoleMessage::endLine()
     static const bool toJournal = standardErrorIsJournal();
     if (toJournal)
         lines += priority == Error ? "<3>" : "<6>";
-    lines += line();
+    lines += localText(text);
     lines += '\n';
     text.clear();
+    hasError = hasError || priority == Error;
 }
 
 ConsoleMessage &ConsoleMessage::nextLine(Priority linePriority)
 {
-    if (hasLine)
-        endLine();
-    hasLine = true;
+    endLine();
     priority = linePriority;
     return *this;
-}
-
-QByteArray ConsoleMessage::takeLines()
-{
-    if (hasLine)
-        endLine();
-    hasLine = false;
-    return std::exchange(lines, QByteArray());
 }
 
 ConsoleMessage &ConsoleMessage::operator<<(const QString &item)
@@ -107,22 +133,6 @@ ConsoleMessage &ConsoleMessage::operator<<(int number)
     text += QString::number(number) + QLatin1Char(' ');
     return *this;
 }
-
-QByteArray ConsoleMessage::line() const
-{
-    return localText(text);
-}
-
-namespace
-{
-// Characters that could forge a line or steer a terminal: the C0 controls but the tab, DEL, the
-// C1 controls, and the Unicode line and paragraph separators.
-bool isUnsafe(QChar c)
-{
-    const ushort u = c.unicode();
-    return (u < 0x20 && u != '\t') || (u >= 0x7f && u <= 0x9f) || u == 0x2028 || u == 0x2029;
-}
-} // namespace
 
 QByteArray localText(const QString &text)
 {
@@ -141,16 +151,4 @@ QByteArray localText(const QString &text)
     }
 #endif
     return bytes;
-}
-
-QString shownName(QString name)
-{
-    // Most names are safe as they are; those are not copied.
-    const QChar *begin = name.constData();
-    const QChar *unsafe = std::find_if(begin, begin + name.size(), isUnsafe);
-    for (int i = int(unsafe - begin); i < name.size(); ++i) {
-        if (isUnsafe(name.at(i)))
-            name[i] = QChar::ReplacementCharacter;
-    }
-    return name;
 }

@@ -26,20 +26,12 @@ bool RunLog::open(OwnFiles &ownFiles)
 
 bool RunLog::append(const QStringList &lines)
 {
-    return append(entry(lines));
-}
-
-bool RunLog::append(const QByteArray &entry)
-{
-    return dryRun || file.write(entry) == entry.size();
-}
-
-QByteArray RunLog::entry(const QStringList &lines)
-{
-    QByteArray bytes;
+    if (dryRun)
+        return true;
+    QByteArray entry;
     for (const QString &line : lines)
-        bytes += localText(line) + lineEnd;
-    return bytes;
+        entry += localText(line) + lineEnd;
+    return file.write(entry) == entry.size();
 }
 
 bool RunLog::appendHeader(const QDateTime &now)

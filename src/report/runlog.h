@@ -20,10 +20,6 @@ class RunLog
     // Each entry goes out in one write at the end of the file, however long it is, so that runs
     // appending at once never split it. False when it could not be written whole.
     bool append(const QStringList &lines);
-    bool append(const QByteArray &entry); // made by entry()
-
-    // An entry as it is written, made ready ahead of time (in another thread).
-    static QByteArray entry(const QStringList &lines);
 
     bool appendHeader(const QDateTime &now);
     bool appendTotal(int hits);

@@ -1,6 +1,8 @@
 #include "report/runreport.h"
 
+#include "jobfile/jobfile.h"
 #include "report/consolemessage.h"
+#include "walk/namelist.h"
 
 #include <QCoreApplication>
 #include <QDateTime>
@@ -17,6 +19,15 @@ QString logNotWrittenText()
 {
     return tr("Fehler 004: Logdatei konnte nicht geschrieben werden");
 }
+
+// The texts of every hit, looked up once.
+struct HitWords {
+    QString hit = tr("Treffer: ");
+    QString age = tr("Alter in Tagen: ");
+    QString days = tr(" Tage");
+    QString refused = tr("Fehler 005: Konnte Datei ");
+    QString refusedEnd = tr(" nicht löschen");
+};
 } // namespace
 
 RunReport::RunReport(const QString &logPath, bool dryRun) : log(logPath, dryRun) {}
@@ -29,70 +40,101 @@ bool RunReport::begin(OwnFiles &ownFiles)
     return false;
 }
 
+// The announcement goes out at once: a walk may take long before its first hit.
 void RunReport::jobBegins(const QString &rootFolder)
 {
     ConsoleMessage() << tr("Ordner: ") << shownName(rootFolder.trimmed());
     ConsoleMessage() << tr("");
+    flushConsole();
 }
 
-// A hit's lines go out in one write, after its entry.
-void RunReport::hit(HitTexts texts, bool refused, const std::function<QString()> &pathOf)
+void RunReport::jobEnds()
 {
-    ConsoleMessage lines(texts.report);
-    const bool logged = !refused && log.append(texts.logEntry);
-    if (texts.shownPath.isNull() && !logged)
-        texts.shownPath = shownName(pathOf());
+    flushConsole();
+}
+
+// A hit's lines go out together, after its entry.
+void RunReport::hit(const QString &name, const QString &path, int ageDays, bool refused)
+{
+    static const HitWords words;
+    const QString shownPath = shownName(path);
+    ConsoleMessage lines;
+    lines << words.hit << shownName(name);
+    lines.nextLine() << words.age << ageDays;
     if (refused)
-        error(lines, tr("Fehler 005: Konnte Datei "), texts.shownPath, tr(" nicht löschen"));
-    else if (!logged)
-        logNotWritten(lines, texts.shownPath);
+        error(lines.nextLine(ConsoleMessage::Error), words.refused, shownPath, words.refusedEnd);
+    else if (!log.append({shownPath, QString::number(ageDays) + words.days}))
+        logNotWritten(lines, shownPath);
 }
 
 void RunReport::folderNotListed(const QString &path)
 {
-    error(tr("Fehler 005: Konnte Ordner "), shownName(path), tr(" nicht durchsuchen"));
+    ConsoleMessage lines(ConsoleMessage::Error);
+    error(lines, tr("Fehler 005: Konnte Ordner "), shownName(path), tr(" nicht durchsuchen"));
 }
 
 void RunReport::heldFilesUnknown()
 {
-    error(tr("Fehler 005: Konnte nicht ermitteln, welche Dateien geöffnet sind; "
+    ConsoleMessage lines(ConsoleMessage::Error);
+    error(lines,
+          tr("Fehler 005: Konnte nicht ermitteln, welche Dateien geöffnet sind; "
              "keine Datei wird gelöscht"),
           QString(), QString());
 }
 
 void RunReport::end(int hits)
 {
-    if (failed)
-        return; // the log takes no total now; the console has said why
-    ConsoleMessage() << tr("");
-    ConsoleMessage() << tr("Treffer gesamt: ") << hits;
-    if (!log.appendTotal(hits))
-        ConsoleMessage::error() << logNotWrittenText();
+    if (!failed) { // else the log takes no total now; the console has said why
+        ConsoleMessage() << tr("");
+        ConsoleMessage() << tr("Treffer gesamt: ") << hits;
+        if (!log.appendTotal(hits))
+            ConsoleMessage::error() << logNotWrittenText();
+    }
+    flushConsole();
 }
 
-HitTexts RunReport::hitTexts(const QString &name, const QString &path, int ageDays)
+void RunReport::jobFault(const JobFault &fault)
 {
-    HitTexts texts;
-    texts.shownPath = shownName(path);
-    texts.logEntry = RunLog::entry({texts.shownPath, QString::number(ageDays) + tr(" Tage")});
-    ConsoleMessage lines;
-    lines << tr("Treffer: ") << shownName(name);
-    lines.nextLine() << tr("Alter in Tagen: ") << ageDays;
-    texts.report = lines.takeLines();
-    return texts;
+    ConsoleMessage message(ConsoleMessage::Error);
+    switch (fault.kind) {
+    case JobFault::JobFileNotOpened:
+        message << tr("Fehler 006: Eingabedatei konnte nicht geöffnet werden");
+        break;
+    case JobFault::WrongLine:
+        message << tr("Fehler 007: Zeile der Eingabedatei nicht korrekt");
+        break;
+    case JobFault::WrongRoot:
+        message << tr("Fehler 001: Der angegebene Wurzelordner existiert nicht oder ist "
+                      "gar kein Ordner");
+        break;
+    case JobFault::WrongPattern:
+        message << tr("Fehler 002: Fehlerhafte Endung entdeckt: ") << shownName(fault.pattern);
+        break;
+    case JobFault::WrongPeriod:
+        message << tr("Fehler 003: Tage ist mit ") << fault.days
+                << tr(" außerhalb des erlaubten Intervalls von 1 - 365 Tagen");
+        break;
+    }
+}
+
+void RunReport::dryRunDone()
+{
+    ConsoleMessage() << tr("Probelauf: nichts wurde gelöscht, das Protokoll ist unverändert");
+}
+
+// Holds a console window open; returns at once when standard input is at its end or closed.
+void RunReport::prompt()
+{
+    ConsoleMessage() << QCoreApplication::translate("QCoreApplication",
+                                                    "Bitte druecken Sie eine Taste zum beenden...");
+    flushConsole();
 }
 
 // An error of the run, with a path or without: on the console and, as one line, in the log.
-void RunReport::error(const QString &failure, const QString &path, const QString &ending)
-{
-    ConsoleMessage lines{QByteArray()};
-    error(lines, failure, path, ending);
-}
-
 void RunReport::error(ConsoleMessage &lines, const QString &failure, const QString &path,
                       const QString &ending)
 {
-    lines.nextLine(ConsoleMessage::Error) << failure;
+    lines << failure;
     if (!path.isNull())
         lines << path << ending;
     if (!log.append({failure + path + ending}))

@@ -22,13 +22,12 @@ enum class Removal {
 
 // The status of a file of the folder, by its name as the file system spells it; false when it is
 // not a regular file (any more), or, where the walk listed a link, a link that leads to none.
-bool readStatus(const ListedFolder &folder, const QByteArray &name, bool isLink,
-                EntryStatus &status);
+bool readStatus(const Folder &folder, const QByteArray &name, bool isLink, EntryStatus &status);
 
-Removal removeEntry(const ListedFolder &folder, const QByteArray &name);
+Removal removeEntry(const Folder &folder, const QByteArray &name);
 
 // The folder's name in its parent (for the root, its path) still leads to the folder the walk
 // opened. Where the system tells no identities, a folder is taken to be where it was.
-bool isStillInPlace(const ListedFolder &folder);
+bool isStillInPlace(const Folder &folder);
 
 #endif

@@ -28,10 +28,9 @@ template <typename Call> int again(Call call)
 }
 } // namespace
 
-bool readStatus(const ListedFolder &folder, const QByteArray &name, bool isLink,
-                EntryStatus &status)
+bool readStatus(const Folder &folder, const QByteArray &name, bool isLink, EntryStatus &status)
 {
-    const int handle = folder.handle->descriptor;
+    const int handle = folder.handle;
     const int follow = isLink ? 0 : AT_SYMLINK_NOFOLLOW;
 #ifdef STATX_BTIME
     struct statx info;
@@ -64,21 +63,21 @@ bool readStatus(const ListedFolder &folder, const QByteArray &name, bool isLink,
     return true;
 }
 
-Removal removeEntry(const ListedFolder &folder, const QByteArray &name)
+Removal removeEntry(const Folder &folder, const QByteArray &name)
 {
-    if (again([&] { return ::unlinkat(folder.handle->descriptor, name.constData(), 0); }) == 0)
+    if (again([&] { return ::unlinkat(folder.handle, name.constData(), 0); }) == 0)
         return Removal::Removed;
     return (errno == ENOENT || errno == EISDIR) ? Removal::Vanished : Removal::Refused;
 }
 
-bool isStillInPlace(const ListedFolder &folder)
+bool isStillInPlace(const Folder &folder)
 {
     struct stat status;
     const bool found =
         again([&] {
-            return folder.parent
-                       ? ::fstatat(folder.parent->descriptor, folder.nameInParent.constData(),
-                                   &status, AT_SYMLINK_NOFOLLOW)
+            return folder.parentHandle >= 0
+                       ? ::fstatat(folder.parentHandle, folder.nameInParent.constData(), &status,
+                                   AT_SYMLINK_NOFOLLOW)
                        : ::stat(QFile::encodeName(folder.path).constData(), &status);
         }) == 0;
     return found && fileIdOf(status) == folder.id;

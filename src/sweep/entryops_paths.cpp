@@ -11,14 +11,13 @@
 namespace
 {
 // The walk by path keeps names as UTF-8.
-QString pathOf(const ListedFolder &folder, const QByteArray &name)
+QString pathOf(const Folder &folder, const QByteArray &name)
 {
     return joinedPath(folder.path, QString::fromUtf8(name));
 }
 } // namespace
 
-bool readStatus(const ListedFolder &folder, const QByteArray &name, bool isLink,
-                EntryStatus &status)
+bool readStatus(const Folder &folder, const QByteArray &name, bool isLink, EntryStatus &status)
 {
     const QString path = pathOf(folder, name);
     const QFileInfo info(path);
@@ -38,7 +37,7 @@ bool readStatus(const ListedFolder &folder, const QByteArray &name, bool isLink,
 
 // By the path as text: Qt hands it to the system in the system's own wide form where it has one,
 // never through a code page that could turn the name into another file's.
-Removal removeEntry(const ListedFolder &folder, const QByteArray &name)
+Removal removeEntry(const Folder &folder, const QByteArray &name)
 {
     const QString path = pathOf(folder, name);
     if (QFile::remove(path))
@@ -47,7 +46,7 @@ Removal removeEntry(const ListedFolder &folder, const QByteArray &name)
     return (info.exists() || info.isSymLink()) ? Removal::Refused : Removal::Vanished;
 }
 
-bool isStillInPlace(const ListedFolder &folder)
+bool isStillInPlace(const Folder &folder)
 {
     return !folder.id.isKnown() || fileIdOf(folder.path) == folder.id;
 }

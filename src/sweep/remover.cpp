@@ -65,7 +65,7 @@ QByteArray linkTarget(const QByteArray &)
 }
 #endif
 
-QByteArray pathOf(const ListedFolder &folder, const QByteArray &name)
+QByteArray pathOf(const Folder &folder, const QByteArray &name)
 {
     return QFile::encodeName(folder.path) + '/' + name;
 }
@@ -79,28 +79,19 @@ Remover::Remover(const OwnFiles &ownFiles, const FilesHeldOpen &heldOpen)
 void Remover::beginJob(int retentionDays)
 {
     age = AgeRule(retentionDays);
-    movedDepth = -1;
 }
 
-// The walk hands the folders on in its order, each folder before its subfolders, so the tree of
-// a folder that has moved is what follows it, deeper than it.
-Remover::FolderStart Remover::beginFolder(const ListedFolder &folder)
+FolderOutcome Remover::beginFolder(const Folder &folder)
 {
     age.setNow(QDateTime::currentMSecsSinceEpoch());
-    if (movedDepth >= 0 && folder.depth > movedDepth)
-        return FolderStart::PassOver;
-    movedDepth = -1;
-    if (folder.notSwept)
-        return FolderStart::NotListed;
-    if (isStillInPlace(folder))
-        return FolderStart::Sweep;
-    movedDepth = folder.depth;
-    return FolderStart::PassOver;
+    if (folder.outcome != FolderOutcome::Listed || isStillInPlace(folder))
+        return folder.outcome;
+    return FolderOutcome::Moved;
 }
 
 // A file held open, or any file while the snapshot of held files is incomplete, is refused as
 // the system refuses what it will not remove.
-Remover::Verdict Remover::judgeAndRemove(const ListedFolder &folder, int file)
+Remover::Verdict Remover::judgeAndRemove(const Folder &folder, int file)
 {
     Verdict verdict;
     const QByteArray name = folder.files.bytesAt(file);
@@ -118,7 +109,7 @@ Remover::Verdict Remover::judgeAndRemove(const ListedFolder &folder, int file)
 }
 
 // The job file and the run log: never removed, never counted.
-bool Remover::isOwnFile(const EntryStatus &status, const ListedFolder &folder, int file) const
+bool Remover::isOwnFile(const EntryStatus &status, const Folder &folder, int file) const
 {
     if (status.id.isKnown())
         return ownFiles.contains(status.id);
@@ -129,7 +120,7 @@ bool Remover::isOwnFile(const EntryStatus &status, const ListedFolder &folder, i
 // would find gone: an entry removed before (two jobs over one folder), and the target of a link
 // whose way leads through an entry removed before (a link to a file the run removed, also to one
 // of its names).
-Removal Remover::removeInDryRun(const ListedFolder &folder, const QByteArray &name, bool isLink)
+Removal Remover::removeInDryRun(const Folder &folder, const QByteArray &name, bool isLink)
 {
     QByteArray path = pathOf(folder, name);
     const QByteArray key = keyOf(path);

@@ -1,6 +1,5 @@
-// The one place where files are removed: it judges each candidate on the status read right
-// before its removal, in the thread that removes, and removes it. What the sweep looked at before,
-// or in another thread, may only pass a file over, never decide its removal.
+// The one place where files are removed: it judges each listed file on its status read right
+// before its removal, and removes it.
 #ifndef KEHRLUND_REMOVER_H
 #define KEHRLUND_REMOVER_H
 
@@ -25,29 +24,27 @@ class Remover
     void beginJob(int retentionDays);
 
     // Whether the folder's files may be removed now: only while it is still where the walk found
-    // it; one that has moved is passed over with all that lies below it. Ages are measured
-    // against the clock as each folder is begun.
-    enum class FolderStart { Sweep, PassOver, NotListed };
-    FolderStart beginFolder(const ListedFolder &folder);
+    // it (Listed); one that has moved is passed over with all that lies below it. Ages are
+    // measured against the clock as each folder is begun.
+    FolderOutcome beginFolder(const Folder &folder);
 
     struct Verdict {
         bool isHit = false; // old enough, and not one of the program's own files
         Removal removal = Removal::Vanished;
         int ageDays = 0;
     };
-    Verdict judgeAndRemove(const ListedFolder &folder, int file);
+    Verdict judgeAndRemove(const Folder &folder, int file);
 
-    const AgeRule &ageRule() const { return age; }
+    QDateTime referenceTime() const { return age.referenceTime(); }
 
   private:
-    bool isOwnFile(const EntryStatus &status, const ListedFolder &folder, int file) const;
-    Removal removeInDryRun(const ListedFolder &folder, const QByteArray &name, bool isLink);
+    bool isOwnFile(const EntryStatus &status, const Folder &folder, int file) const;
+    Removal removeInDryRun(const Folder &folder, const QByteArray &name, bool isLink);
 
     const OwnFiles &ownFiles;
     const FilesHeldOpen &heldOpen;
     bool dryRun = false;
     AgeRule age{0};
-    int movedDepth = -1; // the depth of a folder that has moved, while its tree is passed over
     QSet<QByteArray> dryRunRemoved; // what a dry run took as removed, as keyOf() makes it
 };
 

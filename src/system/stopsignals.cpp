@@ -4,10 +4,8 @@
 
 #include <atomic>
 #include <csignal>
-#include <exception>
 
 #ifdef Q_OS_UNIX
-#include <pthread.h>
 #include <sys/time.h>
 #endif
 #ifdef Q_OS_WIN
@@ -16,7 +14,7 @@
 
 namespace
 {
-// Set by the handler in whichever thread the signal meets, read by all.
+// Set by the handler, read by the run between its steps.
 std::atomic<int> requestedBy{0};
 static_assert(std::atomic<int>::is_always_lock_free, "the handler must not wait for a lock");
 
@@ -49,7 +47,7 @@ void requestStop(int signal)
 
 void interrupt(int) {}
 
-// The stop signals and the timer's: held back while a handler runs, and from the workers.
+// The stop signals and the timer's: held back while a handler runs.
 void fillHeldBack(sigset_t &set)
 {
     sigemptyset(&set);
@@ -156,31 +154,4 @@ void endIfStopRequested()
         std::signal(signal, SIG_DFL);
         std::raise(signal);
     }
-}
-
-bool startWorker(std::thread &thread, std::function<void()> work)
-{
-#ifdef KEHRLUND_WITHOUT_THREADS
-    constexpr bool threadsWanted = false;
-#else
-    constexpr bool threadsWanted = true;
-#endif
-    if (!threadsWanted)
-        return false;
-#ifdef Q_OS_UNIX
-    sigset_t heldBack;
-    sigset_t before;
-    fillHeldBack(heldBack);
-    ::pthread_sigmask(SIG_BLOCK, &heldBack, &before); // the new thread takes the mask over
-#endif
-    bool started = true;
-    try {
-        thread = std::thread(std::move(work));
-    } catch (const std::exception &) {
-        started = false;
-    }
-#ifdef Q_OS_UNIX
-    ::pthread_sigmask(SIG_SETMASK, &before, nullptr);
-#endif
-    return started;
 }

@@ -1,12 +1,18 @@
 #include "walk/namelist.h"
 
-#include "report/consolemessage.h"
-
 #include <algorithm>
 #include <cstring>
 
 namespace
 {
+// Characters that could forge a line or steer a terminal: the C0 controls but the tab, DEL, the
+// C1 controls, and the Unicode line and paragraph separators.
+bool isUnsafe(QChar c)
+{
+    const ushort u = c.unicode();
+    return (u < 0x20 && u != '\t') || (u >= 0x7f && u <= 0x9f) || u == 0x2028 || u == 0x2029;
+}
+
 // The unit the order compares for an ASCII byte: what orderKey() makes of it.
 ushort orderUnit(uchar c)
 {
@@ -85,4 +91,16 @@ void NameList::sort()
 {
     std::sort(index.begin(), index.end(),
               [this](const Slot &a, const Slot &b) { return less(a, b); });
+}
+
+QString shownName(QString name)
+{
+    // Most names are safe as they are; those are not copied.
+    const QChar *begin = name.constData();
+    const QChar *unsafe = std::find_if(begin, begin + name.size(), isUnsafe);
+    for (int i = int(unsafe - begin); i < name.size(); ++i) {
+        if (isUnsafe(name.at(i)))
+            name[i] = QChar::ReplacementCharacter;
+    }
+    return name;
 }

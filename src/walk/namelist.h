@@ -48,4 +48,10 @@ class NameList
     QVector<Slot> index;
 };
 
+// A file name or path as the console and the run log show it: a line break would break the line
+// it stands in (and could forge log entries), other control characters could steer a terminal,
+// so each shows as the replacement character, as bytes that are no valid text do. Files are
+// always removed by their real names.
+QString shownName(QString name);
+
 #endif

@@ -1,134 +1,67 @@
-// What both back ends of the walk share: listing folders ahead of the sweep, and the path rule.
+// What both back ends of the walk share: the order of stopping, the path rule and the mount check.
 #include "walk/walk.h"
 
-#include "system/handover.h"
 #include "system/stopsignals.h"
 
 #include <QDir>
 
-#include <mutex>
 #include <new>
-#include <vector>
+
+#ifdef Q_OS_UNIX
+#include <fcntl.h>
+#include <sys/stat.h>
+#endif
 
 QString joinedPath(const QString &folderPath, const QString &name)
 {
     return folderPath + QDir::separator() + name;
 }
 
-// The folders are listed in a thread of their own, a few folders ahead of the sweep, so that
-// reading folders overlaps with judging and removing files. Few are kept ahead, each weighed by
-// its names (about a thousand names count as one folder), so that neither the open handles nor
-// the memory grow with the tree. Where no thread can be started, the sweep lists each folder
-// itself when it comes to it.
-struct FolderWalk::Lookahead {
-    Handover<std::shared_ptr<const ListedFolder>> listed{8};
-    std::mutex returnedMutex;
-    std::vector<std::shared_ptr<const ListedFolder>> returned;
-    static std::size_t weightOf(const ListedFolder &folder)
-    {
-        return 1 + std::size_t(folder.files.size()) / 1024;
-    }
-    std::deque<std::shared_ptr<const ListedFolder>> taken;
-    std::thread thread;
-    bool threaded = false;
-};
-
-void FolderWalk::Delete::operator()(Lookahead *lookahead) const
-{
-    delete lookahead;
-}
-
-bool FolderWalk::mustStop() const
-{
-    return givenUp || stopRequested();
-}
-
-void FolderWalk::giveBack(std::shared_ptr<const ListedFolder> folder)
-{
-    if (!lookahead->threaded)
-        return;
-    {
-        const std::lock_guard<std::mutex> lock(lookahead->returnedMutex);
-        lookahead->returned.push_back(std::move(folder));
-    }
-    wakeListing();
-}
-
-void FolderWalk::letGoOfReturned()
-{
-    std::vector<std::shared_ptr<const ListedFolder>> done;
-    {
-        const std::lock_guard<std::mutex> lock(lookahead->returnedMutex);
-        done.swap(lookahead->returned);
-    }
-}
-
 // Short of memory where a folder's own listing is not to blame, the walk cannot go on where it
-// was: it ends, cut short.
-std::shared_ptr<const ListedFolder> FolderWalk::nextHandedOn()
+// was: it ends, cut short, and the sweep says so.
+const Folder *FolderWalk::next()
 {
-    while (!mustStop() && !cutShort) {
-        letGoOfReturned();
-        std::shared_ptr<ListedFolder> folder;
-        try {
-            folder = enterNextFolder();
-        } catch (const std::bad_alloc &) {
-            cutShort = true;
-        }
-        if (!folder)
-            break;
-        if (folder->files.size() > 0 || folder->hasSubfolders || folder->notSwept)
-            return folder;
-    }
-    return nullptr;
-}
-
-void FolderWalk::listAhead()
-{
+    if (cutShort || stopRequested())
+        return nullptr;
     try {
-        while (std::shared_ptr<const ListedFolder> folder = nextHandedOn()) {
-            const std::size_t weight = Lookahead::weightOf(*folder);
-            if (!lookahead->listed.give(std::move(folder), weight))
-                return;
-        }
+        return enterNextFolder();
     } catch (const std::bad_alloc &) {
         cutShort = true;
-    }
-    lookahead->listed.finish();
-}
-
-void FolderWalk::startListing()
-{
-    lookahead.reset(new Lookahead);
-    lookahead->threaded = startWorker(lookahead->thread, [this] { listAhead(); });
-}
-
-void FolderWalk::giveUp()
-{
-    givenUp = true;
-    lookahead->listed.abandon();
-    wakeListing();
-}
-
-FolderWalk::~FolderWalk()
-{
-    giveUp();
-    if (lookahead->threaded)
-        lookahead->thread.join();
-}
-
-bool FolderWalk::hasNextReady() const
-{
-    return lookahead->threaded && (!lookahead->taken.empty() || lookahead->listed.isReady());
-}
-
-std::shared_ptr<const ListedFolder> FolderWalk::next()
-{
-    if (!lookahead->threaded)
-        return nextHandedOn();
-    if (lookahead->taken.empty() && !lookahead->listed.takeAll(lookahead->taken))
         return nullptr;
-    std::shared_ptr<const ListedFolder> folder = std::move(lookahead->taken.front());
-    lookahead->taken.pop_front();
-    return folder;
+    }
 }
+
+#ifdef Q_OS_UNIX
+namespace
+{
+bool statusOf(int at, const QByteArray &path, struct stat &status)
+{
+    return (path.isEmpty() ? ::fstat(at, &status)
+                           : ::fstatat(at, path.constData(), &status, AT_SYMLINK_NOFOLLOW)) == 0;
+}
+} // namespace
+
+// A folder on another device is mounted there; so is one the system marks as the root of a
+// mount, which tells a bind mount of a folder of the same file system.
+bool isMountPoint(int parentAt, const QByteArray &parentPath, int at, const QByteArray &path)
+{
+    struct stat parent;
+    struct stat folder;
+    if (!statusOf(parentAt, parentPath, parent) || !statusOf(at, path, folder) ||
+        parent.st_dev != folder.st_dev)
+        return true;
+#if defined(STATX_ATTR_MOUNT_ROOT)
+    struct statx status;
+    const int flags = AT_SYMLINK_NOFOLLOW | (path.isEmpty() ? AT_EMPTY_PATH : 0);
+    if (::statx(at, path.constData(), flags, STATX_BASIC_STATS, &status) == 0 &&
+        (status.stx_attributes_mask & STATX_ATTR_MOUNT_ROOT))
+        return (status.stx_attributes & STATX_ATTR_MOUNT_ROOT) != 0;
+#endif
+    return false;
+}
+#else
+bool isMountPoint(int, const QByteArray &, int, const QByteArray &)
+{
+    return false; // not told on this system
+}
+#endif

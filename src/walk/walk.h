@@ -1,6 +1,7 @@
-// The walk over one folder tree: yields its folders with the files whose names match, and knows
-// nothing of ages or hits. One back end per kind of system, chosen by the build: folder handles
-// where the system has them (walk_handles.cpp), paths through Qt elsewhere (walk_paths.cpp).
+// The walk over one folder tree: yields its folders, each with the files whose names match, and
+// knows nothing of ages or hits. One back end per kind of system, chosen by the build: folder
+// handles where the system has them (walk_handles.cpp), paths through Qt elsewhere
+// (walk_paths.cpp).
 #ifndef KEHRLUND_WALK_H
 #define KEHRLUND_WALK_H
 
@@ -10,48 +11,43 @@
 #include <QByteArray>
 #include <QString>
 
-#include <atomic>
 #include <memory>
 
 class NamePatterns;
 
-// An open folder of the walk through folder handles, shared by the listings that lie in it: the
-// walk closes it when the last of them lets go of it.
-struct FolderHandle {
-    int descriptor = -1;
+// What became of a folder of the walk, as the sweep meets it.
+enum class FolderOutcome {
+    Listed,    // its matching files are listed; its subfolders follow it
+    NotListed, // it could not be opened or listed for lack of descriptors or memory
+    Moved,     // the sweep found it gone from its place: passed over with all below it
 };
 
-// A folder as the walk hands it on to the sweep.
-struct ListedFolder {
-    explicit ListedFolder(NameList::Decoder decode) : files(decode) {}
+// A folder as the walk yields it; valid until the walk goes on.
+struct Folder {
+    explicit Folder(NameList::Decoder decode) : files(decode) {}
 
+    FolderOutcome outcome = FolderOutcome::Listed;
     QString path;   // the root as given, then separator and name for each level below
     NameList files; // those whose names match, in name order
-    int depth = 0;  // 0 for the root
-    bool hasSubfolders = false;
-    // It could not be opened or listed for lack of descriptors or memory: nothing of it or below
-    // it is swept, and the sweep says so.
-    bool notSwept = false;
 
-    // What the sweep needs to see that the folder is still where the walk found it: the folder
-    // the walk opened, and its name in its parent (as the file system spells it).
+    // What shows that the folder is still where the walk found it: the folder the walk opened,
+    // and its name in its parent (as the file system spells it; empty for the root).
     FileId id;
     QByteArray nameInParent;
-    // Where the walk goes by folder handles: the folder and the folder it was opened from (none
-    // for the root), kept open so that the sweep can still check the folder's place and judge
-    // and remove its files there after the walk has gone on.
-    std::shared_ptr<const FolderHandle> handle;
-    std::shared_ptr<const FolderHandle> parent;
+    // Where the walk goes by folder handles: the folder's handle and its parent's (-1 for the
+    // root), both held by the walk until it goes on.
+    int handle = -1;
+    int parentHandle = -1;
 };
 
-// How many folder handles the walk of one job holds open at most, all together: the folders on
-// its way down, those listed ahead of the sweep and those the sweep is working in. Fewer where
-// fewer descriptors are free; well below the usual limit of 1,024 per process.
+// How many folder handles the walk holds open at most: the folders on its way down (the deepest
+// twelve keep theirs) and the one in hand. Fewer where fewer descriptors are free; well below the
+// usual limit of 1,024 per process.
 constexpr int folderHandlesAtMost = 32;
 
 // Depth-first, each folder before its subfolders, subfolders by name. Hidden entries, system
 // entries (FIFOs, sockets, devices), symbolic links to folders and mount points are passed over,
-// and so is a folder that cannot be read. A folder is handed on when it holds matching files or
+// and so is a folder that cannot be read. A folder is yielded when it holds matching files or
 // subfolders, or could not be listed for lack of descriptors or memory.
 class FolderWalk
 {
@@ -61,47 +57,31 @@ class FolderWalk
     FolderWalk(const FolderWalk &) = delete;
     FolderWalk &operator=(const FolderWalk &) = delete;
 
-    // The next folder; null when none is left or a stop was requested.
-    std::shared_ptr<const ListedFolder> next();
-    // Whether a folder listed ahead waits, so that next() needs neither wait for the listing nor
-    // list (and open) the folder itself, perhaps with handles the caller still holds.
-    bool hasNextReady() const;
-
-    // A folder the sweep is done with: let go of in the listing's thread, which made it (and so
-    // frees its memory without waiting for another thread's allocator) and may want its handles;
-    // where the listing has no thread of its own, at once.
-    void giveBack(std::shared_ptr<const ListedFolder> folder);
-
-    // Nothing more is wanted: the listing stops at its next step.
-    void giveUp();
-
+    // The next folder; null when none is left, a stop was requested or memory ran short.
+    const Folder *next();
+    // The folder yielded last is not to be gone into: its subfolders are passed over.
+    void passOverSubfolders();
     // The walk ran short of memory and ended early: the rest of the tree was not listed.
     bool wasCutShort() const { return cutShort; }
 
   private:
-    // The back end lists the next folder of the walk; null when none is left.
-    std::shared_ptr<ListedFolder> enterNextFolder();
-    std::shared_ptr<const ListedFolder> nextHandedOn();
-    void startListing(); // the back end's constructor ends with it
-    void listAhead();
-    void wakeListing(); // the back end's, when the listing is to stop or handles come back
-    void letGoOfReturned();
+    const Folder *enterNextFolder(); // the back end's
 
-    struct State;     // the back end's
-    struct Lookahead; // shared by both
-    struct Delete {   // each where its type is known
+    struct State; // the back end's
+    struct Delete {
         void operator()(State *state) const;
-        void operator()(Lookahead *lookahead) const;
     };
-    bool mustStop() const;
-
-    std::atomic<bool> givenUp{false};
-    std::atomic<bool> cutShort{false};
     std::unique_ptr<State, Delete> state;
-    std::unique_ptr<Lookahead, Delete> lookahead;
+    bool cutShort = false;
 };
 
 // The path of an entry: the folder path, the native separator and the name, joined as they are.
 QString joinedPath(const QString &folderPath, const QString &name);
+
+// Whether the folder at `path` (relative to the folder handle `at`; AT_FDCWD for none, an empty
+// path for the handle itself) lies on another mount than its parent (`parentAt`, `parentPath`
+// alike): another file system, or a bind mount on the same one. A job's tree stays on its own
+// mount, as a link to a folder is not followed. Never so where the system tells no mounts.
+bool isMountPoint(int parentAt, const QByteArray &parentPath, int at, const QByteArray &path);
 
 #endif

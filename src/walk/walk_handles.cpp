@@ -12,16 +12,13 @@
 #include <algorithm>
 #include <cerrno>
 #include <climits>
-#include <condition_variable>
 #include <cstdlib>
 #include <cstring>
 #include <dirent.h>
 #include <fcntl.h>
-#include <mutex>
 #include <new>
 #include <sys/resource.h>
 #include <sys/stat.h>
-#include <utility>
 #ifdef Q_OS_LINUX
 #include <linux/openat2.h>
 #include <sys/syscall.h>
@@ -65,96 +62,8 @@ int freeDescriptors()
 // which open files of their own now and then.
 constexpr int descriptorsLeftFree = 4;
 
-// The folder handles the walk holds, counted until each is closed, wherever that happens: the
-// sweep lets go of a folder it is done with in its own thread. Every listing let go of is told
-// here too, as it may leave handles that only the walk holds, which it can give up; so are a
-// folder given back and the end of the sweep. No wait is timed: libfaketime, which the tests
-// preload, breaks the waits it times.
-class HandleBudget
-{
-  public:
-    explicit HandleBudget(int limit) : limit(std::max(limit, 0)) {}
-
-    enum class Room { Taken, Waited, None };
-
-    // The changes told so far; a wait for room lasts only until the next one.
-    unsigned changesSoFar()
-    {
-        std::lock_guard<std::mutex> lock(mutex);
-        return changes;
-    }
-
-    // Room for one more handle. Without it, waits for a change after the `seen` one while others
-    // hold handles; None when all handles held are ones only the walk holds (`walkAlone`), which
-    // only the walk itself can give up.
-    template <typename Count> Room take(Count walkAlone, unsigned seen)
-    {
-        std::unique_lock<std::mutex> lock(mutex);
-        if (held < limit) {
-            ++held;
-            return Room::Taken;
-        }
-        if (held <= walkAlone())
-            return Room::None;
-        changed.wait(lock, [&] { return changes != seen; });
-        return Room::Waited;
-    }
-
-    void giveBack()
-    {
-        std::lock_guard<std::mutex> lock(mutex);
-        --held;
-        ++changes;
-        changed.notify_all();
-    }
-
-    void wake()
-    {
-        std::lock_guard<std::mutex> lock(mutex);
-        ++changes;
-        changed.notify_all();
-    }
-
-  private:
-    std::mutex mutex;
-    std::condition_variable changed;
-    const int limit;
-    int held = 0;
-    unsigned changes = 0;
-};
-
-using Handle = std::shared_ptr<FolderHandle>;
-
-Handle counted(int descriptor, const std::shared_ptr<HandleBudget> &budget)
-{
-    return Handle(new FolderHandle{descriptor}, [budget](FolderHandle *handle) {
-        ::close(handle->descriptor);
-        delete handle;
-        budget->giveBack();
-    });
-}
-
-// Where the system cannot refuse to cross a mount point while opening: a folder on another device,
-// or one the system marks as the root of a mount (a bind mount on the same device).
-bool isMountedOver(int parent, int folder)
-{
-    struct stat parentStatus;
-    struct stat folderStatus;
-    if (::fstat(parent, &parentStatus) != 0 || ::fstat(folder, &folderStatus) != 0 ||
-        parentStatus.st_dev != folderStatus.st_dev)
-        return true;
-#if defined(STATX_ATTR_MOUNT_ROOT)
-    struct statx status;
-    if (::statx(folder, "", AT_EMPTY_PATH, STATX_BASIC_STATS, &status) == 0 &&
-        (status.stx_attributes_mask & STATX_ATTR_MOUNT_ROOT))
-        return (status.stx_attributes & STATX_ATTR_MOUNT_ROOT) != 0;
-#endif
-    return false;
-}
-
 // A subfolder is opened below its parent's handle, never through a symbolic link, and never
-// across a mount point: another file system (or a bind mount) inside a job's tree is not the job's
-// to clean, and is passed over as a link to a folder is. A mount point leaves errno at EXDEV.
+// across a mount point. A mount point leaves errno at EXDEV.
 int openSubfolder(int parent, const char *name)
 {
 #if defined(SYS_openat2) && defined(RESOLVE_NO_XDEV)
@@ -163,12 +72,12 @@ int openSubfolder(int parent, const char *name)
     how.resolve = RESOLVE_NO_XDEV | RESOLVE_NO_SYMLINKS;
     const long opened = ::syscall(SYS_openat2, parent, name, &how, sizeof how);
     // A kernel without openat2, or a system-call filter that does not know it, answers so; then
-    // the checks below stand in.
+    // the mount check stands in.
     if (opened >= 0 || (errno != ENOSYS && errno != EPERM && errno != EINVAL && errno != E2BIG))
         return int(opened);
 #endif
     const int folder = ::openat(parent, name, folderFlags);
-    if (folder >= 0 && isMountedOver(parent, folder)) {
+    if (folder >= 0 && isMountPoint(parent, QByteArray(), folder, QByteArray())) {
         ::close(folder);
         errno = EXDEV;
         return -1;
@@ -275,10 +184,9 @@ int listFolder(int folder, const NamePatterns &patterns, std::vector<char> &buff
     return error;
 }
 
-// One folder on the way down. An ancestor whose handle was given up is opened again through ".."
-// of its child on the way back, and passed over if that no longer leads to the very same folder.
+// One folder on the way down.
 struct Frame {
-    Handle handle; // shared with the listing handed on; null when given up
+    int handle = -1; // -1 once given up
     FileId id;
     int pathLength = 0;
     NameList subfolders{decodeName};
@@ -288,101 +196,179 @@ struct Frame {
 } // namespace
 
 struct FolderWalk::State {
-    State(FolderWalk &walk, const NamePatterns &patterns, const QString &rootPath)
-        : walk(walk), patterns(patterns), rootPath(QFile::encodeName(rootPath)), path(rootPath),
-          budget(std::make_shared<HandleBudget>(
-              std::min(folderHandlesAtMost, freeDescriptors() - descriptorsLeftFree)))
+    State(const NamePatterns &patterns, const QString &rootPath)
+        : patterns(patterns), rootPath(QFile::encodeName(rootPath)), path(rootPath),
+          handlesAtMost(std::min(folderHandlesAtMost, freeDescriptors() - descriptorsLeftFree))
     {
     }
+    ~State()
+    {
+        for (Frame &frame : frames)
+            close(frame.handle);
+    }
 
-    FolderWalk &walk;
     const NamePatterns &patterns;
     const QByteArray rootPath;
     QString path; // of the folder entered last
-    std::shared_ptr<HandleBudget> budget;
-    Handle root;               // until it is entered
-    int rootError = 0;         // why the root could not be opened
+    const int handlesAtMost;
+    int handlesHeld = 0;
+    bool rootEntered = false;
     std::vector<Frame> frames; // the folder entered last is the last
-    Handle climbingFrom;       // a folder just finished, while its parent is opened again from it
     std::vector<char> buffer;  // made when first needed: there may be no memory for it
+    Folder folder{decodeName}; // the one yielded last
 
-    Handle open(int parent, const char *name, int &error);
-    int walkAlone() const;
-    bool giveUpAncestors();
-    void climbInto(std::size_t at, Frame &child);
-    Handle reopenFromAbove(std::size_t at, int &error);
-    std::shared_ptr<ListedFolder> listing() const;
-    std::shared_ptr<ListedFolder> enter(Handle handle, const QByteArray &name);
-    std::shared_ptr<ListedFolder> notSwept() const;
-    std::shared_ptr<ListedFolder> nextSubfolder(Frame &top);
+    int open(int parent, const char *name, int &error);
+    void close(int &handle);
+    bool giveUpAncestorsBut(int kept);
+    const Folder *enter(int handle, const QByteArray &name);
+    const Folder *notListed();
+    const Folder *enterNextSubfolder();
+    void leaveFolder();
+    void climbInto(std::size_t at, const Frame &child);
+    int reopenFromAbove(std::size_t at, int &error);
 };
 
-// Opens a folder within the budget; without room, gives up the walk's ancestors or waits for the
-// sweep to give handles back. Null with `error` set when it cannot be opened.
-Handle FolderWalk::State::open(int parent, const char *name, int &error)
+void FolderWalk::Delete::operator()(State *state) const
 {
-    for (;;) {
-        if (walk.mustStop()) {
-            error = EINTR;
-            return nullptr;
-        }
-        const unsigned seen = budget->changesSoFar();
-        if (walk.lookahead)
-            walk.letGoOfReturned();
-        const HandleBudget::Room room = budget->take([this] { return walkAlone(); }, seen);
-        if (room == HandleBudget::Room::Taken)
-            break;
-        if (room == HandleBudget::Room::None && !giveUpAncestors()) {
-            error = EMFILE;
-            return nullptr;
-        }
+    delete state;
+}
+
+// Opens a folder within the bound on handles; without room, gives up the ancestors on the way
+// down (all but the folder entered last and `parent`). -1 with `error` set when it cannot.
+int FolderWalk::State::open(int parent, const char *name, int &error)
+{
+    if (handlesHeld >= handlesAtMost &&
+        !(giveUpAncestorsBut(parent) && handlesHeld < handlesAtMost)) {
+        error = EMFILE;
+        return -1;
     }
     const int opened =
-        parent < 0 ? ::open(name, folderFlags & ~O_NOFOLLOW) : openSubfolder(parent, name);
-    if (opened >= 0)
-        return counted(opened, budget);
-    error = errno;
-    budget->giveBack();
-    return nullptr;
+        parent == AT_FDCWD ? ::open(name, folderFlags & ~O_NOFOLLOW) : openSubfolder(parent, name);
+    if (opened < 0) {
+        error = errno;
+        return -1;
+    }
+    ++handlesHeld;
+    return opened;
 }
 
-int FolderWalk::State::walkAlone() const
+void FolderWalk::State::close(int &handle)
 {
-    int count = root ? 1 : 0;
-    count += climbingFrom && climbingFrom.use_count() == 1 ? 1 : 0;
-    for (const Frame &frame : frames)
-        count += frame.handle && frame.handle.use_count() == 1 ? 1 : 0;
-    return count;
+    if (handle < 0)
+        return;
+    ::close(handle);
+    --handlesHeld;
+    handle = -1;
 }
 
-// All but the folder entered last: it is the one the next subfolder is opened from.
-bool FolderWalk::State::giveUpAncestors()
+bool FolderWalk::State::giveUpAncestorsBut(int kept)
 {
     bool gaveUp = false;
     for (std::size_t i = 0; i + 1 < frames.size(); ++i) {
-        gaveUp = gaveUp || frames[i].handle;
-        frames[i].handle.reset();
+        if (frames[i].handle >= 0 && frames[i].handle != kept) {
+            close(frames[i].handle);
+            gaveUp = true;
+        }
     }
     return gaveUp;
+}
+
+// Lists the folder just opened and goes into it; the folder to yield, or null when it has
+// nothing to sweep or go into (or the listing was stopped).
+const Folder *FolderWalk::State::enter(int handle, const QByteArray &name)
+{
+    Frame frame;
+    int error = 0;
+    try {
+        folder.files.clear();
+        if (buffer.empty())
+            buffer.resize(256 * 1024);
+        error = listFolder(handle, patterns, buffer, folder.files, frame.subfolders);
+    } catch (const std::bad_alloc &) {
+        error = ENOMEM;
+    }
+    if (error == EINTR || isLackOfResources(error)) {
+        close(handle);
+        return error == EINTR ? nullptr : notListed();
+    }
+    folder.outcome = FolderOutcome::Listed;
+    folder.path = path;
+    folder.id = idOfHandle(handle);
+    folder.nameInParent = name;
+    folder.handle = handle;
+    folder.parentHandle = frames.empty() ? -1 : frames.back().handle;
+    frame.handle = handle;
+    frame.id = folder.id;
+    frame.pathLength = path.size();
+    const bool worthYielding = folder.files.size() > 0 || frame.subfolders.size() > 0;
+    try {
+        frames.push_back(std::move(frame));
+    } catch (const std::bad_alloc &) {
+        close(handle);
+        throw;
+    }
+    if (frames.size() > openAncestorsKept)
+        close(frames[frames.size() - 1 - openAncestorsKept].handle);
+    return worthYielding ? &folder : nullptr;
+}
+
+const Folder *FolderWalk::State::notListed()
+{
+    folder.outcome = FolderOutcome::NotListed;
+    folder.path = path;
+    folder.files.clear();
+    folder.handle = -1;
+    folder.parentHandle = -1;
+    return &folder;
+}
+
+// The next subfolder of the folder entered last. One that is no real folder any more, is not
+// readable or is a mount point is passed over; one that cannot be opened for lack of
+// descriptors is yielded as not listed.
+const Folder *FolderWalk::State::enterNextSubfolder()
+{
+    Frame &top = frames.back();
+    const int sub = top.next++;
+    const QByteArray name = top.subfolders.bytesAt(sub);
+    path.truncate(top.pathLength);
+    path = joinedPath(path, top.subfolders.nameAt(sub));
+    if (top.lacking)
+        return notListed();
+    int error = 0;
+    const int child = open(top.handle, name.constData(), error);
+    if (child < 0)
+        return isLackOfResources(error) ? notListed() : nullptr;
+    return enter(child, QByteArray(name.constData(), name.size()));
+}
+
+// Back up from the folder entered last into its parent.
+void FolderWalk::State::leaveFolder()
+{
+    Frame finished = std::move(frames.back());
+    frames.pop_back();
+    if (!frames.empty()) {
+        path.truncate(frames.back().pathLength);
+        if (frames.back().handle < 0)
+            climbInto(frames.size() - 1, finished);
+    }
+    close(finished.handle);
 }
 
 // Back up into the folder at `at`, whose handle was given up: through ".." of the folder just
 // finished, when that leads to the very same folder; else (that folder has moved away) by name
 // from above. When the folder itself has moved, the rest of it is left alone; when it cannot be
-// opened again for lack of descriptors, its remaining subfolders are reported.
-void FolderWalk::State::climbInto(std::size_t at, Frame &child)
+// opened again for lack of descriptors, its remaining subfolders are yielded as not listed.
+void FolderWalk::State::climbInto(std::size_t at, const Frame &child)
 {
     Frame &folder = frames[at];
     int error = 0;
-    climbingFrom = std::move(child.handle);
-    Handle handle = climbingFrom ? open(climbingFrom->descriptor, "..", error) : nullptr;
-    climbingFrom.reset();
-    if (handle && !(idOfHandle(handle->descriptor) == folder.id))
-        handle.reset();
-    if (!handle && !isLackOfResources(error) && !child.lacking)
+    int handle = child.handle >= 0 ? open(child.handle, "..", error) : -1;
+    if (handle >= 0 && !(idOfHandle(handle) == folder.id))
+        close(handle);
+    if (handle < 0 && !isLackOfResources(error) && !child.lacking)
         handle = reopenFromAbove(at, error);
-    if (handle)
-        folder.handle = std::move(handle);
+    if (handle >= 0)
+        folder.handle = handle;
     else if (isLackOfResources(error) || child.lacking)
         folder.lacking = true;
     else
@@ -390,140 +376,63 @@ void FolderWalk::State::climbInto(std::size_t at, Frame &child)
 }
 
 // The folder at `at`, opened again step by step by name from the nearest folder above that is
-// still open (or from the root's path), each step the very folder the walk entered there; null
+// still open (or from the root's path), each step the very folder the walk entered there; -1
 // when one has moved (error 0) or cannot be opened.
-Handle FolderWalk::State::reopenFromAbove(std::size_t at, int &error)
+int FolderWalk::State::reopenFromAbove(std::size_t at, int &error)
 {
     std::size_t level = at;
-    while (level > 0 && !frames[level - 1].handle)
+    while (level > 0 && frames[level - 1].handle < 0)
         --level;
-    Handle handle = level == 0 ? nullptr : frames[level - 1].handle;
+    int from = level == 0 ? AT_FDCWD : frames[level - 1].handle;
+    int opened = -1; // a step of the way, not yet a frame's
     for (; level <= at; ++level) {
         const Frame *above = level == 0 ? nullptr : &frames[level - 1];
-        Handle next = above ? open(handle->descriptor,
-                                   above->subfolders.bytesAt(above->next - 1).constData(), error)
-                            : open(-1, rootPath.constData(), error);
-        if (next && !(idOfHandle(next->descriptor) == frames[level].id)) {
-            next.reset();
+        int next = above ? open(from, above->subfolders.bytesAt(above->next - 1).constData(), error)
+                         : open(AT_FDCWD, rootPath.constData(), error);
+        close(opened);
+        if (next >= 0 && !(idOfHandle(next) == frames[level].id)) {
+            close(next);
             error = 0;
         }
-        if (!next)
-            return nullptr;
-        handle = std::move(next);
+        if (next < 0)
+            return -1;
+        opened = from = next;
     }
-    return handle;
+    return opened;
 }
 
-std::shared_ptr<ListedFolder> FolderWalk::State::listing() const
-{
-    const std::shared_ptr<HandleBudget> told = budget;
-    return std::shared_ptr<ListedFolder>(new ListedFolder(decodeName),
-                                         [told](ListedFolder *listed) {
-                                             delete listed;
-                                             told->wake();
-                                         });
-}
-
-std::shared_ptr<ListedFolder> FolderWalk::State::notSwept() const
-{
-    std::shared_ptr<ListedFolder> listed = listing();
-    listed->path = path;
-    listed->depth = int(frames.size());
-    listed->notSwept = true;
-    return listed;
-}
-
-std::shared_ptr<ListedFolder> FolderWalk::State::enter(Handle handle, const QByteArray &name)
-{
-    std::shared_ptr<ListedFolder> listed;
-    Frame frame;
-    try {
-        listed = listing();
-        if (buffer.empty())
-            buffer.resize(256 * 1024);
-        const int error =
-            listFolder(handle->descriptor, patterns, buffer, listed->files, frame.subfolders);
-        if (error == EINTR)
-            return nullptr;
-        if (isLackOfResources(error))
-            return notSwept();
-    } catch (const std::bad_alloc &) {
-        return notSwept();
-    }
-    listed->path = path;
-    listed->depth = int(frames.size());
-    listed->hasSubfolders = frame.subfolders.size() > 0;
-    listed->id = idOfHandle(handle->descriptor);
-    listed->nameInParent = name;
-    listed->handle = handle;
-    if (!frames.empty())
-        listed->parent = frames.back().handle;
-    frame.handle = std::move(handle);
-    frame.id = listed->id;
-    frame.pathLength = path.size();
-    frames.push_back(std::move(frame));
-    const std::size_t depth = frames.size();
-    if (depth > openAncestorsKept)
-        frames[depth - 1 - openAncestorsKept].handle.reset();
-    return listed;
-}
-
-void FolderWalk::Delete::operator()(State *state) const
-{
-    delete state;
-}
-
-void FolderWalk::wakeListing()
-{
-    state->budget->wake();
-}
-
-// The next subfolder of the folder entered last that can be entered; null when it has none left.
-// One that is no real folder any more, is not readable or is a mount point is passed over.
-std::shared_ptr<ListedFolder> FolderWalk::State::nextSubfolder(Frame &top)
-{
-    while (top.next < top.subfolders.size()) {
-        const int sub = top.next++;
-        const QByteArray name = top.subfolders.bytesAt(sub);
-        path.truncate(top.pathLength);
-        path = joinedPath(path, top.subfolders.nameAt(sub));
-        int error = 0;
-        Handle child =
-            top.lacking ? nullptr : open(top.handle->descriptor, name.constData(), error);
-        if (child)
-            return enter(std::move(child), QByteArray(name.constData(), name.size()));
-        if (top.lacking || isLackOfResources(error))
-            return notSwept();
-    }
-    return nullptr;
-}
-
-std::shared_ptr<ListedFolder> FolderWalk::enterNextFolder()
+const Folder *FolderWalk::enterNextFolder()
 {
     State &walk = *state;
-    if (walk.root)
-        return walk.enter(std::move(walk.root), QByteArray());
-    if (walk.rootError != 0)
-        return isLackOfResources(std::exchange(walk.rootError, 0)) ? walk.notSwept() : nullptr;
-    std::vector<Frame> &frames = walk.frames;
-    while (!frames.empty()) {
-        if (std::shared_ptr<ListedFolder> folder = walk.nextSubfolder(frames.back()))
+    if (!walk.rootEntered) {
+        walk.rootEntered = true;
+        int error = 0;
+        const int root = walk.open(AT_FDCWD, walk.rootPath.constData(), error);
+        if (root < 0)
+            return isLackOfResources(error) ? walk.notListed() : nullptr;
+        if (const Folder *folder = walk.enter(root, QByteArray()))
             return folder;
-        Frame finished = std::move(frames.back());
-        frames.pop_back();
-        if (!frames.empty()) {
-            Frame &parent = frames.back();
-            walk.path.truncate(parent.pathLength);
-            if (!parent.handle)
-                walk.climbInto(frames.size() - 1, finished);
-        }
+    }
+    while (!walk.frames.empty() && !stopRequested()) {
+        const Frame &top = walk.frames.back();
+        if (top.next >= top.subfolders.size())
+            walk.leaveFolder();
+        else if (const Folder *folder = walk.enterNextSubfolder())
+            return folder;
     }
     return nullptr;
+}
+
+void FolderWalk::passOverSubfolders()
+{
+    if (state->folder.outcome == FolderOutcome::Listed && !state->frames.empty() &&
+        state->frames.back().handle == state->folder.handle)
+        state->frames.back().subfolders.clear();
 }
 
 FolderWalk::FolderWalk(const QString &rootPath, const NamePatterns &patterns)
-    : state(new State(*this, patterns, rootPath))
+    : state(new State(patterns, rootPath))
 {
-    state->root = state->open(-1, state->rootPath.constData(), state->rootError);
-    startListing();
 }
+
+FolderWalk::~FolderWalk() = default;

@@ -13,7 +13,6 @@
 
 #ifdef Q_OS_UNIX
 #include <fcntl.h>
-#include <sys/stat.h>
 #endif
 
 namespace
@@ -30,112 +29,90 @@ void append(NameList &names, const QString &name, bool isLink)
     names.append(bytes.constData(), bytes.size(), isLink);
 }
 
+#ifndef AT_FDCWD
+constexpr int AT_FDCWD = -100;
+#endif
+
 struct PendingFolder {
     QString path;
     NameList subfolders{decodeUtf8};
     int next = 0;
 };
-
-// The device a folder lies on, where the system tells it; 0 where it does not.
-quint64 deviceOf(const QString &path)
-{
-#ifdef Q_OS_UNIX
-    struct stat status;
-    if (::stat(QFile::encodeName(path).constData(), &status) == 0)
-        return quint64(status.st_dev);
-#else
-    Q_UNUSED(path)
-#endif
-    return 0;
-}
-
-// Another file system, or a bind mount, inside a job's tree is not the job's to clean.
-bool isMountPoint(quint64 parentDevice, const QString &path)
-{
-#ifdef Q_OS_UNIX
-    const QByteArray name = QFile::encodeName(path);
-    struct stat status;
-    if (::stat(name.constData(), &status) != 0 || quint64(status.st_dev) != parentDevice)
-        return true;
-#if defined(STATX_ATTR_MOUNT_ROOT)
-    struct statx info;
-    if (::statx(AT_FDCWD, name.constData(), AT_SYMLINK_NOFOLLOW, STATX_BASIC_STATS, &info) == 0 &&
-        (info.stx_attributes_mask & STATX_ATTR_MOUNT_ROOT))
-        return (info.stx_attributes & STATX_ATTR_MOUNT_ROOT) != 0;
-#endif
-    return false;
-#else
-    Q_UNUSED(parentDevice)
-    Q_UNUSED(path)
-    return false; // not detected on this system
-#endif
-}
-
 } // namespace
 
 struct FolderWalk::State {
     const NamePatterns &patterns;
     QString rootPath; // until it is entered
     std::vector<PendingFolder> pending;
+    Folder folder{decodeUtf8}; // the one yielded last
 
-    std::shared_ptr<ListedFolder> enter(const QString &path, const QString &name);
+    const Folder *enter(const QString &path, const QString &name);
 };
-
-// Names are matched here rather than by Qt's name filters, which would also take the Kelvin sign
-// for a "k". Links to files are listed as files; links to folders are not followed.
-std::shared_ptr<ListedFolder> FolderWalk::State::enter(const QString &path, const QString &name)
-{
-    const QDir folder(path);
-    auto listed = std::make_shared<ListedFolder>(decodeUtf8);
-    listed->path = path;
-    listed->depth = int(pending.size());
-    listed->id = fileIdOf(path);
-    listed->nameInParent = name.toUtf8();
-    for (const QFileInfo &info : folder.entryInfoList(QDir::Files, QDir::Unsorted)) {
-        if (patterns.matches(info.fileName()))
-            append(listed->files, info.fileName(), info.isSymLink());
-    }
-    listed->files.sort();
-    PendingFolder next;
-    next.path = path;
-    const QStringList subfolders =
-        folder.entryList(QDir::Dirs | QDir::NoSymLinks | QDir::NoDotAndDotDot, QDir::Unsorted);
-    const quint64 device = subfolders.isEmpty() ? 0 : deviceOf(path);
-    for (const QString &name : subfolders) {
-        if (!isMountPoint(device, joinedPath(path, name)))
-            append(next.subfolders, name, false);
-    }
-    next.subfolders.sort();
-    listed->hasSubfolders = next.subfolders.size() > 0;
-    pending.push_back(std::move(next));
-    return listed;
-}
 
 void FolderWalk::Delete::operator()(State *state) const
 {
     delete state;
 }
 
-void FolderWalk::wakeListing() {}
-
-std::shared_ptr<ListedFolder> FolderWalk::enterNextFolder()
+// Names are matched here rather than by Qt's name filters, which would also take the Kelvin sign
+// for a "k". Links to files are listed as files; links to folders are not followed.
+const Folder *FolderWalk::State::enter(const QString &path, const QString &name)
 {
-    if (!state->rootPath.isNull())
-        return state->enter(std::exchange(state->rootPath, QString()), QString());
+    const QDir dir(path);
+    folder.outcome = FolderOutcome::Listed;
+    folder.path = path;
+    folder.id = fileIdOf(path);
+    folder.nameInParent = name.toUtf8();
+    folder.files.clear();
+    for (const QFileInfo &info : dir.entryInfoList(QDir::Files, QDir::Unsorted)) {
+        if (patterns.matches(info.fileName()))
+            append(folder.files, info.fileName(), info.isSymLink());
+    }
+    folder.files.sort();
+    PendingFolder next;
+    next.path = path;
+    const QByteArray encodedPath = QFile::encodeName(path);
+    for (const QString &sub :
+         dir.entryList(QDir::Dirs | QDir::NoSymLinks | QDir::NoDotAndDotDot, QDir::Unsorted)) {
+        if (!isMountPoint(AT_FDCWD, encodedPath, AT_FDCWD,
+                          QFile::encodeName(joinedPath(path, sub))))
+            append(next.subfolders, sub, false);
+    }
+    next.subfolders.sort();
+    const bool worthYielding = folder.files.size() > 0 || next.subfolders.size() > 0;
+    pending.push_back(std::move(next));
+    return worthYielding ? &folder : nullptr;
+}
+
+const Folder *FolderWalk::enterNextFolder()
+{
+    if (!state->rootPath.isNull()) {
+        if (const Folder *folder = state->enter(std::exchange(state->rootPath, QString()), {}))
+            return folder;
+    }
     std::vector<PendingFolder> &pending = state->pending;
     while (!pending.empty()) {
         PendingFolder &top = pending.back();
-        if (top.next < top.subfolders.size()) {
-            const QString name = top.subfolders.nameAt(top.next++);
-            return state->enter(joinedPath(top.path, name), name);
+        if (top.next >= top.subfolders.size()) {
+            pending.pop_back();
+            continue;
         }
-        pending.pop_back();
+        const QString name = top.subfolders.nameAt(top.next++);
+        if (const Folder *folder = state->enter(joinedPath(top.path, name), name))
+            return folder;
     }
     return nullptr;
 }
 
-FolderWalk::FolderWalk(const QString &rootPath, const NamePatterns &patterns)
-    : state(new State{patterns, rootPath, {}})
+void FolderWalk::passOverSubfolders()
 {
-    startListing();
+    if (!state->pending.empty() && state->pending.back().path == state->folder.path)
+        state->pending.back().subfolders.clear();
 }
+
+FolderWalk::FolderWalk(const QString &rootPath, const NamePatterns &patterns)
+    : state(new State{patterns, rootPath, {}, Folder(decodeUtf8)})
+{
+}
+
+FolderWalk::~FolderWalk() = default;
