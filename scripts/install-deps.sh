@@ -18,6 +18,8 @@
 # scripts/test.sh asks each step's groups. Runs apt-get only for packages that are missing; uses
 # sudo when not run as root.
 set -euo pipefail
+# shellcheck source-path=SCRIPTDIR source=lib.sh
+source "$(dirname "$0")/lib.sh"
 declare -A groups=(
     [build]="build-essential cmake qtbase5-dev faketime"
     [test]="e2fsprogs util-linux clang libclang-rt-14-dev valgrind man-db groff-base"
@@ -46,9 +48,6 @@ done
 [ ${#missing[@]} -eq 0 ] && exit 0
 # Each package once, in the order asked.
 read -r -a missing <<<"$(printf '%s\n' "${missing[@]}" | awk '!seen[$0]++' | tr '\n' ' ')"
-as_root=()
-[ "$(id -u)" -eq 0 ] || as_root=(sudo)
-export DEBIAN_FRONTEND=noninteractive
 echo "install-deps.sh ($*): installing ${missing[*]}"
-"${as_root[@]}" apt-get update -qq
-"${as_root[@]}" apt-get install -y -qq --no-install-recommends "${missing[@]}"
+"${apt_get[@]}" -qq update
+"${apt_get[@]}" -qq install -y --no-install-recommends "${missing[@]}"
