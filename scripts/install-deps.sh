@@ -6,24 +6,29 @@
 #   bash scripts/install-deps.sh              every group
 #
 #   build      compiler, CMake, Qt Core and Qt Test, libfaketime: enough for scripts/example.sh
-#   test       what the tests call: chattr, setpriv, clang with libFuzzer, valgrind (memcheck),
-#              and the manual page's tools
+#   test       what the tests start, beyond what every Debian has (debootstrap --variant=minbase):
+#              strace (faults injected into system calls), mkfs.ext4, debugfs and chattr
+#              (e2fsprogs), mount, setpriv and prlimit (util-linux), clang with libFuzzer,
+#              valgrind (memcheck), and the manual page's tools; faketime is in "build"
 #   manual     man-db and groff, to render and check the manual page
 #   package    building and checking the Debian package (dpkg-buildpackage, debhelper, lintian),
 #              and trying it out installed (systemd-analyze, strace)
-#   container  booting a minimal Debian with systemd-nspawn for the package
+#   container  booting a minimal Debian with systemd-nspawn for the package (and ps, to see
+#              whether it still runs)
 #   windows    the mingw-w64 compilers with POSIX threads, Wine, locales and unzip
 #   bench      what bench/ measures with (hyperfine, GNU time)
 #
-# scripts/test.sh asks each step's groups. Runs apt-get only for packages that are missing; uses
-# sudo when not run as root.
+# scripts/test.sh asks each of its steps' groups, the checks under packaging/ their own. Runs
+# apt-get only for packages that are missing; uses sudo when not run as root.
 set -euo pipefail
+# shellcheck source-path=SCRIPTDIR source=lib.sh
+source "$(dirname "$0")/lib.sh"
 declare -A groups=(
     [build]="build-essential cmake qtbase5-dev faketime"
-    [test]="e2fsprogs util-linux clang libclang-rt-14-dev valgrind man-db groff-base"
+    [test]="strace e2fsprogs util-linux mount clang libclang-rt-14-dev valgrind man-db groff-base"
     [manual]="man-db groff-base"
     [package]="lintian dpkg-dev debhelper file systemd strace"
-    [container]="debootstrap systemd-container systemd"
+    [container]="debootstrap systemd-container systemd procps"
     [windows]="g++-mingw-w64-x86-64-posix gcc-mingw-w64-x86-64-posix wine wine64 locales unzip"
     [bench]="hyperfine time"
 )
@@ -46,9 +51,6 @@ done
 [ ${#missing[@]} -eq 0 ] && exit 0
 # Each package once, in the order asked.
 read -r -a missing <<<"$(printf '%s\n' "${missing[@]}" | awk '!seen[$0]++' | tr '\n' ' ')"
-as_root=()
-[ "$(id -u)" -eq 0 ] || as_root=(sudo)
-export DEBIAN_FRONTEND=noninteractive
 echo "install-deps.sh ($*): installing ${missing[*]}"
-"${as_root[@]}" apt-get update -qq
-"${as_root[@]}" apt-get install -y -qq --no-install-recommends "${missing[@]}"
+"${apt_get[@]}" -qq update
+"${apt_get[@]}" -qq install -y --no-install-recommends "${missing[@]}"

@@ -11,13 +11,12 @@
 # machine's own apt sources and package lists stay as they are. Works as root or with sudo.
 # KEHRLUND_JOBS sets the parallel jobs of make (default 2).
 set -euo pipefail
+# shellcheck source-path=SCRIPTDIR source=lib.sh
+source "$(dirname "$0")/lib.sh"
 version=5.15.8
 prefix=${1:-/var/cache/kehrlund-qt-win/$version}
 jobs=${KEHRLUND_JOBS:-2}
 stamp=$prefix/kehrlund-qt.stamp
-as_root=()
-[ "$(id -u)" -eq 0 ] || as_root=(sudo)
-export DEBIAN_FRONTEND=noninteractive
 
 options=(-xplatform win32-g++ -device-option CROSS_COMPILE=x86_64-w64-mingw32- -opensource
          -confirm-license -release -prefix "$prefix" -nomake examples -nomake tests -no-gui
@@ -39,16 +38,16 @@ for package in "${packages[@]}"; do
         missing+=("$package")
 done
 if [ ${#missing[@]} -gt 0 ]; then
-    "${as_root[@]}" apt-get update -qq
-    "${as_root[@]}" apt-get install -y -qq --no-install-recommends "${missing[@]}"
+    "${apt_get[@]}" -qq update
+    "${apt_get[@]}" -qq install -y --no-install-recommends "${missing[@]}"
 fi
 for tool in gcc g++; do
-    "${as_root[@]}" update-alternatives --set "x86_64-w64-mingw32-$tool" \
+    root_run update-alternatives --set "x86_64-w64-mingw32-$tool" \
         "/usr/bin/x86_64-w64-mingw32-$tool-posix"
 done
 
-"${as_root[@]}" mkdir -p "$prefix"
-"${as_root[@]}" chown "$(id -u):$(id -g)" "$prefix"
+root_run mkdir -p "$prefix"
+root_run chown "$(id -u):$(id -g)" "$prefix"
 work=$(mktemp -d "${TMPDIR:-/var/tmp}/kehrlund-qt-win.XXXXXX")
 trap 'rm -rf "$work"' EXIT
 
@@ -63,7 +62,7 @@ apt_private=(-o Dir::Etc::SourceParts="$work/apt/sources" -o Dir::Etc::SourceLis
 apt-get -qq "${apt_private[@]}" update
 (cd "$work" && apt-get -q "${apt_private[@]}" source qtbase-opensource-src)
 source_dir=$(find "$work" -maxdepth 1 -type d -name "qtbase-opensource-src-$version*" | head -n 1)
-[ -n "$source_dir" ] || { echo "no qtbase-opensource-src $version source in $work" >&2; exit 1; }
+[ -n "$source_dir" ] || fail "no qtbase-opensource-src $version source in $work"
 
 cd "$source_dir"
 ./configure "${options[@]}"
