@@ -15,12 +15,12 @@ const QByteArray lineEnd = QByteArrayLiteral("\n");
 #endif
 } // namespace
 
-RunLog::RunLog(const QString &path, bool dryRun) : file(path), dryRun(dryRun) {}
+RunLog::RunLog(const QString &path, bool dryRun) : path(path), file(path), dryRun(dryRun) {}
 
 bool RunLog::open(OwnFiles &ownFiles)
 {
     if (dryRun)
-        return ownFiles.canAppend(file.fileName());
+        return ownFiles.canAppend(path);
     return ownFiles.open(file, QIODevice::Append | QIODevice::Unbuffered);
 }
 
@@ -34,14 +34,28 @@ bool RunLog::append(const QStringList &lines)
     return file.write(entry) == entry.size();
 }
 
+// A run cut short by a full disk may have left part of an entry without its line end; the next
+// block begins on a line of its own all the same, so that blocks are found by their first line.
+bool RunLog::endsMidLine() const
+{
+    QFile reader(path);
+    if (!reader.open(QIODevice::ReadOnly) || reader.size() == 0 || !reader.seek(reader.size() - 1))
+        return false;
+    char last = '\n';
+    return reader.read(&last, 1) == 1 && last != '\n';
+}
+
 bool RunLog::appendHeader(const QDateTime &now)
 {
     const QString starLine = QStringLiteral("**************************");
-    return append({starLine,
-                   QLatin1String("  ") + now.date().toString(QStringLiteral("dd.MM.yyyy")) +
-                       QLatin1String(" / ") + now.time().toString(QStringLiteral("hh:mm")) +
-                       QCoreApplication::translate("Fegwerk", " Uhr"),
-                   starLine});
+    QStringList lines;
+    if (!dryRun && endsMidLine())
+        lines << QString();
+    return append(lines << starLine
+                        << QLatin1String("  ") + now.date().toString(QStringLiteral("dd.MM.yyyy")) +
+                               QLatin1String(" / ") + now.time().toString(QStringLiteral("hh:mm")) +
+                               QCoreApplication::translate("Fegwerk", " Uhr")
+                        << starLine);
 }
 
 bool RunLog::appendTotal(int hits)

@@ -25,6 +25,9 @@ class RunLog
     bool appendTotal(int hits);
 
   private:
+    bool endsMidLine() const;
+
+    const QString path;
     QFile file;
     bool dryRun;
 };
