@@ -84,7 +84,7 @@ void Fegwerk::run()
 // One loop over the tree: take the next folder, check that it is still in its place, and judge
 // and remove each of its listed files in turn, right as its status is read. A folder that could
 // not be listed is named, and so is the root of a walk that ran short of memory; a folder that
-// has moved is passed over in silence, with all below it.
+// has moved, as it is begun or while it is swept, is passed over in silence, with all below it.
 void Fegwerk::sweepFolder(const QString &folderPath, RunReport &report, int jobIndex)
 {
     const Job &job = jobs.at(jobIndex);
@@ -95,28 +95,31 @@ void Fegwerk::sweepFolder(const QString &folderPath, RunReport &report, int jobI
         const Folder *folder = walk.next();
         if (!folder)
             break;
-        const FolderOutcome outcome = remover.beginFolder(*folder);
+        FolderOutcome outcome = remover.beginFolder(*folder);
         startTime = remover.referenceTime();
         if (outcome == FolderOutcome::NotListed)
             report.folderNotListed(folder->path);
-        else if (outcome == FolderOutcome::Moved)
-            walk.passOverSubfolders();
         for (int file = 0;
              outcome == FolderOutcome::Listed && file < folder->files.size() && !mustStop(report);
              ++file)
-            removeFile(*folder, file, report);
+            outcome = removeFile(*folder, file, report);
+        if (outcome == FolderOutcome::Moved)
+            walk.passOverMoved();
     }
     if (walk.wasCutShort() && !mustStop(report))
         report.folderNotListed(folderPath);
 }
 
-void Fegwerk::removeFile(const Folder &folder, int file, RunReport &report)
+FolderOutcome Fegwerk::removeFile(const Folder &folder, int file, RunReport &report)
 {
     const Remover::Verdict verdict = remover.judgeAndRemove(folder, file);
-    if (!verdict.isHit)
-        return;
-    ++hitCount;
-    const QString name = folder.files.nameAt(file);
-    report.hit(name, joinedPath(folder.path, name), verdict.ageDays,
-               verdict.removal == Removal::Refused);
+    if (verdict.folderMoved)
+        return FolderOutcome::Moved;
+    if (verdict.isHit) {
+        ++hitCount;
+        const QString name = folder.files.nameAt(file);
+        report.hit(name, joinedPath(folder.path, name), verdict.ageDays,
+                   verdict.removal == Removal::Refused);
+    }
+    return FolderOutcome::Listed;
 }

@@ -13,8 +13,9 @@
 #include <QString>
 #include <QStringList>
 
+#include "walk/walk.h"
+
 class RunReport;
-struct Folder;
 
 // The cleaner, owner of a run: reads and checks the jobs when it is made (the job file's stage),
 // and when it runs sweeps them (the walk and the removal) and reports (the report's stage).
@@ -31,7 +32,8 @@ class Fegwerk : public QObject
     bool validateJob(const QString &rootFolder, const QStringList *extensions, int retentionDays);
     void run();
     void sweepFolder(const QString &folderPath, RunReport &report, int jobIndex);
-    void removeFile(const Folder &folder, int file, RunReport &report);
+    // Listed while the folder is still to be swept, Moved when it has left its place.
+    FolderOutcome removeFile(const Folder &folder, int file, RunReport &report);
 
     // A dry run does all a run does and shows the same messages, but deletes nothing and leaves
     // the run log untouched.

@@ -1,5 +1,6 @@
 #include "report/consolemessage.h"
 
+#include "system/heldup.h"
 #include "system/stopsignals.h"
 
 #include <cstdio>
@@ -61,7 +62,8 @@ void writeToConsole(const char *data, std::size_t left)
 #ifdef Q_OS_UNIX
     static bool givenUp = false;
     while (left > 0 && !givenUp) {
-        const ssize_t written = ::write(STDERR_FILENO, data, left);
+        const ssize_t written =
+            HeldUp::timedWrite([&] { return ::write(STDERR_FILENO, data, left); });
         if (written > 0) {
             data += written;
             left -= size_t(written);

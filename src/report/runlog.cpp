@@ -1,6 +1,7 @@
 #include "report/runlog.h"
 
 #include "report/consolemessage.h"
+#include "system/heldup.h"
 #include "system/ownfiles.h"
 
 #include <QCoreApplication>
@@ -31,7 +32,7 @@ bool RunLog::append(const QStringList &lines)
     QByteArray entry;
     for (const QString &line : lines)
         entry += localText(line) + lineEnd;
-    return file.write(entry) == entry.size();
+    return HeldUp::timedWrite([&] { return file.write(entry); }) == entry.size();
 }
 
 // A run cut short by a full disk may have left part of an entry without its line end; the next

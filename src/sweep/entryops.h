@@ -1,6 +1,5 @@
 // What the sweep does to one entry of a listed folder, right as it comes to remove it: read its
-// status, remove it, and see that the folder is still where the walk found it. One version per
-// back end of the walk, chosen by the build.
+// status and remove it. One version per back end of the walk, chosen by the build.
 #ifndef KEHRLUND_ENTRYOPS_H
 #define KEHRLUND_ENTRYOPS_H
 
@@ -25,9 +24,5 @@ enum class Removal {
 bool readStatus(const Folder &folder, const QByteArray &name, bool isLink, EntryStatus &status);
 
 Removal removeEntry(const Folder &folder, const QByteArray &name);
-
-// The folder's name in its parent (for the root, its path) still leads to the folder the walk
-// opened. Where the system tells no identities, a folder is taken to be where it was.
-bool isStillInPlace(const Folder &folder);
 
 #endif

@@ -69,16 +69,3 @@ Removal removeEntry(const Folder &folder, const QByteArray &name)
         return Removal::Removed;
     return (errno == ENOENT || errno == EISDIR) ? Removal::Vanished : Removal::Refused;
 }
-
-bool isStillInPlace(const Folder &folder)
-{
-    struct stat status;
-    const bool found =
-        again([&] {
-            return folder.parentHandle >= 0
-                       ? ::fstatat(folder.parentHandle, folder.nameInParent.constData(), &status,
-                                   AT_SYMLINK_NOFOLLOW)
-                       : ::stat(QFile::encodeName(folder.path).constData(), &status);
-        }) == 0;
-    return found && fileIdOf(status) == folder.id;
-}

@@ -45,8 +45,3 @@ Removal removeEntry(const Folder &folder, const QByteArray &name)
     const QFileInfo info(path);
     return (info.exists() || info.isSymLink()) ? Removal::Refused : Removal::Vanished;
 }
-
-bool isStillInPlace(const Folder &folder)
-{
-    return !folder.id.isKnown() || fileIdOf(folder.path) == folder.id;
-}

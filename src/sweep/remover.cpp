@@ -84,9 +84,15 @@ void Remover::beginJob(int retentionDays)
 FolderOutcome Remover::beginFolder(const Folder &folder)
 {
     age.setNow(QDateTime::currentMSecsSinceEpoch());
-    if (folder.outcome != FolderOutcome::Listed || isStillInPlace(folder))
+    if (folder.outcome != FolderOutcome::Listed || isInPlace(folder))
         return folder.outcome;
     return FolderOutcome::Moved;
+}
+
+bool Remover::isInPlace(const Folder &folder)
+{
+    placeChecked = HeldUp::Mark();
+    return isStillInPlace(folder);
 }
 
 // A file held open, or any file while the snapshot of held files is incomplete, is refused as
@@ -100,6 +106,10 @@ Remover::Verdict Remover::judgeAndRemove(const Folder &folder, int file)
     if (!readStatus(folder, name, isLink, status) || !age.isOldEnough(status.createdMs) ||
         isOwnFile(status, folder, file))
         return verdict;
+    if (placeChecked.heldUpSince() && !isInPlace(folder)) {
+        verdict.folderMoved = true;
+        return verdict;
+    }
     verdict.ageDays = age.ageInDays(status.createdMs);
     verdict.removal = heldOpen.mayBeHeld(status.id) ? Removal::Refused
                       : dryRun                      ? removeInDryRun(folder, name, isLink)

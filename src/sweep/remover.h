@@ -5,6 +5,7 @@
 
 #include "sweep/agerule.h"
 #include "sweep/entryops.h"
+#include "system/heldup.h"
 #include "walk/walk.h"
 
 #include <QByteArray>
@@ -28,8 +29,11 @@ class Remover
     // measured against the clock as each folder is begun.
     FolderOutcome beginFolder(const Folder &folder);
 
+    // A file is removed only while its folder is still in its place: checked as the folder is
+    // begun, and again before a removal whenever the run was held up since.
     struct Verdict {
-        bool isHit = false; // old enough, and not one of the program's own files
+        bool folderMoved = false; // nothing more of the folder is to be removed
+        bool isHit = false;       // old enough, and not one of the program's own files
         Removal removal = Removal::Vanished;
         int ageDays = 0;
     };
@@ -38,6 +42,7 @@ class Remover
     QDateTime referenceTime() const { return age.referenceTime(); }
 
   private:
+    bool isInPlace(const Folder &folder);
     bool isOwnFile(const EntryStatus &status, const Folder &folder, int file) const;
     Removal removeInDryRun(const Folder &folder, const QByteArray &name, bool isLink);
 
@@ -45,6 +50,7 @@ class Remover
     const FilesHeldOpen &heldOpen;
     bool dryRun = false;
     AgeRule age{0};
+    HeldUp::Mark placeChecked;
     QSet<QByteArray> dryRunRemoved; // what a dry run took as removed, as keyOf() makes it
 };
 

@@ -31,14 +31,22 @@ struct Folder {
     NameList files; // those whose names match, in name order
 
     // What shows that the folder is still where the walk found it: the folder the walk opened,
-    // and its name in its parent (as the file system spells it; empty for the root).
+    // and the way to it from the job's root: the names as the file system spells them, joined
+    // by '/' (empty for the root itself), and the root's path and identity.
     FileId id;
-    QByteArray nameInParent;
-    // Where the walk goes by folder handles: the folder's handle and its parent's (-1 for the
-    // root), both held by the walk until it goes on.
+    QByteArray below;
+    QByteArray rootPath;
+    FileId rootId;
+    // Where the walk goes by folder handles: the folder's handle and the root's, held by the walk
+    // until it goes on.
     int handle = -1;
-    int parentHandle = -1;
+    int rootHandle = -1;
 };
+
+// Whether the folder is still where the walk found it: the root still at its path, and the
+// folder reachable from there by the same names, through no link, no hidden name and no other
+// mount. Where the system tells no identities, a folder is taken to be where it was.
+bool isStillInPlace(const Folder &folder);
 
 // How many folder handles the walk holds open at most: the folders on its way down (the deepest
 // twelve keep theirs) and the one in hand. Fewer where fewer descriptors are free; well below the
@@ -59,8 +67,10 @@ class FolderWalk
 
     // The next folder; null when none is left, a stop was requested or memory ran short.
     const Folder *next();
-    // The folder yielded last is not to be gone into: its subfolders are passed over.
-    void passOverSubfolders();
+    // The folder yielded last is no longer where the walk found it: it is passed over with all
+    // below it, and so is the highest folder above it that has moved too (or the whole tree,
+    // when the root has).
+    void passOverMoved();
     // The walk ran short of memory and ended early: the rest of the tree was not listed.
     bool wasCutShort() const { return cutShort; }
 

@@ -93,6 +93,91 @@ FileId idOfHandle(int handle)
     return fileIdOf(status);
 }
 
+// Signals do not restart what they interrupt (the console's write must give up on a stop); a
+// look-up that a signal interrupts is made again.
+template <typename Call> long again(Call call)
+{
+    long result;
+    do
+        result = call();
+    while (result < 0 && errno == EINTR);
+    return result;
+}
+
+// The way below the root, step by step where the system cannot resolve it at once: each name
+// opened below the last, never through a link and never onto another mount.
+int resolveStepByStep(int root, const QByteArray &below)
+{
+    int at = root;
+    for (const QByteArray &name : below.split('/')) {
+        int next = int(again([&] {
+            return ::openat(at, name.constData(), O_PATH | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+        }));
+        if (next >= 0 && isMountPoint(at, QByteArray(), next, QByteArray())) {
+            ::close(next);
+            next = -1;
+        }
+        if (at != root)
+            ::close(at);
+        if (next < 0)
+            return -1;
+        at = next;
+    }
+    return at;
+}
+
+// The folder that the names lead to below `at`, resolved by the system in one call where it can
+// (openat2, beneath `at`); -1 when they lead through a link, onto another mount or nowhere.
+int resolveBeneath(int at, const QByteArray &names)
+{
+#if defined(SYS_openat2) && defined(RESOLVE_BENEATH)
+    struct open_how how = {};
+    how.flags = O_PATH | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC;
+    how.resolve = RESOLVE_BENEATH | RESOLVE_NO_SYMLINKS | RESOLVE_NO_XDEV | RESOLVE_NO_MAGICLINKS;
+    const int found =
+        int(again([&] { return ::syscall(SYS_openat2, at, names.constData(), &how, sizeof how); }));
+    if (found >= 0 || (errno != ENOSYS && errno != EPERM && errno != EINVAL && errno != E2BIG))
+        return found;
+#endif
+    return resolveStepByStep(at, names);
+}
+
+// Whether the names below the root still lead to the folder `id`. A way longer than the system
+// resolves at once (a tree deeper than the path limit) is resolved a stretch at a time.
+bool leadsTo(int root, const QByteArray &below, const FileId &id)
+{
+    constexpr int stretch = 2048;
+    int at = root;
+    for (int from = 0; from < below.size();) {
+        int to = below.size();
+        if (to - from > stretch) {
+            to = below.lastIndexOf('/', from + stretch);
+            if (to <= from)
+                to = below.indexOf('/', from + stretch);
+            if (to < 0)
+                to = below.size();
+        }
+        const int next = resolveBeneath(at, below.mid(from, to - from));
+        if (at != root)
+            ::close(at);
+        if (next < 0)
+            return false;
+        at = next;
+        from = to + 1;
+    }
+    const bool same = idOfHandle(at) == id;
+    if (at != root)
+        ::close(at);
+    return same;
+}
+
+bool rootStillAt(const QByteArray &rootPath, const FileId &rootId)
+{
+    struct stat status;
+    return again([&] { return ::stat(rootPath.constData(), &status); }) == 0 &&
+           fileIdOf(status) == rootId;
+}
+
 enum class EntryKind { File, Link, Folder, Other };
 
 EntryKind kindOf(int folder, const char *name, unsigned char type)
@@ -186,9 +271,10 @@ int listFolder(int folder, const NamePatterns &patterns, std::vector<char> &buff
 
 // One folder on the way down.
 struct Frame {
-    int handle = -1; // -1 once given up
+    int handle = -1; // -1 once given up; the root's is never given up
     FileId id;
     int pathLength = 0;
+    int belowLength = 0;
     NameList subfolders{decodeName};
     int next = 0;
     bool lacking = false; // could not be opened again for lack of descriptors or memory
@@ -209,7 +295,8 @@ struct FolderWalk::State {
 
     const NamePatterns &patterns;
     const QByteArray rootPath;
-    QString path; // of the folder entered last
+    QString path;     // of the folder entered last
+    QByteArray below; // its way from the root
     const int handlesAtMost;
     int handlesHeld = 0;
     bool rootEntered = false;
@@ -220,7 +307,7 @@ struct FolderWalk::State {
     int open(int parent, const char *name, int &error);
     void close(int &handle);
     bool giveUpAncestorsBut(int kept);
-    const Folder *enter(int handle, const QByteArray &name);
+    const Folder *enter(int handle);
     const Folder *notListed();
     const Folder *enterNextSubfolder();
     void leaveFolder();
@@ -264,7 +351,7 @@ void FolderWalk::State::close(int &handle)
 bool FolderWalk::State::giveUpAncestorsBut(int kept)
 {
     bool gaveUp = false;
-    for (std::size_t i = 0; i + 1 < frames.size(); ++i) {
+    for (std::size_t i = 1; i + 1 < frames.size(); ++i) {
         if (frames[i].handle >= 0 && frames[i].handle != kept) {
             close(frames[i].handle);
             gaveUp = true;
@@ -275,7 +362,7 @@ bool FolderWalk::State::giveUpAncestorsBut(int kept)
 
 // Lists the folder just opened and goes into it; the folder to yield, or null when it has
 // nothing to sweep or go into (or the listing was stopped).
-const Folder *FolderWalk::State::enter(int handle, const QByteArray &name)
+const Folder *FolderWalk::State::enter(int handle)
 {
     Frame frame;
     int error = 0;
@@ -294,12 +381,16 @@ const Folder *FolderWalk::State::enter(int handle, const QByteArray &name)
     folder.outcome = FolderOutcome::Listed;
     folder.path = path;
     folder.id = idOfHandle(handle);
-    folder.nameInParent = name;
+    folder.below = below;
     folder.handle = handle;
-    folder.parentHandle = frames.empty() ? -1 : frames.back().handle;
+    if (frames.empty()) {
+        folder.rootHandle = handle;
+        folder.rootId = folder.id;
+    }
     frame.handle = handle;
     frame.id = folder.id;
     frame.pathLength = path.size();
+    frame.belowLength = below.size();
     const bool worthYielding = folder.files.size() > 0 || frame.subfolders.size() > 0;
     try {
         frames.push_back(std::move(frame));
@@ -307,7 +398,7 @@ const Folder *FolderWalk::State::enter(int handle, const QByteArray &name)
         close(handle);
         throw;
     }
-    if (frames.size() > openAncestorsKept)
+    if (frames.size() > openAncestorsKept + 1)
         close(frames[frames.size() - 1 - openAncestorsKept].handle);
     return worthYielding ? &folder : nullptr;
 }
@@ -318,7 +409,6 @@ const Folder *FolderWalk::State::notListed()
     folder.path = path;
     folder.files.clear();
     folder.handle = -1;
-    folder.parentHandle = -1;
     return &folder;
 }
 
@@ -332,13 +422,17 @@ const Folder *FolderWalk::State::enterNextSubfolder()
     const QByteArray name = top.subfolders.bytesAt(sub);
     path.truncate(top.pathLength);
     path = joinedPath(path, top.subfolders.nameAt(sub));
+    below.truncate(top.belowLength);
+    if (!below.isEmpty())
+        below += '/';
+    below += name;
     if (top.lacking)
         return notListed();
     int error = 0;
     const int child = open(top.handle, name.constData(), error);
     if (child < 0)
         return isLackOfResources(error) ? notListed() : nullptr;
-    return enter(child, QByteArray(name.constData(), name.size()));
+    return enter(child);
 }
 
 // Back up from the folder entered last into its parent.
@@ -348,6 +442,7 @@ void FolderWalk::State::leaveFolder()
     frames.pop_back();
     if (!frames.empty()) {
         path.truncate(frames.back().pathLength);
+        below.truncate(frames.back().belowLength);
         if (frames.back().handle < 0)
             climbInto(frames.size() - 1, finished);
     }
@@ -410,7 +505,7 @@ const Folder *FolderWalk::enterNextFolder()
         const int root = walk.open(AT_FDCWD, walk.rootPath.constData(), error);
         if (root < 0)
             return isLackOfResources(error) ? walk.notListed() : nullptr;
-        if (const Folder *folder = walk.enter(root, QByteArray()))
+        if (const Folder *folder = walk.enter(root))
             return folder;
     }
     while (!walk.frames.empty() && !stopRequested()) {
@@ -423,16 +518,40 @@ const Folder *FolderWalk::enterNextFolder()
     return nullptr;
 }
 
-void FolderWalk::passOverSubfolders()
+bool isStillInPlace(const Folder &folder)
 {
-    if (state->folder.outcome == FolderOutcome::Listed && !state->frames.empty() &&
-        state->frames.back().handle == state->folder.handle)
-        state->frames.back().subfolders.clear();
+    return rootStillAt(folder.rootPath, folder.rootId) &&
+           leadsTo(folder.rootHandle, folder.below, folder.id);
+}
+
+// The folder in hand has moved, or one above it: from the highest of them down, nothing more is
+// listed or swept.
+void FolderWalk::passOverMoved()
+{
+    State &walk = *state;
+    if (walk.folder.outcome != FolderOutcome::Listed || walk.frames.empty())
+        return;
+    std::size_t moved = walk.frames.size() - 1;
+    if (!rootStillAt(walk.rootPath, walk.frames.front().id)) {
+        moved = 0;
+    } else {
+        for (std::size_t level = 1; level < moved; ++level) {
+            const Frame &frame = walk.frames[level];
+            if (!leadsTo(walk.frames.front().handle, walk.below.left(frame.belowLength),
+                         frame.id)) {
+                moved = level;
+                break;
+            }
+        }
+    }
+    for (std::size_t level = moved; level < walk.frames.size(); ++level)
+        walk.frames[level].subfolders.clear();
 }
 
 FolderWalk::FolderWalk(const QString &rootPath, const NamePatterns &patterns)
     : state(new State(patterns, rootPath))
 {
+    state->folder.rootPath = state->rootPath;
 }
 
 FolderWalk::~FolderWalk() = default;

@@ -46,7 +46,7 @@ struct FolderWalk::State {
     std::vector<PendingFolder> pending;
     Folder folder{decodeUtf8}; // the one yielded last
 
-    const Folder *enter(const QString &path, const QString &name);
+    const Folder *enter(const QString &path);
 };
 
 void FolderWalk::Delete::operator()(State *state) const
@@ -56,13 +56,12 @@ void FolderWalk::Delete::operator()(State *state) const
 
 // Names are matched here rather than by Qt's name filters, which would also take the Kelvin sign
 // for a "k". Links to files are listed as files; links to folders are not followed.
-const Folder *FolderWalk::State::enter(const QString &path, const QString &name)
+const Folder *FolderWalk::State::enter(const QString &path)
 {
     const QDir dir(path);
     folder.outcome = FolderOutcome::Listed;
     folder.path = path;
     folder.id = fileIdOf(path);
-    folder.nameInParent = name.toUtf8();
     folder.files.clear();
     for (const QFileInfo &info : dir.entryInfoList(QDir::Files, QDir::Unsorted)) {
         if (patterns.matches(info.fileName()))
@@ -87,7 +86,7 @@ const Folder *FolderWalk::State::enter(const QString &path, const QString &name)
 const Folder *FolderWalk::enterNextFolder()
 {
     if (!state->rootPath.isNull()) {
-        if (const Folder *folder = state->enter(std::exchange(state->rootPath, QString()), {}))
+        if (const Folder *folder = state->enter(std::exchange(state->rootPath, QString())))
             return folder;
     }
     std::vector<PendingFolder> &pending = state->pending;
@@ -98,16 +97,23 @@ const Folder *FolderWalk::enterNextFolder()
             continue;
         }
         const QString name = top.subfolders.nameAt(top.next++);
-        if (const Folder *folder = state->enter(joinedPath(top.path, name), name))
+        if (const Folder *folder = state->enter(joinedPath(top.path, name)))
             return folder;
     }
     return nullptr;
 }
 
-void FolderWalk::passOverSubfolders()
+// By path alone the walk cannot tell which folder above has moved: the folder in hand and all
+// below it are passed over.
+void FolderWalk::passOverMoved()
 {
     if (!state->pending.empty() && state->pending.back().path == state->folder.path)
         state->pending.back().subfolders.clear();
+}
+
+bool isStillInPlace(const Folder &folder)
+{
+    return !folder.id.isKnown() || fileIdOf(folder.path) == folder.id;
 }
 
 FolderWalk::FolderWalk(const QString &rootPath, const NamePatterns &patterns)
