@@ -141,7 +141,6 @@ RunOptions at(const QString &fakeTime)
 {
     RunOptions options;
     options.fakeTime = resolveFakeTime(fakeTime);
-    options.timeoutMs = 60000;
     return options;
 }
 
