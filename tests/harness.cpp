@@ -7,6 +7,8 @@
 #include <QThread>
 
 #include <cerrno>
+#include <csignal>
+#include <dlfcn.h>
 #include <fcntl.h>
 #include <poll.h>
 #include <sched.h>
@@ -73,6 +75,45 @@ QString programPath()
     return path;
 }
 
+// libfaketime, from the folder of the C library these tests run with: where the system keeps its
+// libraries for this architecture, as the faketime package installs it.
+QString libfaketimePath()
+{
+    static const QString path = [] {
+        QStringList folders;
+        Dl_info library;
+        void *const ofTheCLibrary = ::dlsym(RTLD_DEFAULT, "gnu_get_libc_version");
+        if (ofTheCLibrary && ::dladdr(ofTheCLibrary, &library) != 0 && library.dli_fname)
+            folders << QFileInfo(QFile::decodeName(library.dli_fname)).canonicalPath();
+        folders << QStringLiteral("/usr/local/lib") << QStringLiteral("/usr/lib");
+        for (const QString &folder : folders) {
+            const QString candidate = folder + QStringLiteral("/faketime/libfaketime.so.1");
+            if (QFileInfo(candidate).isFile())
+                return candidate;
+        }
+        qFatal("libfaketime.so.1 is not installed (package faketime); looked in %s",
+               qPrintable(folders.join(QStringLiteral(", "))));
+        return QString();
+    }();
+    return path;
+}
+
+// libfaketime keeps its clock in shared memory named after the process that loaded it first. A
+// process that loaded it and then became another program (setpriv, sh and valgrind do so) or
+// was killed leaves it behind, and a later process given the same number would fail on it
+// ("File exists"). Removed once its process has gone.
+void removeOrphanedClockSegments()
+{
+    QDir shared(QStringLiteral("/dev/shm"));
+    const QStringList names = shared.entryList(
+        {QStringLiteral("faketime_shm_*"), QStringLiteral("sem.faketime_sem_*")}, QDir::Files);
+    for (const QString &name : names) {
+        const qint64 pid = name.section(QLatin1Char('_'), -1).toLongLong();
+        if (pid > 0 && ::kill(pid_t(pid), 0) != 0 && errno == ESRCH)
+            shared.remove(name);
+    }
+}
+
 // The environment every run gets: the Qt logging variables removed, UTC, a UTF-8 locale, and
 // sanitizer settings that let libfaketime be preloaded before the sanitizer runtime. Under
 // Windows libfaketime moves the clock only: Wine reads the files' times through stat(), which
@@ -104,6 +145,24 @@ bool isRelative(const QString &fakeTime)
     return fakeTime.startsWith(QLatin1Char('+')) || fakeTime.startsWith(QLatin1Char('-'));
 }
 
+// The command that starts `command` with libfaketime preloaded and the clock set, through env(1)
+// after setpriv: the files libfaketime makes then belong to the user the program runs as. Every
+// process that loads it starts an absolute clock anew, so the program sees the given time when
+// it starts, whatever wrapper ran before it.
+QStringList withClock(const QString &fakeTime, const QStringList &command,
+                      const QProcessEnvironment &environment)
+{
+    if (fakeTime.isEmpty())
+        return command;
+    QString preload = libfaketimePath();
+    if (!environment.value(QStringLiteral("LD_PRELOAD")).isEmpty())
+        preload += QLatin1Char(':') + environment.value(QStringLiteral("LD_PRELOAD"));
+    return QStringList{QStringLiteral("env"), QStringLiteral("LD_PRELOAD=") + preload,
+                       QStringLiteral("FAKETIME=") +
+                           (isRelative(fakeTime) ? fakeTime : QLatin1Char('@') + fakeTime)} +
+           command;
+}
+
 // How far the program's clock stands from the real one, in milliseconds.
 qint64 clockOffsetMs(const QString &fakeTime)
 {
@@ -125,6 +184,15 @@ bool runningAsRoot()
 bool underWindows()
 {
     return !qEnvironmentVariableIsEmpty("KEHRLUND_WINDOWS");
+}
+
+bool hasEnded(qint64 pid)
+{
+    QFile status(QStringLiteral("/proc/%1/stat").arg(pid));
+    if (!status.open(QIODevice::ReadOnly))
+        return true;
+    const QByteArray fields = status.readAll();
+    return fields.mid(fields.lastIndexOf(')') + 2, 1) == "Z";
 }
 
 QStringList asUnprivileged(const QStringList &command)
@@ -171,7 +239,7 @@ Workspace::~Workspace()
 {
     for (const auto &holder : holders) {
         holder->kill();
-        holder->waitForFinished();
+        holder->waitForFinished(hangMs);
     }
     for (const QString &file : lockedFiles)
         QProcess::execute(QStringLiteral("chattr"), {QStringLiteral("-i"), file});
@@ -213,7 +281,7 @@ bool Workspace::lockFile(const QString &relative)
         auto holder = std::make_unique<QProcess>();
         holder->start(qEnvironmentVariable("KEHRLUND_WINDOWS"),
                       {qEnvironmentVariable("KEHRLUND_HOLDER"), full});
-        const bool held = holder->waitForReadyRead(60000) && holder->readLine().startsWith("held");
+        const bool held = holder->waitForReadyRead(hangMs) && holder->readLine().startsWith("held");
         holders.push_back(std::move(holder));
         return held;
     }
@@ -233,27 +301,23 @@ bool Workspace::holdOpen(const QString &relative)
     auto holder = std::make_unique<QProcess>();
     holder->setStandardInputFile(pathOf(relative));
     holder->start(QStringLiteral("sleep"), {QStringLiteral("600")});
-    const bool started = holder->waitForStarted();
+    const bool started = holder->waitForStarted(hangMs);
     holders.push_back(std::move(holder));
     return started;
 }
 
 void Workspace::start(QProcess &process, const RunOptions &options) const
 {
-    QStringList command;
-    if (!options.fakeTime.isEmpty()) {
-        command << QStringLiteral("faketime");
-        if (isRelative(options.fakeTime))
-            command << QStringLiteral("-f");
-        command << options.fakeTime;
-    }
-    command << options.wrapper;
+    removeOrphanedClockSegments();
+    QStringList command = options.wrapper;
     if (underWindows())
         command << qEnvironmentVariable("KEHRLUND_WINDOWS");
     command << programPath() << options.arguments;
+    const QProcessEnvironment environment = programEnvironment(options);
+    command = withClock(options.fakeTime, command, environment);
     if (options.unprivileged)
         command = asUnprivileged(command);
-    process.setProcessEnvironment(programEnvironment(options));
+    process.setProcessEnvironment(environment);
     process.setWorkingDirectory(pathOf(options.workingFolder));
     process.setStandardInputFile(QProcess::nullDevice());
     if (!options.console.isEmpty())
@@ -269,12 +333,13 @@ RunResult Workspace::finish(QProcess &process, const RunOptions &options) const
     const qint64 offsetMs = process.property("clockOffsetMs").toLongLong();
     result.clockBefore = process.property("startedUtc").toDateTime().addMSecs(offsetMs);
     // Already over when the test read its output while waiting, or over now.
-    result.finished =
-        process.state() == QProcess::NotRunning || process.waitForFinished(options.timeoutMs);
+    result.finished = process.state() == QProcess::NotRunning || process.waitForFinished(hangMs);
     if (!result.finished) {
+        qWarning("the run did not end within %d minutes: taken as hung and killed", hangMs / 60000);
         process.kill();
-        process.waitForFinished();
+        process.waitForFinished(hangMs);
     }
+    removeOrphanedClockSegments();
     result.clockAfter = QDateTime::currentDateTimeUtc().addMSecs(offsetMs);
     result.exitCode = process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
     result.console = process.readAllStandardError();
@@ -289,7 +354,14 @@ RunResult Workspace::finish(QProcess &process, const RunOptions &options) const
 qint64 programProcess(const QProcess &process)
 {
     QList<qint64> candidates{process.processId()};
-    for (int attempt = 0; attempt < 500; ++attempt) {
+    QElapsedTimer waited;
+    waited.start();
+    // Until the wrappers have started the program, or have ended without it.
+    while (!hasEnded(process.processId())) {
+        if (waited.elapsed() > hangMs) {
+            qWarning("the program did not start within %d minutes", hangMs / 60000);
+            break;
+        }
         for (int i = 0; i < candidates.size(); ++i) {
             const qint64 pid = candidates.at(i);
             QFile name(QStringLiteral("/proc/%1/comm").arg(pid));
@@ -332,21 +404,29 @@ bool BlockingConsole::waitUntilBlocked(qint64 pid)
 {
     QElapsedTimer waited;
     waited.start();
-    while (waited.elapsed() < 30000) {
+    while (!hasEnded(pid)) {
         QFile channel(QStringLiteral("/proc/%1/wchan").arg(pid));
         if (channel.open(QIODevice::ReadOnly) && channel.readAll().contains("pipe_write"))
             return true;
+        if (waited.elapsed() > hangMs) {
+            qWarning("the program did not block on its console within %d minutes", hangMs / 60000);
+            return false;
+        }
         QThread::msleep(5);
     }
     return false;
 }
 
-QByteArray BlockingConsole::readToEnd(int timeoutMs)
+QByteArray BlockingConsole::readToEnd()
 {
     QByteArray written;
     QElapsedTimer waited;
     waited.start();
-    while (reader >= 0 && waited.elapsed() < timeoutMs) {
+    while (reader >= 0) {
+        if (waited.elapsed() > hangMs) {
+            qWarning("the console was not closed within %d minutes: taken as hung", hangMs / 60000);
+            break;
+        }
         struct pollfd ready = {reader, POLLIN, 0};
         if (::poll(&ready, 1, 100) <= 0)
             continue;
@@ -393,7 +473,7 @@ BornLongAgo::BornLongAgo(const Workspace &workspace, const QString &folder,
         process.start(tool, arguments);
         process.write(input);
         process.closeWriteChannel();
-        return process.waitForFinished(60000) && process.exitCode() == 0;
+        return process.waitForFinished(hangMs) && process.exitCode() == 0;
     };
     // Inodes of 256 bytes: the small ones of a small file system have no room for a birth time.
     if (!succeeds(QStringLiteral("mkfs.ext4"),

@@ -13,12 +13,18 @@
 #include <memory>
 #include <vector>
 
+// How long a test waits for anything (a run to end, a helper to answer, a process to block)
+// before it calls it hung: far beyond what any of it takes on a busy machine, so that only a
+// hang reaches it. No verdict depends on how fast something happens.
+constexpr int hangMs = 5 * 60 * 1000;
+
 struct RunOptions {
     // Clock of the program: empty for the real one, "+40d" to move it, or an absolute local time
     // such as "2026-12-09 00:01:00" (the clock then runs on from there).
     QString fakeTime;
     QStringList arguments;
-    // Started before the program (after faketime), such as valgrind and its options.
+    // Started before the program, such as valgrind and its options; libfaketime is preloaded
+    // into them as well.
     QStringList wrapper;
     // Added to (or, with an empty value, removed from) the program's environment.
     QList<QPair<QString, QString>> environment;
@@ -28,7 +34,6 @@ struct RunOptions {
     bool unprivileged = false;
     // A file (or FIFO) that takes standard error instead of the pipe the test reads.
     QString console;
-    int timeoutMs = 120000;
 };
 
 struct RunResult {
@@ -36,7 +41,7 @@ struct RunResult {
     QByteArray standardOutput;
     QByteArray log; // the run log after the run; empty when there is none or it is no file
     int exitCode = -1;
-    bool finished = false;
+    bool finished = false; // false: the run hung (it did not end within hangMs) and was killed
     // The program's clock (UTC, its local time) just before it started and just after it ended.
     QDateTime clockBefore;
     QDateTime clockAfter;
@@ -90,6 +95,9 @@ class Workspace
 
 bool runningAsRoot();
 
+// Whether the process has ended (or is only left for its parent to reap).
+bool hasEnded(qint64 pid);
+
 // Called before a test mounts: from then on the test's mounts live in a mount namespace of its
 // own, which goes with its process, so that none outlives a test killed before its destructors
 // could unmount (a timeout). Needs root, as mounting does.
@@ -107,8 +115,8 @@ struct TreeRemover {
     ~TreeRemover();
 };
 
-// The program itself, below the wrappers it was started through (faketime, strace): the process
-// a signal is meant for.
+// The program itself, below the wrappers it was started through (strace, setpriv): the process a
+// signal is meant for. Waits until the wrappers have started it.
 qint64 programProcess(const QProcess &process);
 
 // Standard error into a pipe of one page that nobody reads until the test says: the program
@@ -123,10 +131,10 @@ class BlockingConsole
 
     QString path() const { return fifo; } // for RunOptions::console
     bool isOpen() const { return reader >= 0; }
-    // Waits until the process is blocked writing to it.
+    // Waits until the process is blocked writing to it; false when it ended first, or hung.
     static bool waitUntilBlocked(qint64 pid);
-    // Reads what was written until all writers have gone, or the time is up.
-    QByteArray readToEnd(int timeoutMs = 60000);
+    // Reads what was written until all writers have gone (or they hung).
+    QByteArray readToEnd();
 
   private:
     QString fifo;
@@ -163,7 +171,8 @@ RunOptions daysOn(int days);
 // Texts given in UTF-8, as a list.
 QStringList strings(std::initializer_list<const char *> utf8);
 
-// Local date and time string for faketime, a given number of days from today at a time of day.
+// Local date and time string for RunOptions::fakeTime, a given number of days from today at a
+// time of day.
 QString fakeTimeAt(int daysFromToday, const QString &timeOfDay);
 
 // What the program writes, built from its fixed texts. Names, paths and patterns are bytes: UTF-8

@@ -262,7 +262,6 @@ void HostileTest::oddEntries()
 
     RunOptions options;
     options.fakeTime = QStringLiteral("+40d");
-    options.timeoutMs = 30000;
     const RunResult result = workspace.run(options);
     QVERIFY(result.finished);
     QCOMPARE(result.exitCode, 0);
@@ -322,7 +321,6 @@ void HostileTest::treeDeeperThanThePathLimit()
 
     RunOptions options;
     options.fakeTime = QStringLiteral("+40d");
-    options.timeoutMs = 60000;
     const RunResult result = workspace.run(options);
     QVERIFY(result.finished);
     QCOMPARE(result.exitCode, 0);
@@ -386,7 +384,6 @@ void HostileTest::folderOfHundredThousandEntries()
 
     RunOptions options;
     options.fakeTime = QStringLiteral("+40d");
-    options.timeoutMs = 240000;
     const RunResult result = workspace.run(options);
     QVERIFY(result.finished);
     QCOMPARE(result.exitCode, 0);
@@ -538,7 +535,6 @@ void HostileTest::jobFileOfAnyBytes()
 
     RunOptions options;
     options.fakeTime = QStringLiteral("+40d");
-    options.timeoutMs = 120000;
     const RunResult result = workspace.run(options);
     verifyOneOldFileRun(workspace, result, root, messages, swept);
 }
@@ -576,7 +572,6 @@ void HostileTest::jobFileOfAnotherKind()
         QFile::encodeName(workspace.pathOf(QStringLiteral("eingabe_kehrlund.txt")));
     const QByteArray other = QFile::encodeName(workspace.pathOf(QStringLiteral("other")));
     RunOptions options = daysOn(40);
-    options.timeoutMs = 20000;
     if (kind == QLatin1String("empty")) {
         workspace.writeJobFile(QByteArray());
     } else if (kind == QLatin1String("folder")) {
@@ -631,7 +626,6 @@ void HostileTest::fullRunUnderMemcheck()
                                   QStringLiteral("--leak-check=full"),
                                   QStringLiteral("--errors-for-leak-kinds=definite,indirect"),
                                   QStringLiteral("--log-file=") + report};
-    options.timeoutMs = 300000;
     const RunResult result = workspace.run(options);
     QVERIFY(result.finished);
     QFile reportFile(report);

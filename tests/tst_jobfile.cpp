@@ -205,7 +205,6 @@ void JobFileTest::logCannotBeOpened()
     const QString log = workspace.pathOf(QStringLiteral("log_kehrlund.txt"));
     const QByteArray earlier = "frueher\n";
     RunOptions options = daysOn(40);
-    options.timeoutMs = 20000;
     if (kind == QLatin1String("folder")) {
         workspace.writeFile(QStringLiteral("log_kehrlund.txt/inhalt.txt"), earlier);
     } else if (kind == QLatin1String("fifo")) {

@@ -68,11 +68,11 @@ class Holder
     // True once every file is open (or, for OpenedThenClosed, closed again).
     bool waitUntilReady()
     {
-        if (!process.waitForStarted(10000))
+        if (!process.waitForStarted(hangMs))
             return false;
         QByteArray output;
         while (!output.contains("ready\n")) {
-            if (process.state() != QProcess::Running || !process.waitForReadyRead(10000))
+            if (process.state() != QProcess::Running || !process.waitForReadyRead(hangMs))
                 return false;
             output += process.readAllStandardOutput();
         }
@@ -83,7 +83,7 @@ class Holder
     {
         if (process.state() != QProcess::NotRunning) {
             process.kill();
-            process.waitForFinished(10000);
+            process.waitForFinished(hangMs);
         }
     }
 
@@ -147,7 +147,7 @@ void OpenFilesTest::heldFileStaysUntilReleased()
     if (Hold(hold) == Hold::Writing) {
         // What the writer adds after the run still lands in the named file.
         const qint64 sizeAfterRun = QFileInfo(path).size();
-        QTRY_VERIFY(QFileInfo(path).size() > sizeAfterRun);
+        QTRY_VERIFY_WITH_TIMEOUT(QFileInfo(path).size() > sizeAfterRun, hangMs);
     }
 
     holder.stop();

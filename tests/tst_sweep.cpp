@@ -141,7 +141,6 @@ RunOptions at(const QString &fakeTime)
 {
     RunOptions options;
     options.fakeTime = resolveFakeTime(fakeTime);
-    options.timeoutMs = 60000;
     return options;
 }
 
@@ -602,6 +601,9 @@ void SweepTest::ownFiles()
     QFile kept(workspace.pathOf(QStringLiteral("eingabe_kehrlund.txt")));
     QVERIFY(kept.open(QIODevice::ReadOnly));
     QCOMPARE(kept.readAll(), asWritten(jobFile)); // as written by Workspace::writeJobFile
+    // The run writes no file of its own but the log.
+    QCOMPARE(QDir(workspace.path()).entryList(QDir::Files | QDir::Hidden | QDir::System),
+             strings({"eingabe_kehrlund.txt", "log_kehrlund.txt"}));
     QCOMPARE(firstMismatch(workspace,
                            strings({"alt.txt", "zeta.txt", "sub/eingabe_kehrlund.txt",
                                     "sub/log_kehrlund.txt"}),

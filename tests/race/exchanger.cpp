@@ -1,6 +1,7 @@
 // Swaps two entries of one folder over and over with renameat2(RENAME_EXCHANGE), as fast as the
 // system allows, until it gets SIGTERM or SIGINT (or its parent dies). Then it prints the number
-// of exchanges made on standard output.
+// of exchanges made on standard output; on SIGUSR1 it prints the number made so far, one line
+// each time.
 //
 //     kehrlund_exchanger FOLDER NAME_A NAME_B
 //
@@ -17,10 +18,16 @@
 namespace
 {
 volatile std::sig_atomic_t stopRequested = 0;
+volatile std::sig_atomic_t countRequested = 0;
 
 void requestStop(int)
 {
     stopRequested = 1;
+}
+
+void requestCount(int)
+{
+    countRequested = 1;
 }
 
 int exchange(int folder, const char *a, const char *b)
@@ -40,6 +47,8 @@ int main(int argc, char *argv[])
     action.sa_handler = requestStop;
     ::sigaction(SIGTERM, &action, nullptr);
     ::sigaction(SIGINT, &action, nullptr);
+    action.sa_handler = requestCount;
+    ::sigaction(SIGUSR1, &action, nullptr);
 
     const int folder = ::open(argv[1], O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (folder < 0) {
@@ -55,6 +64,11 @@ int main(int argc, char *argv[])
     std::fflush(stdout);
     unsigned long long count = 1;
     while (!stopRequested) {
+        if (countRequested) {
+            countRequested = 0;
+            std::printf("%llu\n", count);
+            std::fflush(stdout);
+        }
         if (exchange(folder, argv[2], argv[3]) != 0) {
             std::perror("renameat2");
             return 2;
