@@ -83,8 +83,9 @@ void Fegwerk::run()
 
 // One loop over the tree: take the next folder, check that it is still in its place, and judge
 // and remove each of its listed files in turn, right as its status is read. A folder that could
-// not be listed is named, and so is the root of a walk that ran short of memory; a folder that
-// has moved, as it is begun or while it is swept, is passed over in silence, with all below it.
+// not be listed, or whose place could not be checked, for lack of descriptors or memory is
+// named, and so is the root of a walk that ran short of memory; a folder that has moved, as it
+// is begun or while it is swept, is passed over in silence, with all below it.
 void Fegwerk::sweepFolder(const QString &folderPath, RunReport &report, int jobIndex)
 {
     const Job &job = jobs.at(jobIndex);
@@ -113,8 +114,8 @@ void Fegwerk::sweepFolder(const QString &folderPath, RunReport &report, int jobI
 FolderOutcome Fegwerk::removeFile(const Folder &folder, int file, RunReport &report)
 {
     const Remover::Verdict verdict = remover.judgeAndRemove(folder, file);
-    if (verdict.folderMoved)
-        return FolderOutcome::Moved;
+    if (verdict.folder != FolderOutcome::Listed)
+        return verdict.folder;
     if (verdict.isHit) {
         ++hitCount;
         const QString name = folder.files.nameAt(file);

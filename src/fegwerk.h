@@ -32,7 +32,7 @@ class Fegwerk : public QObject
     bool validateJob(const QString &rootFolder, const QStringList *extensions, int retentionDays);
     void run();
     void sweepFolder(const QString &folderPath, RunReport &report, int jobIndex);
-    // Listed while the folder is still to be swept, Moved when it has left its place.
+    // Listed while the folder is still to be swept; else why nothing more of it is.
     FolderOutcome removeFile(const Folder &folder, int file, RunReport &report);
 
     // A dry run does all a run does and shows the same messages, but deletes nothing and leaves

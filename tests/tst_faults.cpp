@@ -289,9 +289,15 @@ void FaultsTest::starved_data()
         << failing({QStringLiteral("-P"), QStringLiteral("tree"), QStringLiteral("-e"),
                     QStringLiteral("inject=openat:error=EMFILE")})
         << QStringList{QStringLiteral("tree/")} << false;
+    // Each subfolder takes two: it is opened, then its way from the root is checked.
     QTest::newRow("no descriptor from the third subfolder on")
-        << failing({QStringLiteral("-e"), QStringLiteral("inject=openat2:error=EMFILE:when=3+")})
+        << failing({QStringLiteral("-e"), QStringLiteral("inject=openat2:error=EMFILE:when=5+")})
         << QStringList{all.at(0), all.at(1), QStringLiteral("tree/d/d/d/"),
+                       QStringLiteral("tree/w/"), QStringLiteral("tree/z/")}
+        << false;
+    QTest::newRow("no descriptor to check the second subfolder's place")
+        << failing({QStringLiteral("-e"), QStringLiteral("inject=openat2:error=EMFILE:when=4+")})
+        << QStringList{all.at(0), QStringLiteral("tree/d/d/"), QStringLiteral("tree/d/d/d/"),
                        QStringLiteral("tree/w/"), QStringLiteral("tree/z/")}
         << false;
     // Any file may be held open then: none is removed.

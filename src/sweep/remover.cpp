@@ -84,15 +84,13 @@ void Remover::beginJob(int retentionDays)
 FolderOutcome Remover::beginFolder(const Folder &folder)
 {
     age.setNow(QDateTime::currentMSecsSinceEpoch());
-    if (folder.outcome != FolderOutcome::Listed || isInPlace(folder))
-        return folder.outcome;
-    return FolderOutcome::Moved;
+    return folder.outcome == FolderOutcome::Listed ? checkPlace(folder) : folder.outcome;
 }
 
-bool Remover::isInPlace(const Folder &folder)
+FolderOutcome Remover::checkPlace(const Folder &folder)
 {
     placeChecked = HeldUp::Mark();
-    return isStillInPlace(folder);
+    return placeOf(folder);
 }
 
 // A file held open, or any file while the snapshot of held files is incomplete, is refused as
@@ -106,9 +104,10 @@ Remover::Verdict Remover::judgeAndRemove(const Folder &folder, int file)
     if (!readStatus(folder, name, isLink, status) || !age.isOldEnough(status.createdMs) ||
         isOwnFile(status, folder, file))
         return verdict;
-    if (placeChecked.heldUpSince() && !isInPlace(folder)) {
-        verdict.folderMoved = true;
-        return verdict;
+    if (placeChecked.heldUpSince()) {
+        verdict.folder = checkPlace(folder);
+        if (verdict.folder != FolderOutcome::Listed)
+            return verdict;
     }
     verdict.ageDays = age.ageInDays(status.createdMs);
     verdict.removal = heldOpen.mayBeHeld(status.id) ? Removal::Refused

@@ -32,8 +32,9 @@ class Remover
     // A file is removed only while its folder is still in its place: checked as the folder is
     // begun, and again before a removal whenever the run was held up since.
     struct Verdict {
-        bool folderMoved = false; // nothing more of the folder is to be removed
-        bool isHit = false;       // old enough, and not one of the program's own files
+        // Listed while the folder is still to be swept; else nothing more of it is removed.
+        FolderOutcome folder = FolderOutcome::Listed;
+        bool isHit = false; // old enough, and not one of the program's own files
         Removal removal = Removal::Vanished;
         int ageDays = 0;
     };
@@ -42,7 +43,7 @@ class Remover
     QDateTime referenceTime() const { return age.referenceTime(); }
 
   private:
-    bool isInPlace(const Folder &folder);
+    FolderOutcome checkPlace(const Folder &folder);
     bool isOwnFile(const EntryStatus &status, const Folder &folder, int file) const;
     Removal removeInDryRun(const Folder &folder, const QByteArray &name, bool isLink);
 

@@ -43,10 +43,12 @@ struct Folder {
     int rootHandle = -1;
 };
 
-// Whether the folder is still where the walk found it: the root still at its path, and the
-// folder reachable from there by the same names, through no link, no hidden name and no other
-// mount. Where the system tells no identities, a folder is taken to be where it was.
-bool isStillInPlace(const Folder &folder);
+// Where the folder is now. Listed while it is still where the walk found it: the root still at
+// its path, and the folder reachable from there by the same names, through no link, no hidden
+// name and no other mount (where the system tells no identities, a folder is taken to be where
+// it was). Moved when it is not; NotListed when that could not be found out for lack of
+// descriptors or memory.
+FolderOutcome placeOf(const Folder &folder);
 
 // How many folder handles the walk holds open at most: the folders on its way down (the deepest
 // twelve keep theirs) and the one in hand. Fewer where fewer descriptors are free; well below the

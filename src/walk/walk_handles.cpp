@@ -142,9 +142,11 @@ int resolveBeneath(int at, const QByteArray &names)
     return resolveStepByStep(at, names);
 }
 
-// Whether the names below the root still lead to the folder `id`. A way longer than the system
-// resolves at once (a tree deeper than the path limit) is resolved a stretch at a time.
-bool leadsTo(int root, const QByteArray &below, const FileId &id)
+// Whether the names below the root still lead to the folder `id` (Listed), lead elsewhere or
+// nowhere (Moved), or could not be followed for lack of descriptors or memory (NotListed). A way
+// longer than the system resolves at once (a tree deeper than the path limit) is resolved a
+// stretch at a time.
+FolderOutcome leadsTo(int root, const QByteArray &below, const FileId &id)
 {
     constexpr int stretch = 2048;
     int at = root;
@@ -158,17 +160,18 @@ bool leadsTo(int root, const QByteArray &below, const FileId &id)
                 to = below.size();
         }
         const int next = resolveBeneath(at, below.mid(from, to - from));
+        const int error = errno;
         if (at != root)
             ::close(at);
         if (next < 0)
-            return false;
+            return isLackOfResources(error) ? FolderOutcome::NotListed : FolderOutcome::Moved;
         at = next;
         from = to + 1;
     }
     const bool same = idOfHandle(at) == id;
     if (at != root)
         ::close(at);
-    return same;
+    return same ? FolderOutcome::Listed : FolderOutcome::Moved;
 }
 
 bool rootStillAt(const QByteArray &rootPath, const FileId &rootId)
@@ -518,10 +521,11 @@ const Folder *FolderWalk::enterNextFolder()
     return nullptr;
 }
 
-bool isStillInPlace(const Folder &folder)
+FolderOutcome placeOf(const Folder &folder)
 {
-    return rootStillAt(folder.rootPath, folder.rootId) &&
-           leadsTo(folder.rootHandle, folder.below, folder.id);
+    if (!rootStillAt(folder.rootPath, folder.rootId))
+        return FolderOutcome::Moved;
+    return leadsTo(folder.rootHandle, folder.below, folder.id);
 }
 
 // The folder in hand has moved, or one above it: from the highest of them down, nothing more is
@@ -537,8 +541,8 @@ void FolderWalk::passOverMoved()
     } else {
         for (std::size_t level = 1; level < moved; ++level) {
             const Frame &frame = walk.frames[level];
-            if (!leadsTo(walk.frames.front().handle, walk.below.left(frame.belowLength),
-                         frame.id)) {
+            if (leadsTo(walk.frames.front().handle, walk.below.left(frame.belowLength), frame.id) ==
+                FolderOutcome::Moved) {
                 moved = level;
                 break;
             }

@@ -111,9 +111,11 @@ void FolderWalk::passOverMoved()
         state->pending.back().subfolders.clear();
 }
 
-bool isStillInPlace(const Folder &folder)
+FolderOutcome placeOf(const Folder &folder)
 {
-    return !folder.id.isKnown() || fileIdOf(folder.path) == folder.id;
+    if (!folder.id.isKnown() || fileIdOf(folder.path) == folder.id)
+        return FolderOutcome::Listed;
+    return FolderOutcome::Moved;
 }
 
 FolderWalk::FolderWalk(const QString &rootPath, const NamePatterns &patterns)
