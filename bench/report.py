@@ -14,17 +14,18 @@ import re
 import sys
 
 # The peers as hyperfine names them, their names in the report and the jobs each is timed for:
-# kehrlund as built (with its threads), kehrlund built with KEHRLUND_THREADS=OFF, find,
-# systemd-tmpfiles and the floor of a clean (bench/floor.c, no scan).
+# kehrlund (the program under test), the baseline (another build, typically the one before a
+# change; left out when not given), find, systemd-tmpfiles and the floor of a clean
+# (bench/floor.c, no scan).
 PEERS = [("kehrlund", "kehrlund", ("scan", "clean")),
-         ("kehrlund-1thread", "kehrlund-1thread", ("scan", "clean")),
+         ("baseline", "baseline", ("scan", "clean")),
          ("find", "find", ("scan", "clean")),
          ("tmpfiles", "systemd-tmpfiles", ("scan", "clean")),
          ("floor", "floor", ("clean",))]
 NAMES = {who: name for who, name, _ in PEERS}
-BUILDS = ["kehrlund", "kehrlund-1thread"]
-# The ratios of kehrlund's median to those of the others, in the tables.
-RATIO_PEERS = ["find", "tmpfiles", "floor", "kehrlund-1thread"]
+BUILDS = ["kehrlund", "baseline"]
+# The ratios of kehrlund's time to those of the others, in the tables.
+RATIO_PEERS = ["find", "tmpfiles", "floor", "baseline"]
 # Clean, median of kehrlund against the median of find and of systemd-tmpfiles, per file system
 # type, on the nested trees of these sizes; the scan against find on the same trees.
 CLEAN_LIMITS = {"ext4": (0.80, 0.90), "tmpfs": (0.65, 0.90)}
@@ -213,9 +214,9 @@ def same_work_section(out, raw, fs, trees, info):
             left[who] = tuple(int(x) for x in counts) if len(counts) == 2 else None
         matching = tree["matching_files"]
         to_keep = tree["files"] - matching
-        removed = {"kehrlund": text(raw, fs, "verify-clean-same-%s.txt" % t),
-                   "kehrlund-1thread": text(raw, fs,
-                                            "verify-clean-same-kehrlund-1thread-%s.txt" % t)}
+        removed = {"kehrlund": text(raw, fs, "verify-clean-same-%s.txt" % t)}
+        if "baseline" in BUILDS:
+            removed["baseline"] = text(raw, fs, "verify-clean-same-baseline-%s.txt" % t)
         same_left = {who: text(raw, fs, "verify-remaining-%s-%s.txt" % (who, t))
                      for who, _, _ in PEERS[1:]}
         floor_log = text(raw, fs, "verify-floor-log-%s.txt" % t)
@@ -250,19 +251,6 @@ def same_work_section(out, raw, fs, trees, info):
                 tree["files"], to_keep,
                 ", ".join("%s %s" % (name, same_left[who] or "—") for who, name, _ in PEERS[1:]),
                 counts(1), tree["folders"] + tree["hidden_folders"] + 1))
-        # strace -c writes nothing at all when no call was made.
-        traced = ["threads-%s-%s.txt" % (who, t) for who in BUILDS]
-        if all(read(raw, fs, name) is not None for name in traced):
-            started = {}
-            for who, name in zip(BUILDS, traced):
-                counts = syscalls(raw, fs, name)
-                started[who] = counts.get("clone", 0) + counts.get("clone3", 0)
-            line = "  Threads started in a scan (clone and clone3 calls): %s." % ", ".join(
-                "%s %d" % (who, n) for who, n in started.items())
-            if started["kehrlund-1thread"] > 0:
-                line += (" THE BUILD WITHOUT THREADS STARTS THREADS: its comparison with the "
-                         "threaded build says nothing about the threads.")
-            out.append(line)
     out.append("")
 
 
@@ -329,6 +317,10 @@ def main():
     trees = sys.argv[3:]
     machine = [line.split(": ", 1) for line in read(raw, "machine.txt").splitlines()]
     info = dict(machine)
+    if info.get("baseline", "none") == "none":
+        PEERS[:] = [p for p in PEERS if p[0] != "baseline"]
+        BUILDS.remove("baseline")
+        RATIO_PEERS.remove("baseline")
     out = []
     out.append("# Kehrlund against GNU find and systemd-tmpfiles, %s on %s" % (info["date"],
                                                                             info["host"]))
@@ -363,8 +355,9 @@ def main():
                "alike. Cold runs drop the caches after "
                "the copy (`sync; echo 3 > /proc/sys/vm/drop_caches`); on tmpfs the tree itself "
                "stays in memory, only the programs' own files and other caches go. Peak memory "
-               "and the same work come from one untimed run of each. kehrlund-1thread is the "
-               "same program built with KEHRLUND_THREADS=OFF; the floor (bench/floor.c, clean "
+               "and the same work come from one untimed run of each. The baseline is another "
+               "build of the program, given on the command line (typically the one before a "
+               "change); the floor (bench/floor.c, clean "
                "only) does nothing but remove the files of a list made beforehand and append "
                "each path to a log, one write per file.")
     out.append("")
@@ -443,8 +436,7 @@ def main():
     out.append("## Reported figures (not judged)")
     out.append("")
     out.append("From the warm runs of this run, as paired ratios: kehrlund's clean against "
-               "the floor's, and kehrlund as built against kehrlund-1thread (below 1: the "
-               "threads gain).")
+               "the floor's, and kehrlund against the baseline (below 1: kehrlund is faster).")
     out.append("")
     shown_trees = list(trees) + [t for t in ["200000"] if t not in trees]
     kinds = list(CLEAN_LIMITS) + [results[fs][0] for fs in filesystems
@@ -454,8 +446,8 @@ def main():
             medians = results[fs][1] if fs else {}
             name = "%s (%s)" % (kind, fs) if fs and fs != kind else kind
             for t in shown_trees:
-                pairs = [("clean", "floor"), ("scan", "kehrlund-1thread"),
-                         ("clean", "kehrlund-1thread")]
+                pairs = [("clean", "floor")] + [(job, "baseline") for job in ("scan", "clean")
+                                                if "baseline" in BUILDS]
                 for job, peer in pairs:
                     m = medians.get((t, job, "warm"), {})
                     title = "%s, %s: %s, kehrlund against %s" % (name, named(t), job, NAMES[peer])

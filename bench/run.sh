@@ -1,11 +1,12 @@
 #!/usr/bin/env bash
 # Times Kehrlund against GNU find and systemd-tmpfiles on generated folder trees and records the
-# results; also a build of Kehrlund without threads against the usual one, and a floor for the
-# clean (bench/floor.c: only the removals and one log write each, from a list made beforehand).
+# results; also against another build of Kehrlund (typically the one before a change), and a floor
+# for the clean (bench/floor.c: only the removals and one log write each, from a list made
+# beforehand).
 #
 #   bench/run.sh [--quick | --full] [--sizes LIST] [--flat] [--fs LIST] [--runs N] [--no-cold]
-#                [--no-strace] [--ext4-image] [--no-threads-program PATH]
-#                [PROGRAM [PROGRAM_WITHOUT_THREADS]]
+#                [--no-strace] [--ext4-image] [--baseline PATH]
+#                [PROGRAM [BASELINE]]
 #
 # --quick (the default) uses nested trees of 10,000 and 200,000 entries; --full adds 1,000,000
 # and one folder of 1,000,000 entries (--flat adds only that one). --sizes chooses the trees
@@ -15,11 +16,11 @@
 # loop-mounted), tmpfs (a fresh tmpfs); as root the default is ext4,tmpfs, otherwise here.
 # --ext4-image is --fs ext4. --runs N sets the timed runs per command, warm and cold.
 # Cold runs (caches dropped before each) need root; --no-cold leaves them out.
-# PROGRAM is the kehrlund binary to time (with its threads), PROGRAM_WITHOUT_THREADS (or
-# --no-threads-program) one built with -DKEHRLUND_THREADS=OFF; the script builds the one not given
-# (Release) in build-bench/ or build-bench-nothreads/ at the top of the repository. Trees and
-# scratch files go to bench/work/ (or to $KEHRLUND_BENCH_WORK); the report goes to bench/results/
-# and to standard output.
+# PROGRAM is the kehrlund binary to time; without it the script builds it (Release) in build-bench/
+# at the top of the repository. BASELINE (or --baseline) is another build to time beside it,
+# typically the one before a change; without it that peer is left out. Trees and scratch files go
+# to bench/work/ (or to $KEHRLUND_BENCH_WORK); the report goes to bench/results/ and to standard
+# output.
 set -euo pipefail
 
 bench=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
@@ -36,7 +37,7 @@ runs=
 cold=$root
 use_strace=1
 program=
-program_nothreads=
+baseline=
 programs=()
 while [ $# -gt 0 ]; do
     case $1 in
@@ -49,7 +50,7 @@ while [ $# -gt 0 ]; do
     --runs) runs=$2; shift ;;
     --no-cold) cold=0 ;;
     --no-strace) use_strace=0 ;;
-    --no-threads-program) program_nothreads=$2; shift ;;
+    --baseline) baseline=$2; shift ;;
     -h | --help) sed -n '2,22p' "$0" | sed 's/^# \{0,1\}//'; exit 0 ;;
     -*) echo "run.sh: unknown option $1" >&2; exit 2 ;;
     *) programs+=("$1") ;;
@@ -60,12 +61,11 @@ case ${#programs[@]} in
 0) ;;
 1) program=${programs[0]} ;;
 2)
-    [ -z "$program_nothreads" ] ||
-        { echo "run.sh: the program without threads is given twice" >&2; exit 2; }
+    [ -z "$baseline" ] || { echo "run.sh: the baseline is given twice" >&2; exit 2; }
     program=${programs[0]}
-    program_nothreads=${programs[1]}
+    baseline=${programs[1]}
     ;;
-*) echo "run.sh: at most two programs (PROGRAM [PROGRAM_WITHOUT_THREADS])" >&2; exit 2 ;;
+*) echo "run.sh: at most two programs (PROGRAM [BASELINE])" >&2; exit 2 ;;
 esac
 IFS=, read -r -a fs_list <<< "$filesystems"
 for t in "${trees[@]}"; do
@@ -110,51 +110,29 @@ fi
 export LC_ALL=C.UTF-8
 unset TZ
 
-# Builds kehrlund (Release, no tests) in $1 with KEHRLUND_THREADS set to $2.
-build_kehrlund() {
-    cmake -S "$repo" -B "$1" -DCMAKE_BUILD_TYPE=Release -DKEHRLUND_TESTS=OFF \
-        -DKEHRLUND_THREADS="$2" >/dev/null
-    cmake --build "$1" -j2 --target kehrlund >/dev/null
-}
 if [ -z "$program" ]; then
-    build_kehrlund "$repo/build-bench" ON
+    cmake -S "$repo" -B "$repo/build-bench" -DCMAKE_BUILD_TYPE=Release -DKEHRLUND_TESTS=OFF \
+        >/dev/null
+    cmake --build "$repo/build-bench" -j2 --target kehrlund >/dev/null
     program=$repo/build-bench/kehrlund
 fi
-if [ -z "$program_nothreads" ]; then
-    build_kehrlund "$repo/build-bench-nothreads" OFF
-    program_nothreads=$repo/build-bench-nothreads/kehrlund
-fi
-program=$(realpath "$program")
-program_nothreads=$(realpath "$program_nothreads")
-for p in "$program" "$program_nothreads"; do
-    [ -x "$p" ] || { echo "run.sh: $p is not an executable" >&2; exit 1; }
+builds=("$program")
+[ -n "$baseline" ] && builds+=("$baseline")
+for p in "${builds[@]}"; do
+    [ -x "$p" ] && [ -f "$p" ] || { echo "run.sh: $p is not an executable" >&2; exit 1; }
 done
-# The build type and the KEHRLUND_THREADS setting of a program's build folder, if it has one.
+program=$(realpath "$program")
+[ -n "$baseline" ] && baseline=$(realpath "$baseline")
+if [ "$program" = "$baseline" ]; then
+    echo "run.sh: the program and the baseline are the same file, $program" >&2
+fi
+# The build type of a program's build folder, if it has one.
 build_type_of() {
     local cache
     cache=$(dirname "$1")/CMakeCache.txt
     [ -f "$cache" ] || { echo unknown; return; }
     sed -n 's/^CMAKE_BUILD_TYPE:STRING=//p' "$cache"
 }
-threads_option_of() {
-    local cache setting
-    cache=$(dirname "$1")/CMakeCache.txt
-    [ -f "$cache" ] || { echo unknown; return; }
-    setting=$(sed -n 's/^KEHRLUND_THREADS:BOOL=//p' "$cache")
-    if [ -n "$setting" ]; then
-        echo "$setting"
-    else
-        echo "not an option of this version (it uses threads)"
-    fi
-}
-if [ "$program" = "$program_nothreads" ]; then
-    echo "run.sh: both builds are the same program, $program" >&2
-fi
-case $(threads_option_of "$program_nothreads") in
-OFF) ;;
-*) echo "run.sh: $program_nothreads is not built with KEHRLUND_THREADS=OFF:" \
-    "$(threads_option_of "$program_nothreads")" >&2 ;;
-esac
 
 mkdir -p "$base"
 base=$(realpath "$base")
@@ -198,12 +176,16 @@ say() { echo "== $(date +%H:%M:%S) $*" >&2; }
     echo "virtualization: ${virtualization:-none}"
     echo "program: $program"
     echo "program version: $("$program" --version < /dev/null 2>&1 | head -1)"
+    echo "program sha256: $(sha256sum "$program" | cut -c1-16)"
     echo "build type: $(build_type_of "$program")"
-    echo "KEHRLUND_THREADS: $(threads_option_of "$program")"
-    echo "program without threads (kehrlund-1thread): $program_nothreads"
-    echo "its version: $("$program_nothreads" --version < /dev/null 2>&1 | head -1)"
-    echo "its build type: $(build_type_of "$program_nothreads")"
-    echo "its KEHRLUND_THREADS: $(threads_option_of "$program_nothreads")"
+    if [ -n "$baseline" ]; then
+        echo "baseline: $baseline"
+        echo "baseline version: $("$baseline" --version < /dev/null 2>&1 | head -1)"
+        echo "baseline sha256: $(sha256sum "$baseline" | cut -c1-16)"
+        echo "baseline build type: $(build_type_of "$baseline")"
+    else
+        echo "baseline: none"
+    fi
     echo "floor: bench/floor.c, cc -O2 ($(cc --version | head -1))"
     echo "commit: $(git -C "$repo" describe --always --dirty 2>/dev/null || echo unknown)"
     # shellcheck disable=SC2185 # GNU find, asked for its version
@@ -244,14 +226,17 @@ find_scan=(tree -name '.*' -prune -o "${find_patterns[@]}" -print)
 # -delete turns on -depth, under which -prune does nothing: hidden entries are left out by path.
 find_clean=(tree -path '*/.*' -o "${find_patterns[@]}" -print -delete)
 
-# The peers of each job: both builds of kehrlund, find and systemd-tmpfiles; the floor has no scan.
-scan_peers=(kehrlund kehrlund-1thread find tmpfiles)
-clean_peers=(kehrlund kehrlund-1thread find tmpfiles floor)
+# The peers of each job: kehrlund (and the baseline, if given), find and systemd-tmpfiles; the floor
+# has no scan.
+kehrlunds=(kehrlund)
+[ -n "$baseline" ] && kehrlunds+=(baseline)
+scan_peers=("${kehrlunds[@]}" find tmpfiles)
+clean_peers=("${kehrlunds[@]}" find tmpfiles floor)
 peers_of() { # $1: scan or clean
     if [ "$1" = scan ]; then echo "${scan_peers[@]}"; else echo "${clean_peers[@]}"; fi
 }
-binary_of() { # $1: kehrlund or kehrlund-1thread
-    if [ "$1" = kehrlund ]; then echo "$program"; else echo "$program_nothreads"; fi
+binary_of() { # $1: kehrlund or baseline
+    if [ "$1" = kehrlund ]; then echo "$program"; else echo "$baseline"; fi
 }
 
 # Runs one peer untimed, under a wrapper: $1 scan or clean, $2 the peer, then the wrapper command
@@ -261,7 +246,7 @@ run_peer() {
     shift 2
     [ "$job" = clean ] && fake=(faketime -f +40d)
     case $tool in
-    kehrlund | kehrlund-1thread)
+    kehrlund | baseline)
         (cd "$wd" && "${fake[@]}" "$@" "$(binary_of "$tool")" < /dev/null > /dev/null \
             2> "$fswork/console.txt") ;;
     find)
@@ -281,7 +266,7 @@ peer_command() {
         args=("${find_clean[@]}")
     fi
     case $2 in
-    kehrlund | kehrlund-1thread)
+    kehrlund | baseline)
         echo "cd $(q "$wd")&& $faked$(q "$(binary_of "$2")")< /dev/null > /dev/null 2> $(q "$fswork/console.txt")" ;;
     find) echo "cd $(q "$fswork")&& ${faked}find $(q "${args[@]}")> $(q "$fswork/find-list.txt")" ;;
     tmpfiles) echo "${faked}systemd-tmpfiles --clean $(q "$fswork/tmpfiles.conf")" ;;
@@ -368,21 +353,13 @@ for fs in "${fs_list[@]}"; do
         for tool in "${scan_peers[@]}"; do
             run_peer scan "$tool" /usr/bin/time -v -o "$out/mem-scan-$tool-$t.txt"
             case $tool in
-            kehrlund | kehrlund-1thread)
+            kehrlund | baseline)
                 tail -n 1 "$wd/log_kehrlund.txt" > "$out/verify-scan-$tool-$t.txt"
                 rm -f "$wd/log_kehrlund.txt" ;;
             esac
         done
         grep -c '' "$fswork/find-list.txt" > "$out/verify-scan-find-$t.txt" || true
         (cd "$fswork" && find tree -type f | wc -l) > "$out/verify-scan-tmpfiles-$t.txt"
-        if [ "$use_strace" = 1 ]; then
-            # The threads each build starts in a scan (clone and clone3 calls).
-            for tool in kehrlund kehrlund-1thread; do
-                run_peer scan "$tool" strace -f -qq --seccomp-bpf -c -e trace=clone,clone3 \
-                    -o "$out/threads-$tool-$t.txt"
-                rm -f "$wd/log_kehrlund.txt"
-            done
-        fi
         for tool in "${clean_peers[@]}"; do
             bash -c "$prepare"
             run_peer clean "$tool" /usr/bin/time -v -o "$out/mem-clean-$tool-$t.txt"
@@ -390,7 +367,7 @@ for fs in "${fs_list[@]}"; do
                 echo "$(grep -c '' "remaining-$tool.txt" || true) $(find tree -type d | wc -l)") \
                 > "$out/left-$tool-$t.txt"
             case $tool in
-            kehrlund | kehrlund-1thread)
+            kehrlund | baseline)
                 tail -n 1 "$wd/log_kehrlund.txt" > "$out/verify-clean-$tool-$t.txt"
                 grep -c '^"Fehler' "$fswork/console.txt" > "$out/verify-clean-errors-$tool-$t.txt" || true
                 # The removed paths from the log (lines after the header that are not "N Tage"),
@@ -406,11 +383,13 @@ for fs in "${fs_list[@]}"; do
         done
         compare "$fswork/removed-kehrlund.txt" "$fswork/removed-find.txt" \
             > "$out/verify-clean-same-$t.txt"
-        compare "$fswork/removed-kehrlund-1thread.txt" "$fswork/removed-find.txt" \
-            > "$out/verify-clean-same-kehrlund-1thread-$t.txt"
-        compare "$fswork/logged-kehrlund.txt" "$fswork/logged-kehrlund-1thread.txt" \
-            > "$out/verify-order-$t.txt"
-        for tool in kehrlund-1thread find tmpfiles floor; do
+        if [ -n "$baseline" ]; then
+            compare "$fswork/removed-baseline.txt" "$fswork/removed-find.txt" \
+                > "$out/verify-clean-same-baseline-$t.txt"
+            compare "$fswork/logged-kehrlund.txt" "$fswork/logged-baseline.txt" \
+                > "$out/verify-order-$t.txt"
+        fi
+        for tool in "${clean_peers[@]:1}"; do
             if cmp -s "$fswork/remaining-kehrlund.txt" "$fswork/remaining-$tool.txt"; then
                 echo same
             else
@@ -457,13 +436,15 @@ mkdir -p "$base/wd-none" "$base/wd-empty" "$base/empty"
 : > "$base/wd-none/eingabe_kehrlund.txt"
 printf '%s\t%s\t%s\n' "$base/empty" '*.log;*.tmp' 30 > "$base/wd-empty/eingabe_kehrlund.txt"
 compgen -G '/proc/[0-9]*' | wc -l > "$raw/processes.txt"
+fixed=(-n "no job" "cd $(q "$base/wd-none")&& $(q "$program")< /dev/null > /dev/null 2>&1"
+    -n "one job, empty folder" "cd $(q "$base/wd-empty")&& $(q "$program")< /dev/null > /dev/null 2>&1")
+[ -n "$baseline" ] && fixed+=(-n "one job, empty folder, baseline"
+    "cd $(q "$base/wd-empty")&& $(q "$baseline")< /dev/null > /dev/null 2>&1")
+fixed+=(-n "find, empty folder"
+    "find $(q "$base/empty" -name '.*' -prune -o "${find_patterns[@]}" -print)> /dev/null")
 hyperfine --style basic --runs 30 --warmup 3 \
     --prepare "rm -f $(q "$base/wd-none/log_kehrlund.txt" "$base/wd-empty/log_kehrlund.txt")" \
-    --export-json "$raw/fixed.json" \
-    -n "no job" "cd $(q "$base/wd-none")&& $(q "$program")< /dev/null > /dev/null 2>&1" \
-    -n "one job, empty folder" "cd $(q "$base/wd-empty")&& $(q "$program")< /dev/null > /dev/null 2>&1" \
-    -n "one job, empty folder, kehrlund-1thread" "cd $(q "$base/wd-empty")&& $(q "$program_nothreads")< /dev/null > /dev/null 2>&1" \
-    -n "find, empty folder" "find $(q "$base/empty" -name '.*' -prune -o "${find_patterns[@]}" -print)> /dev/null" >&2
+    --export-json "$raw/fixed.json" "${fixed[@]}" >&2
 
 echo "load after: $(uptime)" >> "$raw/machine.txt"
 result=$bench/results/$(date +%Y-%m-%d-%H%M)-$(hostname -s).md
