@@ -308,12 +308,70 @@ def syscall_section(out, raw, fs, info):
     return per_entry
 
 
+DAILY_PEERS = [("kehrlund", "kehrlund"), ("find", "find"), ("baseline", "baseline")]
+
+
+def daily_section(out, raw):
+    """The cold daily case; returns its times per peer (round i at index i), or None."""
+    r = hyperfine(raw, "daily", "time-daily-cold.json")
+    if "kehrlund" not in r:
+        return None
+    tree = json.loads(read(raw, "tree-daily.json"))
+    peers = [(who, name) for who, name in DAILY_PEERS if who in r]
+    old = text(raw, "daily", "old.txt")
+    files = text(raw, "daily", "files.txt")
+    out.append("## Cold daily case")
+    out.append("")
+    out.append("A daily timer with a 30-day period meets a cold cache: the job of 30 days on the "
+               "nested tree of %s (%s files, %s of them matching and visible), of which %s "
+               "matching files (every 30th of the sorted paths) were born on 2025-01-01 and "
+               "have their status-change time there too; every other file was born when the "
+               "image was made. No faketime: the real clock. File system: %s. Before each run a "
+               "fresh copy of the image is loop-mounted, then `sync` and "
+               "`echo 3 > /proc/sys/vm/drop_caches`; the peers take turns, round by round. find "
+               "runs the clean's command line (`! -newerct '30 days ago' -delete`)." % (
+                   named(str(tree["entries"])), files or "?",
+                   text(raw, "daily", "matching.txt") or "?", old or "?",
+                   text(raw, "daily", "filesystem.txt") or "?"))
+    out.append("")
+    out.append("| peer | runs | median | min | max | peak memory |")
+    out.append("|---|---:|---:|---:|---:|---:|")
+    for who, name in peers:
+        out.append("| %s | %d | %.3f ± %.3f s | %.3f s | %.3f s | %s |" % (
+            name, len(r[who]["times"]), r[who]["median"], r[who]["stddev"], r[who]["min"],
+            r[who]["max"], mib(peak_kib(raw, "daily", "mem-%s.txt" % who))))
+    out.append("")
+    times = {who: r[who]["times"] for who, _ in peers}
+    out.append("Paired ratios (the median of the ratios within each round): %s." % ", ".join(
+        "kehrlund / %s %.2f" % (name, paired_ratio(times, "kehrlund", who))
+        for who, name in peers if who != "kehrlund"))
+    out.append("")
+    removed = {who: text(raw, "daily", "verify-removed-%s.txt" % who) for who, _ in peers}
+    left = {who: text(raw, "daily", "verify-remaining-%s.txt" % who) for who, _ in peers[1:]}
+    ok = (all(v == "same %s" % old for v in removed.values())
+          and all(v.startswith("same ") for v in left.values()))
+    out.append(
+        "Same work: %s. Removed against the %s old files: %s; files left against kehrlund's: "
+        "%s; files left: %s; the logs end with %s." % (
+            "the same files removed" if ok else "NOT THE SAME WORK", old or "?",
+            ", ".join("%s %s" % (name, removed[who] or "—") for who, name in peers),
+            ", ".join("%s %s" % (name, left[who] or "—") for who, name in peers[1:]),
+            ", ".join("%s %s" % (name, text(raw, "daily", "left-%s.txt" % who) or "—")
+                      for who, name in peers),
+            ", ".join('%s "%s" (%s error messages)' % (
+                name, text(raw, "daily", "verify-log-%s.txt" % who),
+                text(raw, "daily", "verify-errors-%s.txt" % who) or "?")
+                for who, name in peers if who != "find")))
+    out.append("")
+    return times
+
+
 def main():
     if sys.argv[1] == "--merge":
         merge_rounds(sys.argv[2], sys.argv[3:])
         return
     raw = sys.argv[1]
-    filesystems = sys.argv[2].split(",")
+    filesystems = [fs for fs in sys.argv[2].split(",") if fs]
     trees = sys.argv[3:]
     machine = [line.split(": ", 1) for line in read(raw, "machine.txt").splitlines()]
     info = dict(machine)
@@ -332,6 +390,12 @@ def main():
     out.append("")
 
     trees_info = {t: json.loads(read(raw, "tree-%s.json" % t)) for t in trees}
+    daily_tree = read(raw, "tree-daily.json")
+    shown = list(trees)
+    if daily_tree:
+        daily_info = json.loads(daily_tree)
+        trees_info.setdefault(str(daily_info["entries"]), daily_info)
+        shown = list(dict.fromkeys(shown + [str(daily_info["entries"])]))
     out.append("## Trees (bench/gentree.py, seed %s)" % info["seed"])
     out.append("")
     out.append("Files to keep have a modification time a year ahead, so that systemd-tmpfiles "
@@ -340,7 +404,7 @@ def main():
     out.append("| tree | entries | folders | files | matching | to keep | hidden files "
                "| hidden folders | widest folder | next widest | depth |")
     out.append("|---|---:|---:|---:|---:|---:|---:|---:|---:|---:|---:|")
-    for t in trees:
+    for t in shown:
         i = trees_info[t]
         out.append("| %s | %d | %d | %d | %d | %d | %d | %d | %d | %d | %d |" % (
             label(t), i["entries"], i["folders"], i["files"], i["matching_files"],
@@ -348,19 +412,20 @@ def main():
             i["widest_folder"], i["widest_other_folder"], i["max_depth"]))
     out.append("")
 
-    out.append("Times are from hyperfine, with a fresh copy of the tree before every run, the "
-               "commands taking turns one run each, round after round, each round starting with "
-               "the next command: median ± standard deviation; a ratio is the median of the "
-               "ratios within each round, so that a slower spell of the machine hits both sides "
-               "alike. Cold runs drop the caches after "
-               "the copy (`sync; echo 3 > /proc/sys/vm/drop_caches`); on tmpfs the tree itself "
-               "stays in memory, only the programs' own files and other caches go. Peak memory "
-               "and the same work come from one untimed run of each. The baseline is another "
-               "build of the program, given on the command line (typically the one before a "
-               "change); the floor (bench/floor.c, clean "
-               "only) does nothing but remove the files of a list made beforehand and append "
-               "each path to a log, one write per file.")
-    out.append("")
+    if filesystems:
+        out.append("Times are from hyperfine, with a fresh copy of the tree before every run, the "
+                   "commands taking turns one run each, round after round, each round starting with "
+                   "the next command: median ± standard deviation; a ratio is the median of the "
+                   "ratios within each round, so that a slower spell of the machine hits both sides "
+                   "alike. Cold runs drop the caches after "
+                   "the copy (`sync; echo 3 > /proc/sys/vm/drop_caches`); on tmpfs the tree itself "
+                   "stays in memory, only the programs' own files and other caches go. Peak memory "
+                   "and the same work come from one untimed run of each. The baseline is another "
+                   "build of the program, given on the command line (typically the one before a "
+                   "change); the floor (bench/floor.c, clean "
+                   "only) does nothing but remove the files of a list made beforehand and append "
+                   "each path to a log, one write per file.")
+        out.append("")
     results = {}
     for fs in filesystems:
         described = text(raw, fs, "filesystem.txt")
@@ -372,6 +437,7 @@ def main():
         same_work_section(out, raw, fs, trees, trees_info)
         per_entry = syscall_section(out, raw, fs, trees_info)
         results[fs] = (kind, medians, peaks, per_entry)
+    daily = daily_section(out, raw)
 
     fixed = hyperfine(raw, "fixed.json")
     if fixed:

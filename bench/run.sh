@@ -5,8 +5,8 @@
 # beforehand).
 #
 #   bench/run.sh [--quick | --full] [--sizes LIST] [--flat] [--fs LIST] [--runs N] [--no-cold]
-#                [--no-strace] [--ext4-image] [--baseline PATH]
-#                [PROGRAM [BASELINE]]
+#                [--no-strace] [--ext4-image] [--baseline PATH] [--no-daily | --only-daily]
+#                [--daily-entries N] [--daily-runs N] [PROGRAM [BASELINE]]
 #
 # --quick (the default) uses nested trees of 10,000 and 200,000 entries; --full adds 1,000,000
 # and one folder of 1,000,000 entries (--flat adds only that one). --sizes chooses the trees
@@ -15,7 +15,11 @@
 # --fs chooses the file systems, from: here (the work folder as it is), ext4 (a fresh ext4 image,
 # loop-mounted), tmpfs (a fresh tmpfs); as root the default is ext4,tmpfs, otherwise here.
 # --ext4-image is --fs ext4. --runs N sets the timed runs per command, warm and cold.
-# Cold runs (caches dropped before each) need root; --no-cold leaves them out.
+# Cold runs (caches dropped before each) need root; --no-cold leaves them out, and the daily case
+# with them.
+# The daily case (root, with the cold runs; --no-daily leaves it out, --only-daily runs it alone):
+# a 30-day job on a nested tree of --daily-entries entries (200000) on ext4 with a cold cache, one
+# matching file in thirty born long ago, against find; --daily-runs rounds (5).
 # PROGRAM is the kehrlund binary to time; without it the script builds it (Release) in build-bench/
 # at the top of the repository. BASELINE (or --baseline) is another build to time beside it,
 # typically the one before a change; without it that peer is left out. Trees and scratch files go
@@ -38,6 +42,10 @@ cold=$root
 use_strace=1
 program=
 baseline=
+daily=
+only_daily=0
+daily_entries=200000
+daily_runs=5
 programs=()
 while [ $# -gt 0 ]; do
     case $1 in
@@ -51,7 +59,11 @@ while [ $# -gt 0 ]; do
     --no-cold) cold=0 ;;
     --no-strace) use_strace=0 ;;
     --baseline) baseline=$2; shift ;;
-    -h | --help) sed -n '2,22p' "$0" | sed 's/^# \{0,1\}//'; exit 0 ;;
+    --no-daily) daily=0 ;;
+    --only-daily) only_daily=1 ;;
+    --daily-entries) daily_entries=$2; shift ;;
+    --daily-runs) daily_runs=$2; shift ;;
+    -h | --help) sed -n '2,27p' "$0" | sed 's/^# \{0,1\}//'; exit 0 ;;
     -*) echo "run.sh: unknown option $1" >&2; exit 2 ;;
     *) programs+=("$1") ;;
     esac
@@ -84,6 +96,16 @@ if [ "$cold" = 1 ] && [ "$root" = 0 ]; then
 fi
 caches=(warm)
 [ "$cold" = 1 ] && caches+=(cold)
+[[ $daily_entries =~ ^[0-9]+$ ]] || { echo "run.sh: --daily-entries $daily_entries is not a number" >&2; exit 2; }
+[[ $daily_runs =~ ^[1-9][0-9]*$ ]] || { echo "run.sh: --daily-runs $daily_runs is not a count" >&2; exit 2; }
+if [ "$only_daily" = 1 ]; then
+    [ "$daily" != 0 ] || { echo "run.sh: --only-daily and --no-daily" >&2; exit 2; }
+    [ "$root" = 1 ] || { echo "run.sh: the daily case needs root" >&2; exit 1; }
+    daily=1
+    trees=()
+    fs_list=()
+fi
+daily=${daily:-$cold}
 
 runs_for() { # $1: tree, $2: warm or cold; timed runs per command, fewer on the bigger trees
     if [ -n "$runs" ]; then echo "$runs"; return; fi
@@ -97,7 +119,9 @@ runs_for() { # $1: tree, $2: warm or cold; timed runs per command, fewer on the 
     fi
 }
 
-for tool in hyperfine faketime python3 find cp systemd-tmpfiles; do
+needed=(hyperfine faketime python3 find cp systemd-tmpfiles)
+[ "$daily" = 1 ] && needed+=(mkfs.ext4 debugfs mountpoint)
+for tool in "${needed[@]}"; do
     command -v "$tool" >/dev/null || { echo "run.sh: $tool is missing" >&2; exit 1; }
 done
 [ -x /usr/bin/time ] || { echo "run.sh: /usr/bin/time is missing (Debian package time)" >&2; exit 1; }
@@ -144,18 +168,24 @@ floor=$base/floor
 cc -O2 -Wall -o "$floor" "$bench/floor.c"
 
 # The file system under test is mounted on $mounted (if any) from the image $image (if any); both
-# go away when the script ends, also on a failure or an interrupt.
+# go away when the script ends, also on a failure or an interrupt. The daily case mounts and
+# unmounts once per run, so its mount point may be empty by then; its images are in $images.
 mounted=
 image=
+images=()
 release_fs() {
     if [ -n "$mounted" ]; then
-        umount "$mounted" || umount -l "$mounted"
+        if mountpoint -q "$mounted"; then umount "$mounted" || umount -l "$mounted"; fi
         rmdir "$mounted" || true
         mounted=
     fi
     if [ -n "$image" ]; then
         rm -f "$image"
         image=
+    fi
+    if [ ${#images[@]} -gt 0 ]; then
+        rm -f "${images[@]}"
+        images=()
     fi
 }
 trap release_fs EXIT
@@ -198,26 +228,37 @@ say() { echo "== $(date +%H:%M:%S) $*" >&2; }
     echo "file systems: ${fs_list[*]}"
     echo "caches: ${caches[*]}"
     echo "runs: ${runs:-default}"
+    if [ "$daily" = 1 ]; then
+        echo "daily case: $daily_entries entries, $daily_runs rounds"
+    else
+        echo "daily case: not run"
+    fi
     echo "seed: $seed"
     echo "load before: $(uptime)"
 } > "$raw/machine.txt"
 
 # The pristine trees stay in the work folder (and are made again only when gentree.py or the seed
 # changes); every run works on a fresh copy on the file system under test.
-for t in "${trees[@]}"; do
-    pristine=$base/pristine-$t
+make_pristine() { # $1: the tree
+    local pristine=$base/pristine-$1 stamp flat=()
     stamp="$(sha256sum "$bench/gentree.py" | cut -c1-16) seed $seed"
     if [ ! -d "$pristine" ] || [ "$(cat "$pristine.stamp" 2>/dev/null)" != "$stamp" ]; then
-        say "generating the tree $t"
+        say "generating the tree $1"
         rm -rf "$pristine" "$pristine.stamp"
-        flat=()
-        [ "${t#flat-}" != "$t" ] && flat=(--flat)
-        python3 "$bench/gentree.py" --entries "${t#flat-}" "${flat[@]}" --seed "$seed" \
+        [ "${1#flat-}" != "$1" ] && flat=(--flat)
+        python3 "$bench/gentree.py" --entries "${1#flat-}" "${flat[@]}" --seed "$seed" \
             --summary "$pristine.json" "$pristine"
         echo "$stamp" > "$pristine.stamp"
     fi
-    cp "$pristine.json" "$raw/tree-$t.json"
+}
+for t in "${trees[@]}"; do
+    make_pristine "$t"
+    cp "$base/pristine-$t.json" "$raw/tree-$t.json"
 done
+if [ "$daily" = 1 ]; then
+    make_pristine "$daily_entries"
+    cp "$base/pristine-$daily_entries.json" "$raw/tree-daily.json"
+fi
 
 find_patterns=(-type f \( -iname '*.log' -o -iname '*.tmp' \) ! -newerct '30 days ago')
 # find goes by the path relative to the file system's folder, so that a hidden folder above the
@@ -277,10 +318,13 @@ peer_command() {
 # Times the commands ($4...: -n NAME COMMAND each) taking turns, one run each per round, $1 rounds,
 # each round starting with the next command, $2 before every run; joined into hyperfine's form in
 # $3. Commands timed in turn see the same spells of a shared machine, which a block of runs of
-# one command after the block of another does not.
+# one command after the block of another does not. $round_cleanup, if set, runs after every run
+# (hyperfine's cleanup comes after all runs of a command, and each call makes one).
+round_cleanup=
 timed_rounds() {
-    local rounds=$1 prepare=$2 target=$3 i k n files=()
+    local rounds=$1 prepare=$2 target=$3 i k n files=() cleanup=()
     shift 3
+    [ -n "$round_cleanup" ] && cleanup=(--cleanup "$round_cleanup")
     n=$(($# / 3))
     local all=("$@")
     for ((i = 0; i < rounds; i++)); do
@@ -288,12 +332,17 @@ timed_rounds() {
         for ((k = 0; k < n; k++)); do
             turn+=("${all[@]:$(((i + k) % n * 3)):3}")
         done
-        hyperfine --style basic --runs 1 --prepare "$prepare" \
+        hyperfine --style basic --runs 1 --prepare "$prepare" "${cleanup[@]}" \
             --export-json "$target.round-$i" "${turn[@]}" >&2
         files+=("$target.round-$i")
     done
     python3 "$bench/report.py" --merge "$target" "${files[@]}"
     rm -f "${files[@]}"
+}
+
+# The removed paths from a run log $1 (lines after the header that are not "N Tage"), in its order.
+logged_paths() {
+    sed -n '4,$p' "$1" | { grep -v -E '^(-?[0-9]+ Tage|Treffer gesamt: [0-9]+)$' || true; }
 }
 
 # "same N" when the two files are the same (N lines), else how many lines differ.
@@ -373,11 +422,7 @@ for fs in "${fs_list[@]}"; do
             kehrlund | baseline)
                 tail -n 1 "$wd/log_kehrlund.txt" > "$out/verify-clean-$tool-$t.txt"
                 grep -c '^"Fehler' "$fswork/console.txt" > "$out/verify-clean-errors-$tool-$t.txt" || true
-                # The removed paths from the log (lines after the header that are not "N Tage"),
-                # in the log's order, then relative and sorted.
-                sed -n '4,$p' "$wd/log_kehrlund.txt" |
-                    { grep -v -E '^(-?[0-9]+ Tage|Treffer gesamt: [0-9]+)$' || true; } \
-                    > "$fswork/logged-$tool.txt"
+                logged_paths "$wd/log_kehrlund.txt" > "$fswork/logged-$tool.txt"
                 sed "s|^$fswork/||" "$fswork/logged-$tool.txt" | sort > "$fswork/removed-$tool.txt"
                 if [ "$tool" = kehrlund ]; then cp "$fswork/logged-kehrlund.txt" "$floor_list"; fi ;;
             find) sort "$fswork/find-list.txt" > "$fswork/removed-find.txt" ;;
@@ -431,6 +476,128 @@ for fs in "${fs_list[@]}"; do
         "$floor_list"
     release_fs
 done
+
+# The daily case: a daily timer with a 30-day period meets a cold cache and removes about one in
+# thirty of the files it looks at. A file copied is born at the copy, so the old files get their
+# birth (and status-change) time written into a pristine image once; every run gets a fresh copy
+# of that image, mounted, synced, caches dropped, and unmounted after.
+if [ "$daily" = 1 ]; then
+    out=$raw/daily
+    mkdir -p "$out"
+    dimg=$base/daily-pristine.img
+    dwork=$base/daily-work.img
+    dmnt=$base/mnt-daily
+    dlists=$base/daily-lists
+    rm -rf "$dlists"
+    mkdir -p "$dmnt" "$dlists"
+    images=("$dimg" "$dwork")
+    rm -f "$dimg" "$dwork"
+    say "daily case, tree $daily_entries: making the image"
+    # The tree goes in through the mounted file system rather than mkfs.ext4 -d, which copies each
+    # entry's status-change time from the source: the pristine tree may be older than the 30 days
+    # that find judges by. 256-byte inodes hold the birth time; a sparse image costs only what is
+    # written.
+    size_mib=$((daily_entries / 128))
+    [ "$size_mib" -ge 2048 ] || size_mib=2048
+    truncate -s "${size_mib}M" "$dimg"
+    mkfs.ext4 -q -F -I 256 -N $((daily_entries + daily_entries / 4 + 10000)) \
+        -E lazy_itable_init=0,lazy_journal_init=0 "$dimg"
+    mount -o loop "$dimg" "$dmnt"
+    mounted=$dmnt
+    mkdir "$dmnt/tree" "$dmnt/wd"
+    tar -C "$base/pristine-$daily_entries" -cf - . |
+        tar -C "$dmnt/tree" --warning=no-timestamp -xf -
+    printf '%s\t%s\t%s\n' "$dmnt/tree" '*.log;*.tmp' 30 > "$dmnt/wd/eingabe_kehrlund.txt"
+    # Every 30th matching visible file, in the order of the sorted paths, is the old one.
+    (cd "$dmnt" && find tree -path '*/.*' -prune -o -type f \( -iname '*.log' -o -iname '*.tmp' \) \
+        -print) | sort > "$dlists/matching.txt"
+    awk 'NR % 30 == 0' "$dlists/matching.txt" > "$dlists/old.txt"
+    (cd "$dmnt" && find tree -type f | wc -l) > "$out/files.txt"
+    umount "$dmnt"
+    if grep -q '[[:space:]"\\]' "$dlists/old.txt"; then
+        echo "run.sh: a path of the daily tree holds a blank or a quote, which debugfs would split" >&2
+        exit 1
+    fi
+    old_time=20250101120000
+    sed "s|.*|sif /& crtime $old_time\nsif /& ctime $old_time|" "$dlists/old.txt" > "$dlists/debugfs.txt"
+    debugfs -w -f "$dlists/debugfs.txt" "$dimg" > /dev/null 2> "$dlists/debugfs-errors.txt"
+    if grep -v '^debugfs [0-9.]* (' "$dlists/debugfs-errors.txt" | grep -q .; then
+        echo "run.sh: debugfs could not set the old times:" >&2
+        head "$dlists/debugfs-errors.txt" >&2
+        exit 1
+    fi
+    grep -c '' "$dlists/matching.txt" > "$out/matching.txt" || true
+    grep -c '' "$dlists/old.txt" > "$out/old.txt" || true
+    echo "ext4 in a sparse ${size_mib} MiB image (inodes of 256 bytes, journal), loop-mounted on $(findmnt -no FSTYPE,SOURCE -T "$base"); old files born $old_time" \
+        > "$out/filesystem.txt"
+    sync
+
+    # Before each run a fresh copy of the image, mounted; a leftover mount (a run cut short) first
+    # goes.
+    dprepare="if mountpoint -q $(q "$dmnt"); then umount $(q "$dmnt"); fi; rm -f $(q "$dwork")&& cp --reflink=auto --sparse=always $(q "$dimg" "$dwork")&& mount -o loop $(q "$dwork" "$dmnt")&& sync && echo 3 > /proc/sys/vm/drop_caches"
+    dcleanup="umount $(q "$dmnt")"
+    daily_peers=("${kehrlunds[@]}" find)
+    daily_command() { # $1: the peer
+        case $1 in
+        kehrlund | baseline)
+            echo "cd $(q "$dmnt/wd")&& $(q "$(binary_of "$1")")< /dev/null > /dev/null 2> $(q "$dmnt/console.txt")" ;;
+        find) echo "cd $(q "$dmnt")&& find $(q "${find_clean[@]}")> $(q "$dmnt/find-list.txt")" ;;
+        esac
+    }
+    # The same untimed, under a wrapper ($2...) that sees the peer alone.
+    daily_run() {
+        local tool=$1
+        shift
+        case $tool in
+        kehrlund | baseline)
+            (cd "$dmnt/wd" && "$@" "$(binary_of "$tool")" < /dev/null > /dev/null \
+                2> "$dmnt/console.txt") ;;
+        find) (cd "$dmnt" && "$@" find "${find_clean[@]}" > "$dmnt/find-list.txt") ;;
+        esac
+    }
+
+    say "daily case, tree $daily_entries: checking that all remove the same files, peak memory"
+    sort "$dlists/old.txt" > "$dlists/expected.txt"
+    for tool in "${daily_peers[@]}"; do
+        bash -c "$dprepare"
+        daily_run "$tool" /usr/bin/time -v -o "$out/mem-$tool.txt"
+        case $tool in
+        kehrlund | baseline)
+            tail -n 1 "$dmnt/wd/log_kehrlund.txt" > "$out/verify-log-$tool.txt"
+            grep -c '^"Fehler' "$dmnt/console.txt" > "$out/verify-errors-$tool.txt" || true
+            logged_paths "$dmnt/wd/log_kehrlund.txt" | sed "s|^$dmnt/||" | sort \
+                > "$dlists/removed-$tool.txt" ;;
+        find) sort "$dmnt/find-list.txt" > "$dlists/removed-find.txt" ;;
+        esac
+        (cd "$dmnt" && find tree -type f | sort) > "$dlists/remaining-$tool.txt"
+        grep -c '' "$dlists/remaining-$tool.txt" > "$out/left-$tool.txt" || true
+        bash -c "$dcleanup"
+        compare "$dlists/removed-$tool.txt" "$dlists/expected.txt" > "$out/verify-removed-$tool.txt"
+        [ "$tool" = kehrlund ] ||
+            compare "$dlists/remaining-kehrlund.txt" "$dlists/remaining-$tool.txt" \
+                > "$out/verify-remaining-$tool.txt"
+    done
+
+    commands=()
+    for tool in "${daily_peers[@]}"; do
+        commands+=(-n "$tool" "$(daily_command "$tool")")
+    done
+    say "daily case, tree $daily_entries: cold, $daily_runs rounds"
+    round_cleanup=$dcleanup
+    timed_rounds "$daily_runs" "$dprepare" "$out/time-daily-cold.json" "${commands[@]}"
+    round_cleanup=
+    release_fs
+    rm -rf "$dlists"
+fi
+
+if [ "$only_daily" = 1 ]; then
+    echo "load after: $(uptime)" >> "$raw/machine.txt"
+    result=$bench/results/$(date +%Y-%m-%d-%H%M)-$(hostname -s)-daily.md
+    python3 "$bench/report.py" "$raw" "" > "$result"
+    cat "$result"
+    echo "(written to ${result#"$repo"/})" >&2
+    exit 0
+fi
 
 # The fixed cost of a run: no job at all, against one job on an empty folder (which adds the
 # snapshot of the files that running programs hold open, taken once per run).
