@@ -497,9 +497,9 @@ def main():
                "(below 1: kehrlund is faster), warm, and kehrlund's clean against the floor's "
                "on the trees the targets leave out.")
     out.append("")
-    for kind, fs in sections:
-        medians = results[fs][1] if fs else {}
-        name = "%s (%s)" % (kind, fs) if fs and fs != kind else kind
+    for kind, fs in [(kind, fs) for kind, fs in sections if fs]:
+        medians = results[fs][1]
+        name = "%s (%s)" % (kind, fs) if fs != kind else kind
         shown_trees = list(dict.fromkeys(list(trees) + [TARGET_TREE]))
         for t in shown_trees:
             pairs = [(job, "baseline") for job in ("scan", "clean") if "baseline" in BUILDS]
@@ -515,7 +515,7 @@ def main():
                         seconds(statistics.median(m[peer]))))
                 else:
                     out.append("- %s: not measured" % title)
-        per_entry = results[fs][3] if fs else None
+        per_entry = results[fs][3]
         if per_entry is not None:
             out.append("- %s, %s: system calls per entry in kehrlund's clean: %.2f" % (
                 name, named(SYSCALL_TREE), per_entry))
