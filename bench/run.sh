@@ -143,7 +143,7 @@ fi
 builds=("$program")
 [ -n "$baseline" ] && builds+=("$baseline")
 for p in "${builds[@]}"; do
-    [ -x "$p" ] && [ -f "$p" ] || { echo "run.sh: $p is not an executable" >&2; exit 1; }
+    if [ ! -f "$p" ] || [ ! -x "$p" ]; then echo "run.sh: $p is not an executable" >&2; exit 1; fi
 done
 program=$(realpath "$program")
 [ -n "$baseline" ] && baseline=$(realpath "$baseline")
