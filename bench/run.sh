@@ -1,11 +1,12 @@
 #!/usr/bin/env bash
 # Times Kehrlund against GNU find and systemd-tmpfiles on generated folder trees and records the
-# results; also a build of Kehrlund without threads against the usual one, and a floor for the
-# clean (bench/floor.c: only the removals and one log write each, from a list made beforehand).
+# results; also against another build of Kehrlund (typically the one before a change), and a floor
+# for the clean (bench/floor.c: only the removals and one log write each, from a list made
+# beforehand).
 #
 #   bench/run.sh [--quick | --full] [--sizes LIST] [--flat] [--fs LIST] [--runs N] [--no-cold]
-#                [--no-strace] [--ext4-image] [--no-threads-program PATH]
-#                [PROGRAM [PROGRAM_WITHOUT_THREADS]]
+#                [--no-strace] [--ext4-image] [--baseline PATH] [--no-daily | --only-daily]
+#                [--daily-entries N] [--daily-runs N] [PROGRAM [BASELINE]]
 #
 # --quick (the default) uses nested trees of 10,000 and 200,000 entries; --full adds 1,000,000
 # and one folder of 1,000,000 entries (--flat adds only that one). --sizes chooses the trees
@@ -14,12 +15,16 @@
 # --fs chooses the file systems, from: here (the work folder as it is), ext4 (a fresh ext4 image,
 # loop-mounted), tmpfs (a fresh tmpfs); as root the default is ext4,tmpfs, otherwise here.
 # --ext4-image is --fs ext4. --runs N sets the timed runs per command, warm and cold.
-# Cold runs (caches dropped before each) need root; --no-cold leaves them out.
-# PROGRAM is the kehrlund binary to time (with its threads), PROGRAM_WITHOUT_THREADS (or
-# --no-threads-program) one built with -DKEHRLUND_THREADS=OFF; the script builds the one not given
-# (Release) in build-bench/ or build-bench-nothreads/ at the top of the repository. Trees and
-# scratch files go to bench/work/ (or to $KEHRLUND_BENCH_WORK); the report goes to bench/results/
-# and to standard output.
+# Cold runs (caches dropped before each) need root; --no-cold leaves them out, and the daily case
+# with them.
+# The daily case (root, with the cold runs; --no-daily leaves it out, --only-daily runs it alone):
+# a 30-day job on a nested tree of --daily-entries entries (200000) on ext4 with a cold cache, one
+# matching file in thirty born long ago, against find; --daily-runs rounds (5).
+# PROGRAM is the kehrlund binary to time; without it the script builds it (Release) in build-bench/
+# at the top of the repository. BASELINE (or --baseline) is another build to time beside it,
+# typically the one before a change; without it that peer is left out. Trees and scratch files go
+# to bench/work/ (or to $KEHRLUND_BENCH_WORK); the report goes to bench/results/ and to standard
+# output.
 set -euo pipefail
 
 bench=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
@@ -36,7 +41,11 @@ runs=
 cold=$root
 use_strace=1
 program=
-program_nothreads=
+baseline=
+daily=
+only_daily=0
+daily_entries=200000
+daily_runs=5
 programs=()
 while [ $# -gt 0 ]; do
     case $1 in
@@ -49,8 +58,12 @@ while [ $# -gt 0 ]; do
     --runs) runs=$2; shift ;;
     --no-cold) cold=0 ;;
     --no-strace) use_strace=0 ;;
-    --no-threads-program) program_nothreads=$2; shift ;;
-    -h | --help) sed -n '2,22p' "$0" | sed 's/^# \{0,1\}//'; exit 0 ;;
+    --baseline) baseline=$2; shift ;;
+    --no-daily) daily=0 ;;
+    --only-daily) only_daily=1 ;;
+    --daily-entries) daily_entries=$2; shift ;;
+    --daily-runs) daily_runs=$2; shift ;;
+    -h | --help) sed -n '2,27p' "$0" | sed 's/^# \{0,1\}//'; exit 0 ;;
     -*) echo "run.sh: unknown option $1" >&2; exit 2 ;;
     *) programs+=("$1") ;;
     esac
@@ -60,12 +73,11 @@ case ${#programs[@]} in
 0) ;;
 1) program=${programs[0]} ;;
 2)
-    [ -z "$program_nothreads" ] ||
-        { echo "run.sh: the program without threads is given twice" >&2; exit 2; }
+    [ -z "$baseline" ] || { echo "run.sh: the baseline is given twice" >&2; exit 2; }
     program=${programs[0]}
-    program_nothreads=${programs[1]}
+    baseline=${programs[1]}
     ;;
-*) echo "run.sh: at most two programs (PROGRAM [PROGRAM_WITHOUT_THREADS])" >&2; exit 2 ;;
+*) echo "run.sh: at most two programs (PROGRAM [BASELINE])" >&2; exit 2 ;;
 esac
 IFS=, read -r -a fs_list <<< "$filesystems"
 for t in "${trees[@]}"; do
@@ -84,6 +96,16 @@ if [ "$cold" = 1 ] && [ "$root" = 0 ]; then
 fi
 caches=(warm)
 [ "$cold" = 1 ] && caches+=(cold)
+[[ $daily_entries =~ ^[0-9]+$ ]] || { echo "run.sh: --daily-entries $daily_entries is not a number" >&2; exit 2; }
+[[ $daily_runs =~ ^[1-9][0-9]*$ ]] || { echo "run.sh: --daily-runs $daily_runs is not a count" >&2; exit 2; }
+if [ "$only_daily" = 1 ]; then
+    [ "$daily" != 0 ] || { echo "run.sh: --only-daily and --no-daily" >&2; exit 2; }
+    [ "$root" = 1 ] || { echo "run.sh: the daily case needs root" >&2; exit 1; }
+    daily=1
+    trees=()
+    fs_list=()
+fi
+daily=${daily:-$cold}
 
 runs_for() { # $1: tree, $2: warm or cold; timed runs per command, fewer on the bigger trees
     if [ -n "$runs" ]; then echo "$runs"; return; fi
@@ -97,7 +119,9 @@ runs_for() { # $1: tree, $2: warm or cold; timed runs per command, fewer on the 
     fi
 }
 
-for tool in hyperfine faketime python3 find cp systemd-tmpfiles; do
+needed=(hyperfine faketime python3 find cp systemd-tmpfiles)
+[ "$daily" = 1 ] && needed+=(mkfs.ext4 debugfs mountpoint)
+for tool in "${needed[@]}"; do
     command -v "$tool" >/dev/null || { echo "run.sh: $tool is missing" >&2; exit 1; }
 done
 [ -x /usr/bin/time ] || { echo "run.sh: /usr/bin/time is missing (Debian package time)" >&2; exit 1; }
@@ -110,51 +134,29 @@ fi
 export LC_ALL=C.UTF-8
 unset TZ
 
-# Builds kehrlund (Release, no tests) in $1 with KEHRLUND_THREADS set to $2.
-build_kehrlund() {
-    cmake -S "$repo" -B "$1" -DCMAKE_BUILD_TYPE=Release -DKEHRLUND_TESTS=OFF \
-        -DKEHRLUND_THREADS="$2" >/dev/null
-    cmake --build "$1" -j2 --target kehrlund >/dev/null
-}
 if [ -z "$program" ]; then
-    build_kehrlund "$repo/build-bench" ON
+    cmake -S "$repo" -B "$repo/build-bench" -DCMAKE_BUILD_TYPE=Release -DKEHRLUND_TESTS=OFF \
+        >/dev/null
+    cmake --build "$repo/build-bench" -j2 --target kehrlund >/dev/null
     program=$repo/build-bench/kehrlund
 fi
-if [ -z "$program_nothreads" ]; then
-    build_kehrlund "$repo/build-bench-nothreads" OFF
-    program_nothreads=$repo/build-bench-nothreads/kehrlund
-fi
-program=$(realpath "$program")
-program_nothreads=$(realpath "$program_nothreads")
-for p in "$program" "$program_nothreads"; do
-    [ -x "$p" ] || { echo "run.sh: $p is not an executable" >&2; exit 1; }
+builds=("$program")
+[ -n "$baseline" ] && builds+=("$baseline")
+for p in "${builds[@]}"; do
+    if [ ! -f "$p" ] || [ ! -x "$p" ]; then echo "run.sh: $p is not an executable" >&2; exit 1; fi
 done
-# The build type and the KEHRLUND_THREADS setting of a program's build folder, if it has one.
+program=$(realpath "$program")
+[ -n "$baseline" ] && baseline=$(realpath "$baseline")
+if [ "$program" = "$baseline" ]; then
+    echo "run.sh: the program and the baseline are the same file, $program" >&2
+fi
+# The build type of a program's build folder, if it has one.
 build_type_of() {
     local cache
     cache=$(dirname "$1")/CMakeCache.txt
     [ -f "$cache" ] || { echo unknown; return; }
     sed -n 's/^CMAKE_BUILD_TYPE:STRING=//p' "$cache"
 }
-threads_option_of() {
-    local cache setting
-    cache=$(dirname "$1")/CMakeCache.txt
-    [ -f "$cache" ] || { echo unknown; return; }
-    setting=$(sed -n 's/^KEHRLUND_THREADS:BOOL=//p' "$cache")
-    if [ -n "$setting" ]; then
-        echo "$setting"
-    else
-        echo "not an option of this version (it uses threads)"
-    fi
-}
-if [ "$program" = "$program_nothreads" ]; then
-    echo "run.sh: both builds are the same program, $program" >&2
-fi
-case $(threads_option_of "$program_nothreads") in
-OFF) ;;
-*) echo "run.sh: $program_nothreads is not built with KEHRLUND_THREADS=OFF:" \
-    "$(threads_option_of "$program_nothreads")" >&2 ;;
-esac
 
 mkdir -p "$base"
 base=$(realpath "$base")
@@ -166,18 +168,24 @@ floor=$base/floor
 cc -O2 -Wall -o "$floor" "$bench/floor.c"
 
 # The file system under test is mounted on $mounted (if any) from the image $image (if any); both
-# go away when the script ends, also on a failure or an interrupt.
+# go away when the script ends, also on a failure or an interrupt. The daily case mounts and
+# unmounts once per run, so its mount point may be empty by then; its images are in $images.
 mounted=
 image=
+images=()
 release_fs() {
     if [ -n "$mounted" ]; then
-        umount "$mounted" || umount -l "$mounted"
+        if mountpoint -q "$mounted"; then umount "$mounted" || umount -l "$mounted"; fi
         rmdir "$mounted" || true
         mounted=
     fi
     if [ -n "$image" ]; then
         rm -f "$image"
         image=
+    fi
+    if [ ${#images[@]} -gt 0 ]; then
+        rm -f "${images[@]}"
+        images=()
     fi
 }
 trap release_fs EXIT
@@ -198,12 +206,16 @@ say() { echo "== $(date +%H:%M:%S) $*" >&2; }
     echo "virtualization: ${virtualization:-none}"
     echo "program: $program"
     echo "program version: $("$program" --version < /dev/null 2>&1 | head -1)"
+    echo "program sha256: $(sha256sum "$program" | cut -c1-16)"
     echo "build type: $(build_type_of "$program")"
-    echo "KEHRLUND_THREADS: $(threads_option_of "$program")"
-    echo "program without threads (kehrlund-1thread): $program_nothreads"
-    echo "its version: $("$program_nothreads" --version < /dev/null 2>&1 | head -1)"
-    echo "its build type: $(build_type_of "$program_nothreads")"
-    echo "its KEHRLUND_THREADS: $(threads_option_of "$program_nothreads")"
+    if [ -n "$baseline" ]; then
+        echo "baseline: $baseline"
+        echo "baseline version: $("$baseline" --version < /dev/null 2>&1 | head -1)"
+        echo "baseline sha256: $(sha256sum "$baseline" | cut -c1-16)"
+        echo "baseline build type: $(build_type_of "$baseline")"
+    else
+        echo "baseline: none"
+    fi
     echo "floor: bench/floor.c, cc -O2 ($(cc --version | head -1))"
     echo "commit: $(git -C "$repo" describe --always --dirty 2>/dev/null || echo unknown)"
     # shellcheck disable=SC2185 # GNU find, asked for its version
@@ -216,26 +228,37 @@ say() { echo "== $(date +%H:%M:%S) $*" >&2; }
     echo "file systems: ${fs_list[*]}"
     echo "caches: ${caches[*]}"
     echo "runs: ${runs:-default}"
+    if [ "$daily" = 1 ]; then
+        echo "daily case: $daily_entries entries, $daily_runs rounds"
+    else
+        echo "daily case: not run"
+    fi
     echo "seed: $seed"
     echo "load before: $(uptime)"
 } > "$raw/machine.txt"
 
 # The pristine trees stay in the work folder (and are made again only when gentree.py or the seed
 # changes); every run works on a fresh copy on the file system under test.
-for t in "${trees[@]}"; do
-    pristine=$base/pristine-$t
+make_pristine() { # $1: the tree
+    local pristine=$base/pristine-$1 stamp flat=()
     stamp="$(sha256sum "$bench/gentree.py" | cut -c1-16) seed $seed"
     if [ ! -d "$pristine" ] || [ "$(cat "$pristine.stamp" 2>/dev/null)" != "$stamp" ]; then
-        say "generating the tree $t"
+        say "generating the tree $1"
         rm -rf "$pristine" "$pristine.stamp"
-        flat=()
-        [ "${t#flat-}" != "$t" ] && flat=(--flat)
-        python3 "$bench/gentree.py" --entries "${t#flat-}" "${flat[@]}" --seed "$seed" \
+        [ "${1#flat-}" != "$1" ] && flat=(--flat)
+        python3 "$bench/gentree.py" --entries "${1#flat-}" "${flat[@]}" --seed "$seed" \
             --summary "$pristine.json" "$pristine"
         echo "$stamp" > "$pristine.stamp"
     fi
-    cp "$pristine.json" "$raw/tree-$t.json"
+}
+for t in "${trees[@]}"; do
+    make_pristine "$t"
+    cp "$base/pristine-$t.json" "$raw/tree-$t.json"
 done
+if [ "$daily" = 1 ]; then
+    make_pristine "$daily_entries"
+    cp "$base/pristine-$daily_entries.json" "$raw/tree-daily.json"
+fi
 
 find_patterns=(-type f \( -iname '*.log' -o -iname '*.tmp' \) ! -newerct '30 days ago')
 # find goes by the path relative to the file system's folder, so that a hidden folder above the
@@ -244,14 +267,17 @@ find_scan=(tree -name '.*' -prune -o "${find_patterns[@]}" -print)
 # -delete turns on -depth, under which -prune does nothing: hidden entries are left out by path.
 find_clean=(tree -path '*/.*' -o "${find_patterns[@]}" -print -delete)
 
-# The peers of each job: both builds of kehrlund, find and systemd-tmpfiles; the floor has no scan.
-scan_peers=(kehrlund kehrlund-1thread find tmpfiles)
-clean_peers=(kehrlund kehrlund-1thread find tmpfiles floor)
+# The peers of each job: kehrlund (and the baseline, if given), find and systemd-tmpfiles; the floor
+# has no scan.
+kehrlunds=(kehrlund)
+[ -n "$baseline" ] && kehrlunds+=(baseline)
+scan_peers=("${kehrlunds[@]}" find tmpfiles)
+clean_peers=("${kehrlunds[@]}" find tmpfiles floor)
 peers_of() { # $1: scan or clean
     if [ "$1" = scan ]; then echo "${scan_peers[@]}"; else echo "${clean_peers[@]}"; fi
 }
-binary_of() { # $1: kehrlund or kehrlund-1thread
-    if [ "$1" = kehrlund ]; then echo "$program"; else echo "$program_nothreads"; fi
+binary_of() { # $1: kehrlund or baseline
+    if [ "$1" = kehrlund ]; then echo "$program"; else echo "$baseline"; fi
 }
 
 # Runs one peer untimed, under a wrapper: $1 scan or clean, $2 the peer, then the wrapper command
@@ -261,7 +287,7 @@ run_peer() {
     shift 2
     [ "$job" = clean ] && fake=(faketime -f +40d)
     case $tool in
-    kehrlund | kehrlund-1thread)
+    kehrlund | baseline)
         (cd "$wd" && "${fake[@]}" "$@" "$(binary_of "$tool")" < /dev/null > /dev/null \
             2> "$fswork/console.txt") ;;
     find)
@@ -281,7 +307,7 @@ peer_command() {
         args=("${find_clean[@]}")
     fi
     case $2 in
-    kehrlund | kehrlund-1thread)
+    kehrlund | baseline)
         echo "cd $(q "$wd")&& $faked$(q "$(binary_of "$2")")< /dev/null > /dev/null 2> $(q "$fswork/console.txt")" ;;
     find) echo "cd $(q "$fswork")&& ${faked}find $(q "${args[@]}")> $(q "$fswork/find-list.txt")" ;;
     tmpfiles) echo "${faked}systemd-tmpfiles --clean $(q "$fswork/tmpfiles.conf")" ;;
@@ -292,10 +318,13 @@ peer_command() {
 # Times the commands ($4...: -n NAME COMMAND each) taking turns, one run each per round, $1 rounds,
 # each round starting with the next command, $2 before every run; joined into hyperfine's form in
 # $3. Commands timed in turn see the same spells of a shared machine, which a block of runs of
-# one command after the block of another does not.
+# one command after the block of another does not. $round_cleanup, if set, runs after every run
+# (hyperfine's cleanup comes after all runs of a command, and each call makes one).
+round_cleanup=
 timed_rounds() {
-    local rounds=$1 prepare=$2 target=$3 i k n files=()
+    local rounds=$1 prepare=$2 target=$3 i k n files=() cleanup=()
     shift 3
+    [ -n "$round_cleanup" ] && cleanup=(--cleanup "$round_cleanup")
     n=$(($# / 3))
     local all=("$@")
     for ((i = 0; i < rounds; i++)); do
@@ -303,12 +332,17 @@ timed_rounds() {
         for ((k = 0; k < n; k++)); do
             turn+=("${all[@]:$(((i + k) % n * 3)):3}")
         done
-        hyperfine --style basic --runs 1 --prepare "$prepare" \
+        hyperfine --style basic --runs 1 --prepare "$prepare" "${cleanup[@]}" \
             --export-json "$target.round-$i" "${turn[@]}" >&2
         files+=("$target.round-$i")
     done
     python3 "$bench/report.py" --merge "$target" "${files[@]}"
     rm -f "${files[@]}"
+}
+
+# The removed paths from a run log $1 (lines after the header that are not "N Tage"), in its order.
+logged_paths() {
+    sed -n '4,$p' "$1" | { grep -v -E '^(-?[0-9]+ Tage|Treffer gesamt: [0-9]+)$' || true; }
 }
 
 # "same N" when the two files are the same (N lines), else how many lines differ.
@@ -360,29 +394,24 @@ for fs in "${fs_list[@]}"; do
     for t in "${trees[@]}"; do
         # A fresh copy of the tree (tar keeps the modification times, as cp -a does, at twice the
         # speed). The scan removes nothing, so its runs share one copy and remove only the logs.
+        # A plain sync, not sync -f of the file system under test: the loop-mounted image's
+        # writeback goes on into its backing file on the outer file system, and would otherwise
+        # land in the timed run.
         forget_log="rm -f $(q "$wd/log_kehrlund.txt" "$floor_log")"
-        prepare="$forget_log&& rm -rf $(q "$tree")&& mkdir $(q "$tree")&& tar -C $(q "$base/pristine-$t") -cf - .| tar -C $(q "$tree") --warning=no-timestamp -xf -&& sync -f $(q "$fswork")"
+        prepare="$forget_log&& rm -rf $(q "$tree")&& mkdir $(q "$tree")&& tar -C $(q "$base/pristine-$t") -cf - .| tar -C $(q "$tree") --warning=no-timestamp -xf -&& sync"
 
         say "$fs, tree $t: checking that all do the same work, peak memory"
         bash -c "$prepare"
         for tool in "${scan_peers[@]}"; do
             run_peer scan "$tool" /usr/bin/time -v -o "$out/mem-scan-$tool-$t.txt"
             case $tool in
-            kehrlund | kehrlund-1thread)
+            kehrlund | baseline)
                 tail -n 1 "$wd/log_kehrlund.txt" > "$out/verify-scan-$tool-$t.txt"
                 rm -f "$wd/log_kehrlund.txt" ;;
             esac
         done
         grep -c '' "$fswork/find-list.txt" > "$out/verify-scan-find-$t.txt" || true
         (cd "$fswork" && find tree -type f | wc -l) > "$out/verify-scan-tmpfiles-$t.txt"
-        if [ "$use_strace" = 1 ]; then
-            # The threads each build starts in a scan (clone and clone3 calls).
-            for tool in kehrlund kehrlund-1thread; do
-                run_peer scan "$tool" strace -f -qq --seccomp-bpf -c -e trace=clone,clone3 \
-                    -o "$out/threads-$tool-$t.txt"
-                rm -f "$wd/log_kehrlund.txt"
-            done
-        fi
         for tool in "${clean_peers[@]}"; do
             bash -c "$prepare"
             run_peer clean "$tool" /usr/bin/time -v -o "$out/mem-clean-$tool-$t.txt"
@@ -390,14 +419,10 @@ for fs in "${fs_list[@]}"; do
                 echo "$(grep -c '' "remaining-$tool.txt" || true) $(find tree -type d | wc -l)") \
                 > "$out/left-$tool-$t.txt"
             case $tool in
-            kehrlund | kehrlund-1thread)
+            kehrlund | baseline)
                 tail -n 1 "$wd/log_kehrlund.txt" > "$out/verify-clean-$tool-$t.txt"
                 grep -c '^"Fehler' "$fswork/console.txt" > "$out/verify-clean-errors-$tool-$t.txt" || true
-                # The removed paths from the log (lines after the header that are not "N Tage"),
-                # in the log's order, then relative and sorted.
-                sed -n '4,$p' "$wd/log_kehrlund.txt" |
-                    { grep -v -E '^(-?[0-9]+ Tage|Treffer gesamt: [0-9]+)$' || true; } \
-                    > "$fswork/logged-$tool.txt"
+                logged_paths "$wd/log_kehrlund.txt" > "$fswork/logged-$tool.txt"
                 sed "s|^$fswork/||" "$fswork/logged-$tool.txt" | sort > "$fswork/removed-$tool.txt"
                 if [ "$tool" = kehrlund ]; then cp "$fswork/logged-kehrlund.txt" "$floor_list"; fi ;;
             find) sort "$fswork/find-list.txt" > "$fswork/removed-find.txt" ;;
@@ -406,11 +431,13 @@ for fs in "${fs_list[@]}"; do
         done
         compare "$fswork/removed-kehrlund.txt" "$fswork/removed-find.txt" \
             > "$out/verify-clean-same-$t.txt"
-        compare "$fswork/removed-kehrlund-1thread.txt" "$fswork/removed-find.txt" \
-            > "$out/verify-clean-same-kehrlund-1thread-$t.txt"
-        compare "$fswork/logged-kehrlund.txt" "$fswork/logged-kehrlund-1thread.txt" \
-            > "$out/verify-order-$t.txt"
-        for tool in kehrlund-1thread find tmpfiles floor; do
+        if [ -n "$baseline" ]; then
+            compare "$fswork/removed-baseline.txt" "$fswork/removed-find.txt" \
+                > "$out/verify-clean-same-baseline-$t.txt"
+            compare "$fswork/logged-kehrlund.txt" "$fswork/logged-baseline.txt" \
+                > "$out/verify-order-$t.txt"
+        fi
+        for tool in "${clean_peers[@]:1}"; do
             if cmp -s "$fswork/remaining-kehrlund.txt" "$fswork/remaining-$tool.txt"; then
                 echo same
             else
@@ -450,6 +477,128 @@ for fs in "${fs_list[@]}"; do
     release_fs
 done
 
+# The daily case: a daily timer with a 30-day period meets a cold cache and removes about one in
+# thirty of the files it looks at. A file copied is born at the copy, so the old files get their
+# birth (and status-change) time written into a pristine image once; every run gets a fresh copy
+# of that image, mounted, synced, caches dropped, and unmounted after.
+if [ "$daily" = 1 ]; then
+    out=$raw/daily
+    mkdir -p "$out"
+    dimg=$base/daily-pristine.img
+    dwork=$base/daily-work.img
+    dmnt=$base/mnt-daily
+    dlists=$base/daily-lists
+    rm -rf "$dlists"
+    mkdir -p "$dmnt" "$dlists"
+    images=("$dimg" "$dwork")
+    rm -f "$dimg" "$dwork"
+    say "daily case, tree $daily_entries: making the image"
+    # The tree goes in through the mounted file system rather than mkfs.ext4 -d, which copies each
+    # entry's status-change time from the source: the pristine tree may be older than the 30 days
+    # that find judges by. 256-byte inodes hold the birth time; a sparse image costs only what is
+    # written.
+    size_mib=$((daily_entries / 128))
+    [ "$size_mib" -ge 2048 ] || size_mib=2048
+    truncate -s "${size_mib}M" "$dimg"
+    mkfs.ext4 -q -F -I 256 -N $((daily_entries + daily_entries / 4 + 10000)) \
+        -E lazy_itable_init=0,lazy_journal_init=0 "$dimg"
+    mount -o loop "$dimg" "$dmnt"
+    mounted=$dmnt
+    mkdir "$dmnt/tree" "$dmnt/wd"
+    tar -C "$base/pristine-$daily_entries" -cf - . |
+        tar -C "$dmnt/tree" --warning=no-timestamp -xf -
+    printf '%s\t%s\t%s\n' "$dmnt/tree" '*.log;*.tmp' 30 > "$dmnt/wd/eingabe_kehrlund.txt"
+    # Every 30th matching visible file, in the order of the sorted paths, is the old one.
+    (cd "$dmnt" && find tree -path '*/.*' -prune -o -type f \( -iname '*.log' -o -iname '*.tmp' \) \
+        -print) | sort > "$dlists/matching.txt"
+    awk 'NR % 30 == 0' "$dlists/matching.txt" > "$dlists/old.txt"
+    (cd "$dmnt" && find tree -type f | wc -l) > "$out/files.txt"
+    umount "$dmnt"
+    if grep -q '[[:space:]"\\]' "$dlists/old.txt"; then
+        echo "run.sh: a path of the daily tree holds a blank or a quote, which debugfs would split" >&2
+        exit 1
+    fi
+    old_time=20250101120000
+    sed "s|.*|sif /& crtime $old_time\nsif /& ctime $old_time|" "$dlists/old.txt" > "$dlists/debugfs.txt"
+    debugfs -w -f "$dlists/debugfs.txt" "$dimg" > /dev/null 2> "$dlists/debugfs-errors.txt"
+    if grep -v '^debugfs [0-9.]* (' "$dlists/debugfs-errors.txt" | grep -q .; then
+        echo "run.sh: debugfs could not set the old times:" >&2
+        head "$dlists/debugfs-errors.txt" >&2
+        exit 1
+    fi
+    grep -c '' "$dlists/matching.txt" > "$out/matching.txt" || true
+    grep -c '' "$dlists/old.txt" > "$out/old.txt" || true
+    echo "ext4 in a sparse ${size_mib} MiB image (inodes of 256 bytes, journal), loop-mounted on $(findmnt -no FSTYPE,SOURCE -T "$base"); old files born $old_time" \
+        > "$out/filesystem.txt"
+    sync
+
+    # Before each run a fresh copy of the image, mounted; a leftover mount (a run cut short) first
+    # goes.
+    dprepare="if mountpoint -q $(q "$dmnt"); then umount $(q "$dmnt"); fi; rm -f $(q "$dwork")&& cp --reflink=auto --sparse=always $(q "$dimg" "$dwork")&& mount -o loop $(q "$dwork" "$dmnt")&& sync && echo 3 > /proc/sys/vm/drop_caches"
+    dcleanup="umount $(q "$dmnt")"
+    daily_peers=("${kehrlunds[@]}" find)
+    daily_command() { # $1: the peer
+        case $1 in
+        kehrlund | baseline)
+            echo "cd $(q "$dmnt/wd")&& $(q "$(binary_of "$1")")< /dev/null > /dev/null 2> $(q "$dmnt/console.txt")" ;;
+        find) echo "cd $(q "$dmnt")&& find $(q "${find_clean[@]}")> $(q "$dmnt/find-list.txt")" ;;
+        esac
+    }
+    # The same untimed, under a wrapper ($2...) that sees the peer alone.
+    daily_run() {
+        local tool=$1
+        shift
+        case $tool in
+        kehrlund | baseline)
+            (cd "$dmnt/wd" && "$@" "$(binary_of "$tool")" < /dev/null > /dev/null \
+                2> "$dmnt/console.txt") ;;
+        find) (cd "$dmnt" && "$@" find "${find_clean[@]}" > "$dmnt/find-list.txt") ;;
+        esac
+    }
+
+    say "daily case, tree $daily_entries: checking that all remove the same files, peak memory"
+    sort "$dlists/old.txt" > "$dlists/expected.txt"
+    for tool in "${daily_peers[@]}"; do
+        bash -c "$dprepare"
+        daily_run "$tool" /usr/bin/time -v -o "$out/mem-$tool.txt"
+        case $tool in
+        kehrlund | baseline)
+            tail -n 1 "$dmnt/wd/log_kehrlund.txt" > "$out/verify-log-$tool.txt"
+            grep -c '^"Fehler' "$dmnt/console.txt" > "$out/verify-errors-$tool.txt" || true
+            logged_paths "$dmnt/wd/log_kehrlund.txt" | sed "s|^$dmnt/||" | sort \
+                > "$dlists/removed-$tool.txt" ;;
+        find) sort "$dmnt/find-list.txt" > "$dlists/removed-find.txt" ;;
+        esac
+        (cd "$dmnt" && find tree -type f | sort) > "$dlists/remaining-$tool.txt"
+        grep -c '' "$dlists/remaining-$tool.txt" > "$out/left-$tool.txt" || true
+        bash -c "$dcleanup"
+        compare "$dlists/removed-$tool.txt" "$dlists/expected.txt" > "$out/verify-removed-$tool.txt"
+        [ "$tool" = kehrlund ] ||
+            compare "$dlists/remaining-kehrlund.txt" "$dlists/remaining-$tool.txt" \
+                > "$out/verify-remaining-$tool.txt"
+    done
+
+    commands=()
+    for tool in "${daily_peers[@]}"; do
+        commands+=(-n "$tool" "$(daily_command "$tool")")
+    done
+    say "daily case, tree $daily_entries: cold, $daily_runs rounds"
+    round_cleanup=$dcleanup
+    timed_rounds "$daily_runs" "$dprepare" "$out/time-daily-cold.json" "${commands[@]}"
+    round_cleanup=
+    release_fs
+    rm -rf "$dlists"
+fi
+
+if [ "$only_daily" = 1 ]; then
+    echo "load after: $(uptime)" >> "$raw/machine.txt"
+    result=$bench/results/$(date +%Y-%m-%d-%H%M)-$(hostname -s)-daily.md
+    python3 "$bench/report.py" "$raw" "" > "$result"
+    cat "$result"
+    echo "(written to ${result#"$repo"/})" >&2
+    exit 0
+fi
+
 # The fixed cost of a run: no job at all, against one job on an empty folder (which adds the
 # snapshot of the files that running programs hold open, taken once per run).
 say "fixed cost of a run"
@@ -457,13 +606,15 @@ mkdir -p "$base/wd-none" "$base/wd-empty" "$base/empty"
 : > "$base/wd-none/eingabe_kehrlund.txt"
 printf '%s\t%s\t%s\n' "$base/empty" '*.log;*.tmp' 30 > "$base/wd-empty/eingabe_kehrlund.txt"
 compgen -G '/proc/[0-9]*' | wc -l > "$raw/processes.txt"
+fixed=(-n "no job" "cd $(q "$base/wd-none")&& $(q "$program")< /dev/null > /dev/null 2>&1"
+    -n "one job, empty folder" "cd $(q "$base/wd-empty")&& $(q "$program")< /dev/null > /dev/null 2>&1")
+[ -n "$baseline" ] && fixed+=(-n "one job, empty folder, baseline"
+    "cd $(q "$base/wd-empty")&& $(q "$baseline")< /dev/null > /dev/null 2>&1")
+fixed+=(-n "find, empty folder"
+    "find $(q "$base/empty" -name '.*' -prune -o "${find_patterns[@]}" -print)> /dev/null")
 hyperfine --style basic --runs 30 --warmup 3 \
     --prepare "rm -f $(q "$base/wd-none/log_kehrlund.txt" "$base/wd-empty/log_kehrlund.txt")" \
-    --export-json "$raw/fixed.json" \
-    -n "no job" "cd $(q "$base/wd-none")&& $(q "$program")< /dev/null > /dev/null 2>&1" \
-    -n "one job, empty folder" "cd $(q "$base/wd-empty")&& $(q "$program")< /dev/null > /dev/null 2>&1" \
-    -n "one job, empty folder, kehrlund-1thread" "cd $(q "$base/wd-empty")&& $(q "$program_nothreads")< /dev/null > /dev/null 2>&1" \
-    -n "find, empty folder" "find $(q "$base/empty" -name '.*' -prune -o "${find_patterns[@]}" -print)> /dev/null" >&2
+    --export-json "$raw/fixed.json" "${fixed[@]}" >&2
 
 echo "load after: $(uptime)" >> "$raw/machine.txt"
 result=$bench/results/$(date +%Y-%m-%d-%H%M)-$(hostname -s).md
