@@ -286,6 +286,10 @@ void JobFileTest::loggingEnvironment()
 {
     QFETCH(QString, name);
     QFETCH(QString, value);
+    // Qt for Windows reads its settings from the registry's folders, never from XDG_CONFIG_HOME;
+    // there the row would be the row "none" again, with Wine's own settings written below it.
+    if (underWindows() && name == QLatin1String("XDG_CONFIG_HOME"))
+        QSKIP("Qt for Windows does not read XDG_CONFIG_HOME");
 
     Workspace workspace;
     const QByteArray rules = "[Rules]\n*.debug=false\n";
@@ -300,7 +304,8 @@ void JobFileTest::loggingEnvironment()
             {name, QString(value).replace(QLatin1Char('@'), workspace.path())});
     const RunResult result = workspace.run(options);
     QVERIFY(result.finished);
-    QCOMPARE(result.exitCode, 0);
+    // With what the program said, should it end otherwise (a message of Wine's or of Qt's).
+    QVERIFY2(result.exitCode == 0, result.console.constData());
     QCOMPARE(result.console, asWritten(wrongLine() + wrongRoot() + wrongPeriod(-1) +
                                        announced("dir") + hit("alt.txt", 40) + end(1)));
     QCOMPARE(result.log, result.expectedLog(removedEntry("dir/alt.txt", 40) + logTotal(1)));

@@ -25,4 +25,28 @@ bool readStatus(const Folder &folder, const QByteArray &name, bool isLink, Entry
 
 Removal removeEntry(const Folder &folder, const QByteArray &name);
 
+// Whether another process has the file open or mapped, asked right before its removal. Where the
+// system can tell exactly (Linux: a write lease, which it grants only while no other process has
+// the file open or mapped, and which makes any other process that opens the file wait), the
+// answer holds while this lives: the removal is made meanwhile. Unknown where the system cannot
+// be asked (a file the program may not open or lease, a file system without leases, no such
+// thing on this system); Changed when the name leads to another file than the one judged.
+class InUse
+{
+  public:
+    enum Answer { No, Yes, Unknown, Changed };
+
+    InUse(const Folder &folder, const QByteArray &name, bool isLink, const FileId &id);
+    ~InUse();
+    InUse(const InUse &) = delete;
+    InUse &operator=(const InUse &) = delete;
+
+    Answer answer = Unknown;
+
+  private:
+    Answer ask(const Folder &folder, const QByteArray &name, bool isLink, const FileId &id);
+
+    int handle = -1;
+};
+
 #endif

@@ -4,6 +4,7 @@
 #include <QFile>
 
 #include <cerrno>
+#include <ctime>
 #include <fcntl.h>
 #include <sys/stat.h>
 #ifdef Q_OS_LINUX
@@ -23,7 +24,7 @@ template <typename Call> int again(Call call)
     int result;
     do
         result = call();
-    while (result != 0 && errno == EINTR);
+    while (result < 0 && errno == EINTR);
     return result;
 }
 } // namespace
@@ -68,4 +69,72 @@ Removal removeEntry(const Folder &folder, const QByteArray &name)
     if (again([&] { return ::unlinkat(folder.handle, name.constData(), 0); }) == 0)
         return Removal::Removed;
     return (errno == ENOENT || errno == EISDIR) ? Removal::Vanished : Removal::Refused;
+}
+
+#ifdef F_SETLEASE
+namespace
+{
+// Another run removing the same file holds it open for a moment, and two runs that meet there
+// would each refuse the file because of the other. A file refused is so tried again a few times,
+// each after a pause of a millisecond or two, drawn at random so that two runs part; a program
+// that really holds the file still holds it then.
+constexpr int leaseTries = 5;
+
+void pauseBeforeTryingAgain()
+{
+    static unsigned state = unsigned(::getpid());
+    state = state * 1103515245u + 12345u;
+    const struct timespec pause = {0, long(500000 + (state >> 8) % 1500000)};
+    ::nanosleep(&pause, nullptr);
+}
+} // namespace
+
+// The answer for the file as it is opened now; the handle stays open with a lease taken (No),
+// else it is closed.
+InUse::Answer InUse::ask(const Folder &folder, const QByteArray &name, bool isLink,
+                         const FileId &id)
+{
+    // Not blocking: a FIFO put in the file's place cannot hold the run, nor can another run's
+    // lease on the file (the opening fails with EAGAIN then).
+    handle = int(again([&] {
+        return ::openat(folder.handle, name.constData(),
+                        O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC | (isLink ? 0 : O_NOFOLLOW));
+    }));
+    if (handle < 0)
+        return errno == ENOENT || errno == ELOOP ? Changed : errno == EAGAIN ? Yes : Unknown;
+    struct stat status;
+    Answer found = Changed;
+    if (::fstat(handle, &status) == 0 && S_ISREG(status.st_mode) && fileIdOf(status) == id &&
+        status.st_nlink > 0) {
+        if (::fcntl(handle, F_SETLEASE, F_WRLCK) == 0)
+            return No;
+        found = errno == EAGAIN ? Yes : Unknown;
+    }
+    ::close(handle);
+    handle = -1;
+    return found;
+}
+#endif
+
+InUse::InUse(const Folder &folder, const QByteArray &name, bool isLink, const FileId &id)
+{
+#ifdef F_SETLEASE
+    answer = ask(folder, name, isLink, id);
+    for (int tried = 1; answer == Yes && tried < leaseTries; ++tried) {
+        pauseBeforeTryingAgain();
+        answer = ask(folder, name, isLink, id);
+    }
+#else
+    Q_UNUSED(folder)
+    Q_UNUSED(name)
+    Q_UNUSED(isLink)
+    Q_UNUSED(id)
+#endif
+}
+
+// Closing the handle gives the lease up.
+InUse::~InUse()
+{
+    if (handle >= 0)
+        ::close(handle);
 }

@@ -45,3 +45,9 @@ Removal removeEntry(const Folder &folder, const QByteArray &name)
     const QFileInfo info(path);
     return (info.exists() || info.isSymLink()) ? Removal::Refused : Removal::Vanished;
 }
+
+// By path the system is not asked; where it has no other way, it refuses to remove a file in use
+// itself (Windows).
+InUse::InUse(const Folder &, const QByteArray &, bool, const FileId &) {}
+
+InUse::~InUse() = default;

@@ -93,8 +93,9 @@ FolderOutcome Remover::checkPlace(const Folder &folder)
     return placeOf(folder);
 }
 
-// A file held open, or any file while the snapshot of held files is incomplete, is refused as
-// the system refuses what it will not remove.
+// A file that another process holds open or has mapped is refused as the system refuses what it
+// will not remove: asked of the system right before the removal where it can tell, else looked
+// up in the snapshot of files held open (where any file may be held while it is incomplete).
 Remover::Verdict Remover::judgeAndRemove(const Folder &folder, int file)
 {
     Verdict verdict;
@@ -109,10 +110,16 @@ Remover::Verdict Remover::judgeAndRemove(const Folder &folder, int file)
         if (verdict.folder != FolderOutcome::Listed)
             return verdict;
     }
+    const InUse inUse(folder, name, isLink, status.id);
+    if (inUse.answer == InUse::Changed)
+        return verdict;
+    // A snapshot that could not be taken whole holds every file back, as its message says.
+    const bool held = inUse.answer == InUse::Yes || !heldOpen.isComplete() ||
+                      (inUse.answer == InUse::Unknown && heldOpen.mayBeHeld(status.id));
     verdict.ageDays = age.ageInDays(status.createdMs);
-    verdict.removal = heldOpen.mayBeHeld(status.id) ? Removal::Refused
-                      : dryRun                      ? removeInDryRun(folder, name, isLink)
-                                                    : removeEntry(folder, name);
+    verdict.removal = held     ? Removal::Refused
+                      : dryRun ? removeInDryRun(folder, name, isLink)
+                               : removeEntry(folder, name);
     verdict.isHit = verdict.removal != Removal::Vanished;
     return verdict;
 }

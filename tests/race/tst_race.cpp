@@ -18,6 +18,9 @@
 #ifndef KEHRLUND_EXCHANGER
 #error "KEHRLUND_EXCHANGER must name the exchanger program"
 #endif
+#ifndef KEHRLUND_MAPPER
+#error "KEHRLUND_MAPPER must name the mapper program"
+#endif
 
 namespace
 {
@@ -74,12 +77,18 @@ bool runChangedWhileBlocked(const Workspace &workspace, const QString &change, R
         return false;
     QProcess changer;
     changer.setWorkingDirectory(workspace.pathOf(QStringLiteral("disk")));
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert(QStringLiteral("MAPPER"), QStringLiteral(KEHRLUND_MAPPER));
+    changer.setProcessEnvironment(environment);
     changer.start(QStringLiteral("sh"), {QStringLiteral("-c"), change});
     if (!changer.waitForFinished(hangMs) || changer.exitCode() != 0)
         return false;
     const QByteArray written = console.readToEnd();
     result = workspace.finish(process, options);
     result.console = written;
+    QFile holder(workspace.pathOf(QStringLiteral("disk/holder.pid")));
+    if (holder.open(QIODevice::ReadOnly))
+        ::kill(pid_t(holder.readAll().trimmed().toLongLong()), SIGKILL);
     return result.finished && result.exitCode == 0;
 }
 
@@ -144,6 +153,17 @@ void RaceTest::changedWhileConsoleBlocks_data()
     overA150("job file renamed over a hit ahead", "mv eingabe_kehrlund.txt tree/a150.log");
     overA150("file held open renamed over a hit ahead", "mv gehalten.log tree/a150.log", true);
     overA150("FIFO renamed over a hit ahead", "mkfifo rohr && mv rohr tree/a150.log");
+    // A hit ahead that another program takes up after the run began: a service that opens it
+    // for appending, a reader that maps it and closes its descriptor. The holder's process id
+    // goes to holder.pid.
+    QTest::newRow("hit ahead opened for appending after the run began")
+        << "sleep 600 >>tree/a150.log & echo $! >holder.pid; "
+           "until readlink /proc/$!/fd/1 | grep -q a150; do sleep 0.01; done"
+        << a150 << true << log << QStringList{QStringLiteral("tree/a150.log")};
+    QTest::newRow("hit ahead mapped, its descriptor closed, after the run began")
+        << "\"$MAPPER\" tree/a150.log >mapped.txt & echo $! >holder.pid; "
+           "until grep -q mapped mapped.txt; do sleep 0.01; done"
+        << a150 << true << log << QStringList{QStringLiteral("tree/a150.log")};
     QTest::newRow("folder listed ahead moved out of the tree")
         << "mv tree/sub weg" << sub << false << log
         << QStringList(sub).replaceInStrings(QStringLiteral("sub/"), QStringLiteral("weg/"));
