@@ -300,6 +300,16 @@ void FaultsTest::starved_data()
         << QStringList{all.at(0), QStringLiteral("tree/d/d/"), QStringLiteral("tree/d/d/d/"),
                        QStringLiteral("tree/w/"), QStringLiteral("tree/z/")}
         << false;
+    // A damaged folder: its listing fails part way, after its first batch of entries.
+    QStringList afterD{QStringLiteral("tree/d/")};
+    for (const QString &file : all) {
+        if (!file.startsWith(QLatin1String("tree/d/")))
+            afterD << file;
+    }
+    QTest::newRow("a folder's listing fails part way")
+        << failing({QStringLiteral("-P"), QStringLiteral("tree/d"), QStringLiteral("-e"),
+                    QStringLiteral("inject=getdents64:error=EIO:when=2")})
+        << afterD << false;
     // Any file may be held open then: none is removed.
     QStringList refusedAll = all;
     refusedAll.replaceInStrings(QRegularExpression(QStringLiteral("^")), QStringLiteral("!"));

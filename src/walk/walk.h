@@ -18,7 +18,8 @@ class NamePatterns;
 // What became of a folder of the walk, as the sweep meets it.
 enum class FolderOutcome {
     Listed,    // its matching files are listed; its subfolders follow it
-    NotListed, // it could not be opened or listed for lack of descriptors or memory
+    NotListed, // it could not be opened or listed for lack of descriptors or memory, or its
+               // listing failed part way (an input or output error)
     Moved,     // the sweep found it gone from its place: passed over with all below it
 };
 

@@ -377,7 +377,9 @@ const Folder *FolderWalk::State::enter(int handle)
     } catch (const std::bad_alloc &) {
         error = ENOMEM;
     }
-    if (error == EINTR || isLackOfResources(error)) {
+    // A listing that failed part way (a damaged folder, an input or output error) is not taken
+    // for the whole folder: it is named as not listed, as one short of descriptors or memory is.
+    if (error != 0) {
         close(handle);
         return error == EINTR ? nullptr : notListed();
     }
