@@ -144,6 +144,9 @@ void RaceTest::changedWhileConsoleBlocks_data()
     overA150("job file renamed over a hit ahead", "mv eingabe_kehrlund.txt tree/a150.log");
     overA150("file held open renamed over a hit ahead", "mv gehalten.log tree/a150.log", true);
     overA150("FIFO renamed over a hit ahead", "mkfifo rohr && mv rohr tree/a150.log");
+    // Were the link followed, the old file it points to would make its name a hit.
+    overA150("link to an old file renamed over a hit ahead",
+             "ln -s a199.log verweis && mv verweis tree/a150.log");
     QTest::newRow("folder listed ahead moved out of the tree")
         << "mv tree/sub weg" << sub << false << log
         << QStringList(sub).replaceInStrings(QStringLiteral("sub/"), QStringLiteral("weg/"));
