@@ -219,32 +219,48 @@ void RaceTest::changedWhileConsoleBlocks()
 
 void RaceTest::movedWhileSwept_data()
 {
-    // The program blocks while it removes the 200 old files of "tree/a/b/c" (f000.log to
-    // f199.log); then the folder in hand, or one above it, leaves the tree.
+    // The program blocks while it removes the 200 old files of the folder in hand (f000.log to
+    // f199.log); then the folder in hand, or one above it, leaves the tree or changes its parent.
+    QTest::addColumn<QString>("inHand");
     QTest::addColumn<QString>("change");
     QTest::addColumn<QString>("nowAt");     // where the folder in hand is afterwards
-    QTest::addColumn<bool>("siblingStays"); // its sibling "tree/a/b/d" left the tree with it
+    QTest::addColumn<QStringList>("later"); // the later files of the tree that are hits
 
+    const QString c = QStringLiteral("tree/a/b/c");
+    const QString spaeter = QStringLiteral("tree/a/b/d/spaeter.log");
+    const QString danach = QStringLiteral("tree/a/e/danach.log");
     QTest::newRow("folder in hand moved out of the tree")
-        << "mv tree/a/b/c weg" << QStringLiteral("weg") << false;
+        << c << "mv tree/a/b/c weg" << QStringLiteral("weg") << QStringList{spaeter, danach};
     QTest::newRow("folder three levels up moved out of the tree")
-        << "mv tree/a weg" << QStringLiteral("weg/b/c") << true;
+        << c << "mv tree/a weg" << QStringLiteral("weg/b/c") << QStringList();
     QTest::newRow("folder three levels up renamed to a hidden name")
-        << "mv tree/a tree/.a" << QStringLiteral("tree/.a/b/c") << true;
+        << c << "mv tree/a tree/.a" << QStringLiteral("tree/.a/b/c") << QStringList();
     QTest::newRow("folder three levels up moved out, a link to it in its place")
-        << "mv tree/a weg && ln -s ../weg tree/a" << QStringLiteral("weg/b/c") << true;
+        << c << "mv tree/a weg && ln -s ../weg tree/a" << QStringLiteral("weg/b/c")
+        << QStringList();
     QTest::newRow("root renamed away, a new one made")
-        << "mv tree weg && mkdir tree" << QStringLiteral("weg/a/b/c") << true;
+        << c << "mv tree weg && mkdir tree" << QStringLiteral("weg/a/b/c") << QStringList();
+    // Deeper than the ancestors whose handles the walk keeps: it climbs back to "tree/a" through
+    // ".." of "tree/a/b", which by then leads elsewhere. "spare/e/neu.log" lies outside the tree.
+    const QString cs = QStringLiteral("/c").repeated(13);
+    QTest::newRow("deep: folder two levels below a sibling's parent moved out of the tree")
+        << QStringLiteral("tree/a/b") + cs << "mv tree/a/b weg" << QStringLiteral("weg") + cs
+        << QStringList{danach};
+    QTest::newRow("deep: its grandparent's place taken by another folder, the parent moved there")
+        << QStringLiteral("tree/a/b") + cs
+        << "mv tree/a tree/a_alt && mv spare tree/a && mv tree/a_alt/b tree/a/b"
+        << QStringLiteral("tree/a/b") + cs << QStringList{spaeter};
 }
 
 // A file goes only while its folder is reachable from the root as the walk went down: what left
 // the tree while the run waited is passed over, with all below it, and nothing is logged under
-// paths that no longer exist.
+// paths that no longer exist. A folder the walk finds again in its place is swept on.
 void RaceTest::movedWhileSwept()
 {
+    QFETCH(QString, inHand);
     QFETCH(QString, change);
     QFETCH(QString, nowAt);
-    QFETCH(bool, siblingStays);
+    QFETCH(QStringList, later);
     if (!runningAsRoot())
         QSKIP("needs root to mount a file system whose files were born long ago");
 #ifdef KEHRLUND_WALK_BY_PATHS
@@ -257,28 +273,32 @@ void RaceTest::movedWhileSwept()
     const BornLongAgo disk(
         workspace, QStringLiteral("disk"),
         QStringList(files).replaceInStrings(QRegularExpression(QStringLiteral("^")),
-                                            QStringLiteral("tree/a/b/c/")) +
-            QStringList{QStringLiteral("tree/a/b/d/spaeter.log")});
+                                            inHand + QLatin1Char('/')) +
+            QStringList{QStringLiteral("tree/a/b/d/spaeter.log"),
+                        QStringLiteral("tree/a/e/danach.log"), QStringLiteral("spare/e/neu.log")});
     QVERIFY(disk.isMounted());
     workspace.writeFile(QStringLiteral("disk/eingabe_kehrlund.txt"), "tree\t*.log\t30\n");
     RunResult result;
     QVERIFY(runChangedWhileBlocked(workspace, change, result));
 
-    const int removed = int(result.log.count("\ntree/a/b/c/"));
-    QVERIFY2(removed > 0 && removed < files.size(),
-             "none removed, or all: the folder was swept on after it moved");
+    const int removed = int(result.log.count("\n" + inHand.toUtf8() + '/'));
+    if (nowAt == inHand)
+        QCOMPARE(removed, files.size());
+    else
+        QVERIFY2(removed > 0 && removed < files.size(),
+                 "none removed, or all: the folder was swept on after it moved");
     const int age = BornLongAgo::ageToday();
     QByteArray expectedConsole = expect::announced("tree");
     QByteArray body;
     for (int i = 0; i < removed; ++i) {
         expectedConsole += expect::hit(files.at(i).toUtf8(), age);
-        body += expect::removedEntry("tree/a/b/c/" + files.at(i).toUtf8(), age);
+        body += expect::removedEntry(inHand.toUtf8() + '/' + files.at(i).toUtf8(), age);
     }
-    const int hits = removed + (siblingStays ? 0 : 1);
-    if (!siblingStays) {
-        expectedConsole += expect::hit("spaeter.log", age);
-        body += expect::removedEntry("tree/a/b/d/spaeter.log", age);
+    for (const QString &file : later) {
+        expectedConsole += expect::hit(file.section(QLatin1Char('/'), -1).toUtf8(), age);
+        body += expect::removedEntry(file.toUtf8(), age);
     }
+    const int hits = removed + later.size();
     QCOMPARE(result.console, expectedConsole + expect::end(hits));
     QCOMPARE(result.log, result.expectedLog(body + expect::logTotal(hits)));
     for (int i = removed; i < files.size(); ++i)
