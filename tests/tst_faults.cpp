@@ -439,8 +439,8 @@ void FaultsTest::memoryShortMidWalk()
     const TreeRemover remover{workspace.pathOf(QStringLiteral("tree"))};
     const QStringList files = makeFiles(workspace, QStringLiteral("tree"), 300);
     workspace.writeFile(QStringLiteral("tree/z/z.log"));
-    // 2,000 folders deep: a path of a mebibyte, far beyond the system's limit, so made step by
-    // step.
+    // 2,000 folders deep: a path of half a mebibyte, a mebibyte in the program's strings, made
+    // step by step as it is far beyond the system's limit.
     const QByteArray name(255, 'k');
     int folder = ::open(QFile::encodeName(workspace.pathOf(QStringLiteral("tree"))).constData(),
                         O_RDONLY | O_DIRECTORY | O_CLOEXEC);

@@ -237,7 +237,7 @@ void RaceTest::movedWhileSwept_data()
     // f199.log); then the folder in hand, or one above it, leaves the tree or changes its parent.
     QTest::addColumn<QString>("inHand");
     QTest::addColumn<QString>("change");
-    QTest::addColumn<QString>("nowAt");     // where the folder in hand is afterwards; none: swept
+    QTest::addColumn<QString>("nowAt"); // where the folder in hand is afterwards; empty: swept out
     QTest::addColumn<QStringList>("later"); // the later files of the tree that are hits
     QTest::addColumn<bool>("withoutOpenat2");
 
@@ -260,10 +260,10 @@ void RaceTest::movedWhileSwept_data()
     // Deeper than the ancestors whose handles the walk keeps: it climbs back to "tree/a" through
     // ".." of "tree/a/b", which by then leads elsewhere. "spare/e/neu.log" lies outside the tree.
     const QString cs = QStringLiteral("/c").repeated(13);
-    QTest::newRow("deep: folder two levels below a sibling's parent moved out of the tree")
+    QTest::newRow("deep: an ancestor moved out of the tree, a later sibling of it stays")
         << QStringLiteral("tree/a/b") + cs << "mv tree/a/b weg" << QStringLiteral("weg") + cs
         << QStringList{danach} << false;
-    QTest::newRow("deep: its grandparent's place taken by another folder, the parent moved there")
+    QTest::newRow("deep: an ancestor's parent replaced, the ancestor moved into the new one")
         << QStringLiteral("tree/a/b") + cs
         << "mv tree/a tree/a_alt && mv spare tree/a && mv tree/a_alt/b tree/a/b" << QString()
         << QStringList{spaeter} << false;
