@@ -75,6 +75,11 @@ void AgeRuleTest::ageAndVerdict()
     AgeRule rule(retention);
     rule.setNow(localMs(now.constData()));
     const qint64 createdMs = localMs(created.constData());
+    // The day before is met first, as in a tree of files born around a midnight: the day it
+    // remembers ends where the creation date begins.
+    const qint64 lastOfDayBefore =
+        QDateTime::fromMSecsSinceEpoch(createdMs).date().startOfDay().toMSecsSinceEpoch() - 1;
+    QCOMPARE(rule.ageInDays(lastOfDayBefore), age + 1);
     QCOMPARE(rule.ageInDays(createdMs), age);
     QCOMPARE(rule.isOldEnough(createdMs), age >= retention);
     // The remembered day gives the same answer the second time.

@@ -62,13 +62,27 @@ qulonglong exchangesSoFar(QProcess &exchanger)
 }
 
 // Runs the program in "disk" of the workspace with its console blocked; once it blocks, `change`
-// runs there in a shell, then the console is read. False when a step failed.
-bool runChangedWhileBlocked(const Workspace &workspace, const QString &change, RunResult &result)
+// runs there in a shell, then the console is read. False when a step failed. Without openat2 (as
+// on a kernel before 5.6) the program goes the way it takes there.
+bool runChangedWhileBlocked(const Workspace &workspace, const QString &change, RunResult &result,
+                            bool withoutOpenat2 = false)
 {
     BlockingConsole console(workspace);
     if (!console.isOpen())
         return false;
     RunOptions options;
+    if (withoutOpenat2) {
+        options.wrapper = QStringList{QStringLiteral("strace"),
+                                      QStringLiteral("-f"),
+                                      QStringLiteral("--quiet=all"),
+                                      QStringLiteral("-o"),
+                                      QStringLiteral("/dev/null"),
+                                      QStringLiteral("-e"),
+                                      QStringLiteral("inject=openat2:error=ENOSYS")};
+        // A sanitized program's leak check at its end needs no tracer.
+        options.environment.append({QStringLiteral("ASAN_OPTIONS"),
+                                    QStringLiteral("verify_asan_link_order=0:detect_leaks=0")});
+    }
     options.workingFolder = QStringLiteral("disk");
     options.console = console.path();
     QProcess process;
@@ -164,6 +178,9 @@ void RaceTest::changedWhileConsoleBlocks_data()
         << "\"$MAPPER\" tree/a150.log >mapped.txt & echo $! >holder.pid; "
            "until grep -q mapped mapped.txt; do sleep 0.01; done"
         << a150 << true << log << QStringList{QStringLiteral("tree/a150.log")};
+    // Were the link followed, the old file it points to would make its name a hit.
+    overA150("link to an old file renamed over a hit ahead",
+             "ln -s a199.log verweis && mv verweis tree/a150.log");
     QTest::newRow("folder listed ahead moved out of the tree")
         << "mv tree/sub weg" << sub << false << log
         << QStringList(sub).replaceInStrings(QStringLiteral("sub/"), QStringLiteral("weg/"));
@@ -236,32 +253,59 @@ void RaceTest::changedWhileConsoleBlocks()
 
 void RaceTest::movedWhileSwept_data()
 {
-    // The program blocks while it removes the 200 old files of "tree/a/b/c" (f000.log to
-    // f199.log); then the folder in hand, or one above it, leaves the tree.
+    // The program blocks while it removes the 200 old files of the folder in hand (f000.log to
+    // f199.log); then the folder in hand, or one above it, leaves the tree or changes its parent.
+    QTest::addColumn<QString>("inHand");
     QTest::addColumn<QString>("change");
-    QTest::addColumn<QString>("nowAt");     // where the folder in hand is afterwards
-    QTest::addColumn<bool>("siblingStays"); // its sibling "tree/a/b/d" left the tree with it
+    QTest::addColumn<QString>("nowAt"); // where the folder in hand is afterwards; empty: swept out
+    QTest::addColumn<QStringList>("later"); // the later files of the tree that are hits
+    QTest::addColumn<bool>("withoutOpenat2");
 
+    const QString c = QStringLiteral("tree/a/b/c");
+    const QString spaeter = QStringLiteral("tree/a/b/d/spaeter.log");
+    const QString danach = QStringLiteral("tree/a/e/danach.log");
     QTest::newRow("folder in hand moved out of the tree")
-        << "mv tree/a/b/c weg" << QStringLiteral("weg") << false;
+        << c << "mv tree/a/b/c weg" << QStringLiteral("weg") << QStringList{spaeter, danach}
+        << false;
     QTest::newRow("folder three levels up moved out of the tree")
-        << "mv tree/a weg" << QStringLiteral("weg/b/c") << true;
+        << c << "mv tree/a weg" << QStringLiteral("weg/b/c") << QStringList() << false;
     QTest::newRow("folder three levels up renamed to a hidden name")
-        << "mv tree/a tree/.a" << QStringLiteral("tree/.a/b/c") << true;
+        << c << "mv tree/a tree/.a" << QStringLiteral("tree/.a/b/c") << QStringList() << false;
     QTest::newRow("folder three levels up moved out, a link to it in its place")
-        << "mv tree/a weg && ln -s ../weg tree/a" << QStringLiteral("weg/b/c") << true;
+        << c << "mv tree/a weg && ln -s ../weg tree/a" << QStringLiteral("weg/b/c") << QStringList()
+        << false;
     QTest::newRow("root renamed away, a new one made")
-        << "mv tree weg && mkdir tree" << QStringLiteral("weg/a/b/c") << true;
+        << c << "mv tree weg && mkdir tree" << QStringLiteral("weg/a/b/c") << QStringList()
+        << false;
+    // Deeper than the ancestors whose handles the walk keeps: it climbs back to "tree/a" through
+    // ".." of "tree/a/b", which by then leads elsewhere. "spare/e/neu.log" lies outside the tree.
+    const QString cs = QStringLiteral("/c").repeated(13);
+    QTest::newRow("deep: an ancestor moved out of the tree, a later sibling of it stays")
+        << QStringLiteral("tree/a/b") + cs << "mv tree/a/b weg" << QStringLiteral("weg") + cs
+        << QStringList{danach} << false;
+    QTest::newRow("deep: an ancestor's parent replaced, the ancestor moved into the new one")
+        << QStringLiteral("tree/a/b") + cs
+        << "mv tree/a tree/a_alt && mv spare tree/a && mv tree/a_alt/b tree/a/b" << QString()
+        << QStringList{spaeter} << false;
+    // The same folder mounted at its place, as any other mount found on the way, leads off the
+    // tree: the folder in hand and all below "tree/a/b" are passed over.
+    const QString bindAgain = QStringLiteral("mount --bind tree/a/b tree/a/b");
+    QTest::newRow("folder two levels up bind-mounted onto itself")
+        << c << bindAgain << c << QStringList{danach} << false;
+    QTest::newRow("folder two levels up bind-mounted onto itself, without openat2")
+        << c << bindAgain << c << QStringList{danach} << true;
 }
 
 // A file goes only while its folder is reachable from the root as the walk went down: what left
 // the tree while the run waited is passed over, with all below it, and nothing is logged under
-// paths that no longer exist.
+// paths that no longer exist. A folder the walk finds again in its place is swept on.
 void RaceTest::movedWhileSwept()
 {
+    QFETCH(QString, inHand);
     QFETCH(QString, change);
     QFETCH(QString, nowAt);
-    QFETCH(bool, siblingStays);
+    QFETCH(QStringList, later);
+    QFETCH(bool, withoutOpenat2);
     if (!runningAsRoot())
         QSKIP("needs root to mount a file system whose files were born long ago");
 #ifdef KEHRLUND_WALK_BY_PATHS
@@ -274,28 +318,32 @@ void RaceTest::movedWhileSwept()
     const BornLongAgo disk(
         workspace, QStringLiteral("disk"),
         QStringList(files).replaceInStrings(QRegularExpression(QStringLiteral("^")),
-                                            QStringLiteral("tree/a/b/c/")) +
-            QStringList{QStringLiteral("tree/a/b/d/spaeter.log")});
+                                            inHand + QLatin1Char('/')) +
+            QStringList{QStringLiteral("tree/a/b/d/spaeter.log"),
+                        QStringLiteral("tree/a/e/danach.log"), QStringLiteral("spare/e/neu.log")});
     QVERIFY(disk.isMounted());
     workspace.writeFile(QStringLiteral("disk/eingabe_kehrlund.txt"), "tree\t*.log\t30\n");
     RunResult result;
-    QVERIFY(runChangedWhileBlocked(workspace, change, result));
+    QVERIFY(runChangedWhileBlocked(workspace, change, result, withoutOpenat2));
 
-    const int removed = int(result.log.count("\ntree/a/b/c/"));
-    QVERIFY2(removed > 0 && removed < files.size(),
-             "none removed, or all: the folder was swept on after it moved");
+    const int removed = int(result.log.count("\n" + inHand.toUtf8() + '/'));
+    if (nowAt.isEmpty())
+        QCOMPARE(removed, files.size());
+    else
+        QVERIFY2(removed > 0 && removed < files.size(),
+                 "none removed, or all: the folder was swept on after it moved");
     const int age = BornLongAgo::ageToday();
     QByteArray expectedConsole = expect::announced("tree");
     QByteArray body;
     for (int i = 0; i < removed; ++i) {
         expectedConsole += expect::hit(files.at(i).toUtf8(), age);
-        body += expect::removedEntry("tree/a/b/c/" + files.at(i).toUtf8(), age);
+        body += expect::removedEntry(inHand.toUtf8() + '/' + files.at(i).toUtf8(), age);
     }
-    const int hits = removed + (siblingStays ? 0 : 1);
-    if (!siblingStays) {
-        expectedConsole += expect::hit("spaeter.log", age);
-        body += expect::removedEntry("tree/a/b/d/spaeter.log", age);
+    for (const QString &file : later) {
+        expectedConsole += expect::hit(file.section(QLatin1Char('/'), -1).toUtf8(), age);
+        body += expect::removedEntry(file.toUtf8(), age);
     }
+    const int hits = removed + later.size();
     QCOMPARE(result.console, expectedConsole + expect::end(hits));
     QCOMPARE(result.log, result.expectedLog(body + expect::logTotal(hits)));
     for (int i = removed; i < files.size(); ++i)
