@@ -280,6 +280,12 @@ binary_of() { # $1: kehrlund or baseline
     if [ "$1" = kehrlund ]; then echo "$program"; else echo "$baseline"; fi
 }
 
+# libfaketime moves the program's clock for the clean, as the days going by would. It would also
+# rewrite every status the program reads of its folders and files and wrap its monotonic clock,
+# costs the program never pays outside the benchmark; it reads the birth times with statx, which
+# libfaketime leaves alone, so its verdicts are the same without that.
+kehrlund_env=(env NO_FAKE_STAT=1 DONT_FAKE_MONOTONIC=1 FAKETIME_DONT_FAKE_MONOTONIC=1)
+
 # Runs one peer untimed, under a wrapper: $1 scan or clean, $2 the peer, then the wrapper command
 # (/usr/bin/time -v ..., strace ...), which sees the peer alone.
 run_peer() {
@@ -288,8 +294,8 @@ run_peer() {
     [ "$job" = clean ] && fake=(faketime -f +40d)
     case $tool in
     kehrlund | baseline)
-        (cd "$wd" && "${fake[@]}" "$@" "$(binary_of "$tool")" < /dev/null > /dev/null \
-            2> "$fswork/console.txt") ;;
+        (cd "$wd" && "${kehrlund_env[@]}" "${fake[@]}" "$@" "$(binary_of "$tool")" < /dev/null \
+            > /dev/null 2> "$fswork/console.txt") ;;
     find)
         local args=("${find_scan[@]}")
         [ "$job" = clean ] && args=("${find_clean[@]}")
@@ -308,7 +314,7 @@ peer_command() {
     fi
     case $2 in
     kehrlund | baseline)
-        echo "cd $(q "$wd")&& $faked$(q "$(binary_of "$2")")< /dev/null > /dev/null 2> $(q "$fswork/console.txt")" ;;
+        echo "cd $(q "$wd")&& $(q "${kehrlund_env[@]}")$faked$(q "$(binary_of "$2")")< /dev/null > /dev/null 2> $(q "$fswork/console.txt")" ;;
     find) echo "cd $(q "$fswork")&& ${faked}find $(q "${args[@]}")> $(q "$fswork/find-list.txt")" ;;
     tmpfiles) echo "${faked}systemd-tmpfiles --clean $(q "$fswork/tmpfiles.conf")" ;;
     floor) echo "cd $(q "$fswork")&& $faked$(q "$floor" "$floor_list" "$floor_log")" ;;

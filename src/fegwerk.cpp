@@ -118,9 +118,9 @@ FolderOutcome Fegwerk::removeFile(const Folder &folder, int file, RunReport &rep
         return verdict.folder;
     if (verdict.isHit) {
         ++hitCount;
-        const QString name = folder.files.nameAt(file);
-        report.hit(name, joinedPath(folder.path, name), verdict.ageDays,
-                   verdict.removal == Removal::Refused);
+        report.hit(
+            folder.path, folder.files.bytesAt(file), [&] { return folder.files.nameAt(file); },
+            verdict.ageDays, verdict.removal == Removal::Refused);
     }
     return FolderOutcome::Listed;
 }

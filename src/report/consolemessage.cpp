@@ -100,6 +100,17 @@ void flushConsole()
     block.clear();
 }
 
+void showReadyLines(const QByteArray &lines)
+{
+    show(lines, false);
+}
+
+const QByteArray &infoLinePrefix()
+{
+    static const QByteArray prefix = standardErrorIsJournal() ? "<6>" : "";
+    return prefix;
+}
+
 ConsoleMessage::~ConsoleMessage()
 {
     endLine();

@@ -45,6 +45,11 @@ class ConsoleMessage
     QByteArray lines; // the lines ended so far, ready to be written
 };
 
+// Lines made ready elsewhere (in the locale's encoding, each begun by infoLinePrefix() and ended
+// by a line end), shown as one message of the ordinary priority.
+void showReadyLines(const QByteArray &lines);
+const QByteArray &infoLinePrefix();
+
 // Writes what waits of the console's messages: as each job begins and ends, before the closing
 // prompt and on a stop (as far as the console takes it).
 void flushConsole();

@@ -6,15 +6,16 @@
 
 #include <QCoreApplication>
 
-namespace
-{
 // Written in the locale's encoding, with the system's line ends, as text files are there.
+const QByteArray &RunLog::lineEnd()
+{
 #ifdef Q_OS_WIN
-const QByteArray lineEnd = QByteArrayLiteral("\r\n");
+    static const QByteArray end = QByteArrayLiteral("\r\n");
 #else
-const QByteArray lineEnd = QByteArrayLiteral("\n");
+    static const QByteArray end = QByteArrayLiteral("\n");
 #endif
-} // namespace
+    return end;
+}
 
 RunLog::RunLog(const QString &path, bool dryRun) : path(path), file(path), dryRun(dryRun) {}
 
@@ -27,12 +28,15 @@ bool RunLog::open(OwnFiles &ownFiles)
 
 bool RunLog::append(const QStringList &lines)
 {
-    if (dryRun)
-        return true;
     QByteArray entry;
     for (const QString &line : lines)
-        entry += localText(line) + lineEnd;
-    return HeldUp::timedWrite([&] { return file.write(entry); }) == entry.size();
+        entry += localText(line) + lineEnd();
+    return appendReady(entry);
+}
+
+bool RunLog::appendReady(const QByteArray &entry)
+{
+    return dryRun || HeldUp::timedWrite([&] { return file.write(entry); }) == entry.size();
 }
 
 // A run cut short by a full disk may have left part of an entry without its line end; the next

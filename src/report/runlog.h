@@ -20,6 +20,9 @@ class RunLog
     // Each entry goes out in one write at the end of the file, however long it is, so that runs
     // appending at once never split it. False when it could not be written whole.
     bool append(const QStringList &lines);
+    // An entry made ready, in the locale's encoding, with its line ends.
+    bool appendReady(const QByteArray &entry);
+    static const QByteArray &lineEnd();
 
     bool appendHeader(const QDateTime &now);
     bool appendTotal(int hits);

@@ -2,10 +2,12 @@
 
 #include "jobfile/jobfile.h"
 #include "report/consolemessage.h"
-#include "walk/namelist.h"
+#include "walk/walk.h"
 
 #include <QCoreApplication>
 #include <QDateTime>
+
+#include <algorithm>
 
 namespace
 {
@@ -53,17 +55,60 @@ void RunReport::jobEnds()
     flushConsole();
 }
 
+namespace
+{
+// A name of printable ASCII alone is shown as it is, in every encoding the program writes in.
+bool isPlain(const QByteArray &name)
+{
+    return std::all_of(name.begin(), name.end(), [](char c) { return c >= 0x20 && c < 0x7f; });
+}
+} // namespace
+
+// The entry and the lines of a removed file of a plain name, the most common hit by far, made
+// from the name's bytes without a text made and encoded per hit. Empty for any other name.
+RunReport::ReadyHit RunReport::readyHit(const QString &folderPath, const QByteArray &name,
+                                        int ageDays)
+{
+    if (!isPlain(name))
+        return {};
+    static const HitWords words;
+    static const QByteArray hitLine =
+        infoLinePrefix() + localText(QLatin1Char('"') + words.hit + QLatin1String("\" \""));
+    static const QByteArray ageLine =
+        "\" \n" + infoLinePrefix() + localText(QLatin1Char('"') + words.age + QLatin1String("\" "));
+    static const QByteArray days = localText(words.days);
+    if (shownFolderOf.isNull() || shownFolderOf != folderPath) {
+        shownFolderOf = folderPath;
+        shownFolder = localText(shownName(joinedPath(folderPath, QString())));
+    }
+    const QByteArray age = QByteArray::number(ageDays);
+    ReadyHit ready;
+    ready.entry.reserve(shownFolder.size() + name.size() + age.size() + days.size() + 4);
+    ready.entry.append(shownFolder).append(name).append(RunLog::lineEnd());
+    ready.entry.append(age).append(days).append(RunLog::lineEnd());
+    ready.lines.reserve(hitLine.size() + name.size() + ageLine.size() + age.size() + 2);
+    ready.lines.append(hitLine).append(name).append(ageLine).append(age).append(" \n");
+    return ready;
+}
+
 // A hit's lines go out together, after its entry.
-void RunReport::hit(const QString &name, const QString &path, int ageDays, bool refused)
+void RunReport::hit(const QString &folderPath, const QByteArray &name,
+                    const std::function<QString()> &decoded, int ageDays, bool refused)
 {
     static const HitWords words;
-    const QString shownPath = shownName(path);
+    const ReadyHit ready = refused ? ReadyHit() : readyHit(folderPath, name, ageDays);
+    if (!ready.entry.isEmpty() && log.appendReady(ready.entry)) {
+        showReadyLines(ready.lines);
+        return;
+    }
+    const QString shownPath = shownName(joinedPath(folderPath, decoded()));
     ConsoleMessage lines;
-    lines << words.hit << shownName(name);
+    lines << words.hit << shownName(decoded());
     lines.nextLine() << words.age << ageDays;
     if (refused)
         error(lines.nextLine(ConsoleMessage::Error), words.refused, shownPath, words.refusedEnd);
-    else if (!log.append({shownPath, QString::number(ageDays) + words.days}))
+    else if (!ready.entry.isEmpty() ||
+             !log.append({shownPath, QString::number(ageDays) + words.days}))
         logNotWritten(lines, shownPath);
 }
 

@@ -7,7 +7,10 @@
 
 #include "report/runlog.h"
 
+#include <QByteArray>
 #include <QString>
+
+#include <functional>
 
 class ConsoleMessage;
 class OwnFiles;
@@ -23,8 +26,10 @@ class RunReport
     bool begin(OwnFiles &ownFiles);
     void jobBegins(const QString &rootFolder);
     void jobEnds();
-    // A hit removed, or refused (Fehler 005).
-    void hit(const QString &name, const QString &path, int ageDays, bool refused);
+    // A hit removed, or refused (Fehler 005): the file `name` (as the file system spells it;
+    // `decoded` gives it as text) in the folder `folderPath`.
+    void hit(const QString &folderPath, const QByteArray &name,
+             const std::function<QString()> &decoded, int ageDays, bool refused);
     void folderNotListed(const QString &path);
     void heldFilesUnknown();
     // The total, unless an entry could not be written.
@@ -43,8 +48,18 @@ class RunReport
                const QString &ending);
     void logNotWritten(ConsoleMessage &lines, const QString &path);
 
+    struct ReadyHit {
+        QByteArray entry; // for the log
+        QByteArray lines; // for the console
+    };
+    ReadyHit readyHit(const QString &folderPath, const QByteArray &name, int ageDays);
+
     RunLog log;
     bool failed = false;
+    // The folder of the hits last reported, as the log and the console show it, and its
+    // separator: most hits follow others of the same folder.
+    QString shownFolderOf;
+    QByteArray shownFolder;
 };
 
 #endif
