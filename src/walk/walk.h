@@ -51,8 +51,8 @@ struct Folder {
 // descriptors or memory.
 FolderOutcome placeOf(const Folder &folder);
 
-// How many folder handles the walk holds open at most: the folders on its way down (the deepest
-// twelve keep theirs) and the one in hand. Fewer where fewer descriptors are free; well below the
+// How many folder handles the walk holds open at most: the root's, the folders on its way down
+// (the deepest twelve keep theirs) and the one in hand. Fewer where fewer descriptors are free; well below the
 // usual limit of 1,024 per process.
 constexpr int folderHandlesAtMost = 32;
 
