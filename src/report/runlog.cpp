@@ -17,12 +17,12 @@ const QByteArray &RunLog::lineEnd()
     return end;
 }
 
-RunLog::RunLog(const QString &path, bool dryRun) : path(path), file(path), dryRun(dryRun) {}
+RunLog::RunLog(const QString &path, bool dryRun) : file(path), dryRun(dryRun) {}
 
 bool RunLog::open(OwnFiles &ownFiles)
 {
     if (dryRun)
-        return ownFiles.canAppend(path);
+        return ownFiles.canAppend(file.fileName());
     return ownFiles.open(file, QIODevice::Append | QIODevice::Unbuffered);
 }
 
@@ -39,28 +39,14 @@ bool RunLog::appendReady(const QByteArray &entry)
     return dryRun || HeldUp::timedWrite([&] { return file.write(entry); }) == entry.size();
 }
 
-// A run cut short by a full disk may have left part of an entry without its line end; the next
-// block begins on a line of its own all the same, so that blocks are found by their first line.
-bool RunLog::endsMidLine() const
-{
-    QFile reader(path);
-    if (!reader.open(QIODevice::ReadOnly) || reader.size() == 0 || !reader.seek(reader.size() - 1))
-        return false;
-    char last = '\n';
-    return reader.read(&last, 1) == 1 && last != '\n';
-}
-
 bool RunLog::appendHeader(const QDateTime &now)
 {
     const QString starLine = QStringLiteral("**************************");
-    QStringList lines;
-    if (!dryRun && endsMidLine())
-        lines << QString();
-    return append(lines << starLine
-                        << QLatin1String("  ") + now.date().toString(QStringLiteral("dd.MM.yyyy")) +
-                               QLatin1String(" / ") + now.time().toString(QStringLiteral("hh:mm")) +
-                               QCoreApplication::translate("Fegwerk", " Uhr")
-                        << starLine);
+    return append({starLine,
+                   QLatin1String("  ") + now.date().toString(QStringLiteral("dd.MM.yyyy")) +
+                       QLatin1String(" / ") + now.time().toString(QStringLiteral("hh:mm")) +
+                       QCoreApplication::translate("Fegwerk", " Uhr"),
+                   starLine});
 }
 
 bool RunLog::appendTotal(int hits)

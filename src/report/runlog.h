@@ -28,9 +28,6 @@ class RunLog
     bool appendTotal(int hits);
 
   private:
-    bool endsMidLine() const;
-
-    const QString path;
     QFile file;
     bool dryRun;
 };
