@@ -77,15 +77,20 @@ namespace
 // Another run removing the same file holds it open for a moment, and two runs that meet there
 // would each refuse the file because of the other. A file refused is so tried again a few times,
 // each after a pause of a millisecond or two, drawn at random so that two runs part; a program
-// that really holds the file still holds it then.
+// that really holds the file still holds it then. A file that another process holds a lease on
+// (another run, right before removing it) is waited for longer: the lease goes with the removal,
+// however late a busy machine lets that run go on.
 constexpr int leaseTries = 5;
+constexpr int leaseHeldWaitMs = 2000;
 
-void pauseBeforeTryingAgain()
+int pauseBeforeTryingAgain()
 {
     static unsigned state = unsigned(::getpid());
     state = state * 1103515245u + 12345u;
-    const struct timespec pause = {0, long(500000 + (state >> 8) % 1500000)};
+    const long pausedNs = long(500000 + (state >> 8) % 1500000);
+    const struct timespec pause = {0, pausedNs};
     ::nanosleep(&pause, nullptr);
+    return int(pausedNs / 1000000) + 1;
 }
 } // namespace
 
@@ -100,6 +105,7 @@ InUse::Answer InUse::ask(const Folder &folder, const QByteArray &name, bool isLi
         return ::openat(folder.handle, name.constData(),
                         O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC | (isLink ? 0 : O_NOFOLLOW));
     }));
+    leaseHeldElsewhere = handle < 0 && errno == EAGAIN;
     if (handle < 0)
         return errno == ENOENT || errno == ELOOP ? Changed : errno == EAGAIN ? Yes : Unknown;
     struct stat status;
@@ -120,8 +126,11 @@ InUse::InUse(const Folder &folder, const QByteArray &name, bool isLink, const Fi
 {
 #ifdef F_SETLEASE
     answer = ask(folder, name, isLink, id);
-    for (int tried = 1; answer == Yes && tried < leaseTries; ++tried) {
-        pauseBeforeTryingAgain();
+    int waitedMs = 0;
+    for (int tried = 1; answer == Yes &&
+                        (tried < leaseTries || (leaseHeldElsewhere && waitedMs < leaseHeldWaitMs));
+         ++tried) {
+        waitedMs += pauseBeforeTryingAgain();
         answer = ask(folder, name, isLink, id);
     }
 #else
