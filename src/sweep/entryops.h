@@ -47,7 +47,6 @@ class InUse
     Answer ask(const Folder &folder, const QByteArray &name, bool isLink, const FileId &id);
 
     int handle = -1;
-    bool leaseHeldElsewhere = false; // the last try found another process's lease on it
 };
 
 #endif

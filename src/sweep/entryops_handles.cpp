@@ -3,6 +3,7 @@
 
 #include <QFile>
 
+#include <algorithm>
 #include <cerrno>
 #include <ctime>
 #include <fcntl.h>
@@ -75,20 +76,19 @@ Removal removeEntry(const Folder &folder, const QByteArray &name)
 namespace
 {
 // Another run removing the same file holds it open for a moment, and two runs that meet there
-// would each refuse the file because of the other. A file refused is so tried again a few times,
-// each after a pause of a millisecond or two, drawn at random so that two runs part; a program
-// that really holds the file still holds it then. A file that another process holds a lease on
-// (another run, right before removing it) is waited for longer: the lease goes with the removal,
-// however late a busy machine lets that run go on.
-constexpr int leaseTries = 5;
-constexpr int leaseHeldWaitMs = 2000;
+// would each refuse the file because of the other; a program that has just let go of a file may
+// still have a child that closes its copy of the descriptor a moment later. A file refused is so
+// tried again, after pauses drawn at random (so that two runs part) and growing from a
+// millisecond or two, for up to two seconds however busy the machine: a program that really holds
+// the file still holds it then.
+constexpr int leaseWaitMs = 2000;
 
-int pauseBeforeTryingAgain()
+int pauseBeforeTryingAgain(int tried)
 {
     static unsigned state = unsigned(::getpid());
     state = state * 1103515245u + 12345u;
-    const long pausedNs = long(500000 + (state >> 8) % 1500000);
-    const struct timespec pause = {0, pausedNs};
+    const long pausedNs = long(500000 + (state >> 8) % 1500000) << std::min(tried, 5);
+    const struct timespec pause = {pausedNs / 1000000000, pausedNs % 1000000000};
     ::nanosleep(&pause, nullptr);
     return int(pausedNs / 1000000) + 1;
 }
@@ -105,7 +105,6 @@ InUse::Answer InUse::ask(const Folder &folder, const QByteArray &name, bool isLi
         return ::openat(folder.handle, name.constData(),
                         O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC | (isLink ? 0 : O_NOFOLLOW));
     }));
-    leaseHeldElsewhere = handle < 0 && errno == EAGAIN;
     if (handle < 0)
         return errno == ENOENT || errno == ELOOP ? Changed : errno == EAGAIN ? Yes : Unknown;
     struct stat status;
@@ -126,11 +125,8 @@ InUse::InUse(const Folder &folder, const QByteArray &name, bool isLink, const Fi
 {
 #ifdef F_SETLEASE
     answer = ask(folder, name, isLink, id);
-    int waitedMs = 0;
-    for (int tried = 1; answer == Yes &&
-                        (tried < leaseTries || (leaseHeldElsewhere && waitedMs < leaseHeldWaitMs));
-         ++tried) {
-        waitedMs += pauseBeforeTryingAgain();
+    for (int tried = 0, waitedMs = 0; answer == Yes && waitedMs < leaseWaitMs; ++tried) {
+        waitedMs += pauseBeforeTryingAgain(tried);
         answer = ask(folder, name, isLink, id);
     }
 #else
