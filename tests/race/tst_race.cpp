@@ -50,6 +50,28 @@ QByteArray numbered(const char *stem, int number, int width)
     return stem + QByteArray::number(number).rightJustified(width, '0') + ".log";
 }
 
+// The names stem000.log, stem001.log, ... of `count` files.
+QStringList numberedFiles(const char *stem, int count, int width = 3)
+{
+    QStringList names;
+    for (int i = 0; i < count; ++i)
+        names << QString::fromLatin1(numbered(stem, i, width));
+    return names;
+}
+
+// Why a race with the console blocked cannot be run here, or null when it can: it needs an
+// ext4 image whose files were born long ago, and folder handles that hold the listed folders.
+const char *whyNoBlockedRace()
+{
+    if (!runningAsRoot())
+        return "needs root to mount a file system whose files were born long ago";
+#ifdef KEHRLUND_WALK_BY_PATHS
+    return "this build walks folders by path, which does not hold the folders it listed";
+#else
+    return nullptr;
+#endif
+}
+
 // The exchanger's count of exchanges so far (it prints it on SIGUSR1); 0 when it gave none.
 qulonglong exchangesSoFar(QProcess &exchanger)
 {
@@ -149,9 +171,9 @@ void RaceTest::changedWhileConsoleBlocks_data()
     QTest::addColumn<QStringList>("kept");   // the entries that must be there afterwards
 
     const QStringList a150{QStringLiteral("a150.log")};
-    QStringList sub;
-    for (int i = 0; i < 10; ++i)
-        sub << QStringLiteral("sub/s%1.log").arg(i, 2, 10, QLatin1Char('0'));
+    const QStringList sub =
+        numberedFiles("s", 10, 2)
+            .replaceInStrings(QRegularExpression(QStringLiteral("^")), QStringLiteral("sub/"));
     const QString log = QStringLiteral("log_kehrlund.txt");
     // Something else takes the name of a150.log, which must then still be there.
     const auto overA150 = [&](const char *row, const char *change, bool refused = false,
@@ -198,17 +220,13 @@ void RaceTest::changedWhileConsoleBlocks()
     QFETCH(bool, refused);
     QFETCH(QString, logAt);
     QFETCH(QStringList, kept);
-    if (!runningAsRoot())
-        QSKIP("needs root to mount a file system whose files were born long ago");
-#ifdef KEHRLUND_WALK_BY_PATHS
-    QSKIP("this build walks folders by path, which does not hold the folders it listed");
-#endif
+    if (const char *why = whyNoBlockedRace())
+        QSKIP(why);
 
-    QStringList files;
-    for (int i = 0; i < 200; ++i)
-        files << QStringLiteral("a%1.log").arg(i, 3, 10, QLatin1Char('0'));
-    for (int i = 0; i < 10; ++i)
-        files << QStringLiteral("sub/s%1.log").arg(i, 2, 10, QLatin1Char('0'));
+    const QStringList files =
+        numberedFiles("a", 200) +
+        numberedFiles("s", 10, 2)
+            .replaceInStrings(QRegularExpression(QStringLiteral("^")), QStringLiteral("sub/"));
     Workspace workspace;
     QStringList entries = QStringList(files).replaceInStrings(
         QRegularExpression(QStringLiteral("^")), QStringLiteral("tree/"));
@@ -306,14 +324,9 @@ void RaceTest::movedWhileSwept()
     QFETCH(QString, nowAt);
     QFETCH(QStringList, later);
     QFETCH(bool, withoutOpenat2);
-    if (!runningAsRoot())
-        QSKIP("needs root to mount a file system whose files were born long ago");
-#ifdef KEHRLUND_WALK_BY_PATHS
-    QSKIP("this build walks folders by path, which does not hold the folders it listed");
-#endif
-    QStringList files;
-    for (int i = 0; i < 200; ++i)
-        files << QStringLiteral("f%1.log").arg(i, 3, 10, QLatin1Char('0'));
+    if (const char *why = whyNoBlockedRace())
+        QSKIP(why);
+    const QStringList files = numberedFiles("f", 200);
     Workspace workspace;
     const BornLongAgo disk(
         workspace, QStringLiteral("disk"),
