@@ -514,8 +514,12 @@ RunResult Workspace::run(const RunOptions &options) const
     return finish(process, options);
 }
 
-QByteArray RunResult::expectedLog(const QByteArray &body, const QByteArray &earlier) const
+// A block begins on a line of its own, after whatever the log held.
+QByteArray RunResult::expectedLog(const QByteArray &body, const QByteArray &earlierBytes) const
 {
+    const QByteArray earlier = earlierBytes.isEmpty() || earlierBytes.endsWith('\n')
+                                   ? earlierBytes
+                                   : earlierBytes + expect::asWritten("\n");
     const QByteArray late = earlier + expect::asWritten(expect::logHeader(clockAfter) + body);
     return log == late ? late : earlier + expect::asWritten(expect::logHeader(clockBefore) + body);
 }

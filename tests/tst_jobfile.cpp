@@ -113,7 +113,7 @@ void JobFileTest::logKeepsEarlierBytes_data()
     QTest::newRow("earlier block")
         << logHeader(QDateTime(QDate(2020, 1, 1), QTime(8, 0), Qt::UTC)) + logTotal(0);
     static const char arbitrary[] = "alt\r\n\x00\xff\xfe\xc3\xa4 \x1b[31m ohne Zeilenende";
-    QTest::newRow("arbitrary bytes without final line end")
+    QTest::newRow("arbitrary bytes, the last line cut short")
         << QByteArray(arbitrary, int(sizeof arbitrary) - 1);
     QTest::newRow("byte-order mark") << QByteArray("\xef\xbb\xbf"
                                                    "Kopf\n");

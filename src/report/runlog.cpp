@@ -26,27 +26,49 @@ bool RunLog::open(OwnFiles &ownFiles)
     return ownFiles.open(file, QIODevice::Append | QIODevice::Unbuffered);
 }
 
-bool RunLog::append(const QStringList &lines)
+namespace
+{
+QByteArray entryOf(const QStringList &lines)
 {
     QByteArray entry;
     for (const QString &line : lines)
-        entry += localText(line) + lineEnd();
-    return appendReady(entry);
+        entry += localText(line) + RunLog::lineEnd();
+    return entry;
+}
+} // namespace
+
+bool RunLog::append(const QStringList &lines)
+{
+    return appendReady(entryOf(lines));
 }
 
 bool RunLog::appendReady(const QByteArray &entry)
 {
-    return dryRun || HeldUp::timedWrite([&] { return file.write(entry); }) == entry.size();
+    return dryRun || HeldUp::timedWrite([&] {
+                         const AppendTurn turn(file, AppendTurn::Shared);
+                         return file.write(entry);
+                     }) == entry.size();
 }
 
+// A block begins on a line of its own, also after an entry that a full disk cut short, so that a
+// reader finds every block by its first line.
 bool RunLog::appendHeader(const QDateTime &now)
 {
     const QString starLine = QStringLiteral("**************************");
-    return append({starLine,
-                   QLatin1String("  ") + now.date().toString(QStringLiteral("dd.MM.yyyy")) +
-                       QLatin1String(" / ") + now.time().toString(QStringLiteral("hh:mm")) +
-                       QCoreApplication::translate("Fegwerk", " Uhr"),
-                   starLine});
+    QByteArray header =
+        entryOf({starLine,
+                 QLatin1String("  ") + now.date().toString(QStringLiteral("dd.MM.yyyy")) +
+                     QLatin1String(" / ") + now.time().toString(QStringLiteral("hh:mm")) +
+                     QCoreApplication::translate("Fegwerk", " Uhr"),
+                 starLine});
+    if (dryRun)
+        return true;
+    return HeldUp::timedWrite([&] {
+        const AppendTurn turn(file, AppendTurn::Alone);
+        if (!turn.endsWithWholeLine())
+            header.prepend(lineEnd());
+        return file.write(header) == header.size();
+    });
 }
 
 bool RunLog::appendTotal(int hits)

@@ -34,4 +34,26 @@ class OwnFiles
     QStringList canonicalPaths;
 };
 
+// A turn at appending to the log, which other runs may append to at once. Each entry is written
+// in a shared turn and a run's first block begins in a turn alone, so that it sees the log's end
+// between whole entries, never within one that another run is still writing. Without a lock
+// (where the system has none, or it failed) a turn is simply taken.
+class AppendTurn
+{
+  public:
+    enum Kind { Shared, Alone };
+    AppendTurn(QFile &file, Kind kind);
+    ~AppendTurn();
+    AppendTurn(const AppendTurn &) = delete;
+    AppendTurn &operator=(const AppendTurn &) = delete;
+
+    // False only when the file is known to end within a line: a run that failed midway through
+    // an entry (a full disk) left it so. Empty or unreadable, it counts as ending with a line.
+    bool endsWithWholeLine() const;
+
+  private:
+    QFile &file;
+    bool locked = false;
+};
+
 #endif

@@ -6,6 +6,7 @@
 #include <cerrno>
 
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -38,13 +39,16 @@ int openFit(const QString &path, int flags, QIODevice::OpenMode mode, struct sta
 
 // Only a regular file will do (and for the log, one with a single name). The log is appended to at
 // the system level (O_APPEND), so that two runs at once append whole lines; a new one is writable
-// by its owner alone, whatever the umask.
+// by its owner alone, whatever the umask. The log is opened for reading too, to see how it ends; a
+// log that may be written but not read is still appended to.
 bool OwnFiles::open(QFile &file, QIODevice::OpenMode mode)
 {
-    const int access =
-        (mode & QIODevice::Append) ? (O_WRONLY | O_APPEND | O_CREAT | O_NOFOLLOW) : O_RDONLY;
+    const bool appending = mode & QIODevice::Append;
+    const int access = appending ? (O_RDWR | O_APPEND | O_CREAT | O_NOFOLLOW) : O_RDONLY;
     struct stat status;
-    const int handle = openFit(file.fileName(), access, mode, status);
+    int handle = openFit(file.fileName(), access, mode, status);
+    if (handle < 0 && appending && errno == EACCES)
+        handle = openFit(file.fileName(), (access & ~O_ACCMODE) | O_WRONLY, mode, status);
     if (handle < 0)
         return false;
     ::fcntl(handle, F_SETFL, ::fcntl(handle, F_GETFL) & ~O_NONBLOCK);
@@ -79,4 +83,25 @@ bool OwnFiles::contains(const QString &path) const
 {
     Q_UNUSED(path)
     return false;
+}
+
+// A lock of the whole file among the runs (flock), interrupted by a stop like any wait.
+AppendTurn::AppendTurn(QFile &file, Kind kind) : file(file)
+{
+    locked = ::flock(file.handle(), kind == Alone ? LOCK_EX : LOCK_SH) == 0;
+}
+
+AppendTurn::~AppendTurn()
+{
+    if (locked)
+        ::flock(file.handle(), LOCK_UN);
+}
+
+bool AppendTurn::endsWithWholeLine() const
+{
+    struct stat status;
+    char last = '\n';
+    if (::fstat(file.handle(), &status) == 0 && status.st_size > 0)
+        (void)::pread(file.handle(), &last, 1, status.st_size - 1);
+    return last == '\n';
 }

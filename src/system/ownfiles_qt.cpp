@@ -37,3 +37,20 @@ bool OwnFiles::contains(const QString &path) const
     return !canonicalPaths.isEmpty() &&
            canonicalPaths.contains(QFileInfo(path).canonicalFilePath());
 }
+
+// Runs at once are rare where there is no lock to share: a turn is simply taken.
+AppendTurn::AppendTurn(QFile &file, Kind kind) : file(file)
+{
+    Q_UNUSED(kind)
+}
+
+AppendTurn::~AppendTurn() = default;
+
+bool AppendTurn::endsWithWholeLine() const
+{
+    QFile reader(file.fileName());
+    char last = '\n';
+    if (reader.open(QIODevice::ReadOnly) && reader.size() > 0 && reader.seek(reader.size() - 1))
+        reader.getChar(&last);
+    return last == '\n';
+}
