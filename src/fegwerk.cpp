@@ -91,19 +91,19 @@ void Fegwerk::sweepFolder(const QString &folderPath, RunReport &report, int jobI
     const Job &job = jobs.at(jobIndex);
     const NamePatterns patterns(*job.extensions);
     FolderWalk walk(folderPath, patterns);
-    remover.beginJob(job.retentionDays);
+    remover.beginJob(job.retentionDays, patterns);
     while (!mustStop(report)) {
         const Folder *folder = walk.next();
         if (!folder)
             break;
         FolderOutcome outcome = remover.beginFolder(*folder);
         startTime = remover.referenceTime();
-        if (outcome == FolderOutcome::NotListed)
-            report.folderNotListed(folder->path);
         for (int file = 0;
              outcome == FolderOutcome::Listed && file < folder->files.size() && !mustStop(report);
              ++file)
             outcome = removeFile(*folder, file, report);
+        if (outcome == FolderOutcome::NotListed)
+            report.folderNotListed(folder->path);
         if (outcome == FolderOutcome::Moved)
             walk.passOverMoved();
     }

@@ -507,6 +507,28 @@ TreeRemover::~TreeRemover()
     QProcess::execute(QStringLiteral("rm"), {QStringLiteral("-rf"), path});
 }
 
+QString makeDeepFolder(const Workspace &workspace, const QString &under, const QByteArray &level,
+                       int depth, const QList<QByteArray> &files)
+{
+    workspace.makeFolder(under);
+    QString path = under;
+    int folder = ::open(QFile::encodeName(workspace.pathOf(under)).constData(),
+                        O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    for (int step = 0; folder >= 0 && step < depth; ++step) {
+        ::mkdirat(folder, level.constData(), 0777);
+        const int next = ::openat(folder, level.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+        ::close(folder);
+        folder = next;
+        path += QLatin1Char('/') + QString::fromUtf8(level);
+    }
+    for (const QByteArray &file : files)
+        ::close(::openat(folder, file.constData(), O_WRONLY | O_CREAT | O_CLOEXEC, 0666));
+    if (folder < 0)
+        return QString();
+    ::close(folder);
+    return path;
+}
+
 RunResult Workspace::run(const RunOptions &options) const
 {
     QProcess process;

@@ -115,6 +115,12 @@ struct TreeRemover {
     ~TreeRemover();
 };
 
+// A chain of `depth` folders named `level` below the workspace's folder `under`, made step by step
+// (the whole path may lie far beyond the system's limit), with the given empty files in the
+// deepest; the deepest folder's path relative to the workspace.
+QString makeDeepFolder(const Workspace &workspace, const QString &under, const QByteArray &level,
+                       int depth, const QList<QByteArray> &files);
+
 // The program itself, below the wrappers it was started through (strace, setpriv): the process a
 // signal is meant for. Waits until the wrappers have started it.
 qint64 programProcess(const QProcess &process);

@@ -113,10 +113,15 @@ void OptionsTest::dryRunShowsWhatARunDoes()
     for (const char *file : {"tree/a.log", "tree/B.LOG", "tree/sub/c.log", "tree/keep.txt",
                              "tree/held.log", "tree/t.log", "other/d.tmp"})
         workspace.writeFile(QString::fromLatin1(file));
-    // The tree twice, and links to files that are themselves hits: the real run finds those
-    // gone, also a link to one of two names of a file whose other name stays until it goes too.
+    // The tree twice, spelled two ways, with a folder beyond the path limit; and links to files
+    // that are themselves hits: the real run finds those gone, also a link to one of two names of
+    // a file whose other name stays until it goes too.
+    const TreeRemover remover{workspace.pathOf(QStringLiteral("tree"))};
+    QVERIFY(!makeDeepFolder(workspace, QStringLiteral("tree"), QByteArray(200, 'd'), 25,
+                            {QByteArrayLiteral("tief.log")})
+                 .isEmpty());
     workspace.writeJobFile(
-        "tree\t*.log\t30\nother\t*.tmp;*.tar.gz\t30\nother\t*.tmp\t30\ntree\t*.log\t30\n");
+        "tree\t*.log\t30\nother\t*.tmp;*.tar.gz\t30\nother\t*.tmp\t30\n./tree\t*.log\t30\n");
     QVERIFY(
         QFile::link(QStringLiteral("a.log"), workspace.pathOf(QStringLiteral("tree/link.log"))));
     QCOMPARE(::link(QFile::encodeName(workspace.pathOf(QStringLiteral("tree/t.log"))).constData(),
@@ -127,11 +132,11 @@ void OptionsTest::dryRunShowsWhatARunDoes()
     workspace.writeFile(QStringLiteral("log_kehrlund.txt"), "frueher\n");
     QVERIFY(workspace.holdOpen(QStringLiteral("tree/held.log")));
 
-    const QByteArray expected = wrongPattern("*.tar.gz") + announced("tree") + hit("a.log", 40) +
-                                hit("B.LOG", 40) + hit("held.log", 40) + refused("tree/held.log") +
-                                hit("t.log", 40) + hit("t2.log", 40) + hit("c.log", 40) +
-                                announced("other") + hit("d.tmp", 40) + announced("tree") +
-                                hit("held.log", 40) + refused("tree/held.log") + total(8);
+    const QByteArray expected =
+        wrongPattern("*.tar.gz") + announced("tree") + hit("a.log", 40) + hit("B.LOG", 40) +
+        hit("held.log", 40) + refused("tree/held.log") + hit("t.log", 40) + hit("t2.log", 40) +
+        hit("tief.log", 40) + hit("c.log", 40) + announced("other") + hit("d.tmp", 40) +
+        announced("./tree") + hit("held.log", 40) + refused("./tree/held.log") + total(9);
     RunOptions options = daysOn(40);
     options.arguments = QStringList{QStringLiteral("--dry-run")};
     const RunResult dry = workspace.run(options);

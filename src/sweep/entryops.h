@@ -7,6 +7,7 @@
 #include "walk/walk.h"
 
 #include <QByteArray>
+#include <QVector>
 
 struct EntryStatus {
     qint64 createdMs = 0; // birth time, or status-change time where no birth time is kept
@@ -24,6 +25,16 @@ enum class Removal {
 bool readStatus(const Folder &folder, const QByteArray &name, bool isLink, EntryStatus &status);
 
 Removal removeEntry(const Folder &folder, const QByteArray &name);
+
+// The way a link listed in the folder takes: for each entry it leads through (the links on the way
+// and the file at its end), the identity of the folder that holds it (its path, where the system
+// tells no identities) and its name there. Empty for an entry that is no link.
+struct WayStep {
+    FileId folder;
+    QString folderPath;
+    QByteArray name;
+};
+QVector<WayStep> wayOfLink(const Folder &folder, const QByteArray &name);
 
 // Whether another process has the file open or mapped, asked right before its removal. Where the
 // system can tell exactly (Linux: a write lease, which it grants only while no other process has

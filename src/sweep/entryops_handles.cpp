@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <climits>
 #include <ctime>
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -28,6 +29,9 @@ template <typename Call> int again(Call call)
     while (result < 0 && errno == EINTR);
     return result;
 }
+
+// How many links in a row the system itself follows before it gives up.
+constexpr int linksFollowedAtMost = 40;
 } // namespace
 
 bool readStatus(const Folder &folder, const QByteArray &name, bool isLink, EntryStatus &status)
@@ -142,4 +146,40 @@ InUse::~InUse()
 {
     if (handle >= 0)
         ::close(handle);
+}
+
+// Each step is taken from the folder of the step before, by handle, so that a way beyond the
+// system's path limit is followed as well as a short one.
+QVector<WayStep> wayOfLink(const Folder &folder, const QByteArray &name)
+{
+    QVector<WayStep> way;
+    int at = folder.handle;
+    QByteArray current = name;
+    char target[PATH_MAX];
+    for (int step = 0; step < linksFollowedAtMost; ++step) {
+        const ssize_t length = ::readlinkat(at, current.constData(), target, sizeof target);
+        if (length <= 0 || size_t(length) >= sizeof target)
+            break;
+        const QByteArray pointed(target, int(length));
+        const int slash = pointed.lastIndexOf('/');
+        const QByteArray holder = slash < 0    ? QByteArray(".")
+                                  : slash == 0 ? QByteArray("/")
+                                               : pointed.left(slash);
+#ifdef O_PATH
+        const int next = ::openat(at, holder.constData(), O_PATH | O_DIRECTORY | O_CLOEXEC);
+#else
+        const int next = ::openat(at, holder.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+#endif
+        if (at != folder.handle)
+            ::close(at);
+        at = next;
+        struct stat status;
+        if (at < 0 || ::fstat(at, &status) != 0)
+            break;
+        current = pointed.mid(slash + 1);
+        way.append({fileIdOf(status), QString(), current});
+    }
+    if (at >= 0 && at != folder.handle)
+        ::close(at);
+    return way;
 }

@@ -51,3 +51,15 @@ Removal removeEntry(const Folder &folder, const QByteArray &name)
 InUse::InUse(const Folder &, const QByteArray &, bool, const FileId &) {}
 
 InUse::~InUse() = default;
+
+QVector<WayStep> wayOfLink(const Folder &folder, const QByteArray &name)
+{
+    QVector<WayStep> way;
+    QFileInfo entry(pathOf(folder, name));
+    for (int step = 0; step < 40 && entry.isSymLink(); ++step) {
+        entry = QFileInfo(entry.symLinkTarget());
+        const QString holder = entry.absolutePath();
+        way.append({fileIdOf(holder), holder, entry.fileName().toUtf8()});
+    }
+    return way;
+}

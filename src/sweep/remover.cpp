@@ -5,69 +5,19 @@
 #include "walk/walk.h"
 
 #include <QDateTime>
-#include <QFile>
+#include <QFileInfo>
 
-#ifdef Q_OS_UNIX
-#include <climits>
-#include <cstdlib>
-#include <unistd.h>
-#endif
+#include <new>
 
 namespace
 {
-#ifdef Q_OS_UNIX
-// How many links in a row the system itself follows before it gives up.
-constexpr int linksFollowedAtMost = 40;
-
-// A dry run's record of what it took as removed, by the folder's canonical path and the name, as
-// bytes. Where the canonical path cannot be had (beyond the system's limit), the path as it is
-// stands in, the same each time. Most entries asked about lie in the folder asked about last.
-QByteArray keyOf(const QByteArray &path)
+// A folder's key in a dry run's record: its identity, or where the system tells none, its
+// canonical path.
+QByteArray folderKeyOf(const FileId &id, const QString &path)
 {
-    static QByteArray lastFolder;
-    static QByteArray lastCanonical;
-    const int slash = path.lastIndexOf('/');
-    const QByteArray folder = slash < 0    ? QByteArray(".")
-                              : slash == 0 ? QByteArray("/")
-                                           : path.left(slash);
-    if (folder != lastFolder) {
-        char *canonical = ::realpath(folder.constData(), nullptr);
-        lastCanonical = canonical ? QByteArray(canonical) : folder;
-        std::free(canonical);
-        lastFolder = folder;
-    }
-    return lastCanonical + '/' + path.mid(slash + 1);
-}
-
-// Where the link at `path` points; empty when it is no link.
-QByteArray linkTarget(const QByteArray &path)
-{
-    char target[PATH_MAX];
-    const ssize_t length = ::readlink(path.constData(), target, sizeof target);
-    if (length <= 0 || size_t(length) >= sizeof target)
-        return QByteArray();
-    const QByteArray pointed(target, int(length));
-    const int slash = path.lastIndexOf('/');
-    return pointed.startsWith('/') || slash < 0 ? pointed : path.left(slash + 1) + pointed;
-}
-#else
-// Windows lists no symbolic links: what a dry run took as removed is known by its path.
-constexpr int linksFollowedAtMost = 0;
-
-QByteArray keyOf(const QByteArray &path)
-{
-    return path;
-}
-
-QByteArray linkTarget(const QByteArray &)
-{
-    return QByteArray();
-}
-#endif
-
-QByteArray pathOf(const Folder &folder, const QByteArray &name)
-{
-    return QFile::encodeName(folder.path) + '/' + name;
+    if (id.isKnown())
+        return QByteArray::number(id.device, 36) + ':' + QByteArray::number(id.inode, 36);
+    return QFileInfo(path).canonicalFilePath().toUtf8();
 }
 } // namespace
 
@@ -76,14 +26,29 @@ Remover::Remover(const OwnFiles &ownFiles, const FilesHeldOpen &heldOpen)
 {
 }
 
-void Remover::beginJob(int retentionDays)
+void Remover::beginJob(int retentionDays, const NamePatterns &patterns)
 {
     age = AgeRule(retentionDays);
+    if (dryRun)
+        jobRules.append({patterns, retentionDays});
 }
 
 FolderOutcome Remover::beginFolder(const Folder &folder)
 {
-    age.setNow(QDateTime::currentMSecsSinceEpoch());
+    if (dryRun) {
+        try {
+            keepFolderInHand();
+            folderInHand = folderKeyOf(folder.id, folder.path);
+            jobInHand = jobRules.size() - 1;
+            inHand = &folder;
+            takenInHand.assign(size_t(folder.files.size()), false);
+        } catch (const std::bad_alloc &) {
+            inHand = nullptr;
+            return FolderOutcome::NotListed;
+        }
+    }
+    folderBegunMs = QDateTime::currentMSecsSinceEpoch();
+    age.setNow(folderBegunMs);
     return folder.outcome == FolderOutcome::Listed ? checkPlace(folder) : folder.outcome;
 }
 
@@ -117,9 +82,14 @@ Remover::Verdict Remover::judgeAndRemove(const Folder &folder, int file)
     const bool held = inUse.answer == InUse::Yes || !heldOpen.isComplete() ||
                       (inUse.answer == InUse::Unknown && heldOpen.mayBeHeld(status.id));
     verdict.ageDays = age.ageInDays(status.createdMs);
-    verdict.removal = held     ? Removal::Refused
-                      : dryRun ? removeInDryRun(folder, name, isLink)
-                               : removeEntry(folder, name);
+    try {
+        verdict.removal = held     ? Removal::Refused
+                          : dryRun ? removeInDryRun(folder, file, status)
+                                   : removeEntry(folder, name);
+    } catch (const std::bad_alloc &) {
+        verdict.folder = FolderOutcome::NotListed;
+        return verdict;
+    }
     verdict.isHit = verdict.removal != Removal::Vanished;
     return verdict;
 }
@@ -133,18 +103,62 @@ bool Remover::isOwnFile(const EntryStatus &status, const Folder &folder, int fil
 }
 
 // A dry run takes as removed what the real run would remove, and finds gone what the real run
-// would find gone: an entry removed before (two jobs over one folder), and the target of a link
-// whose way leads through an entry removed before (a link to a file the run removed, also to one
-// of its names).
-Removal Remover::removeInDryRun(const Folder &folder, const QByteArray &name, bool isLink)
+// would find gone: an entry removed before (two jobs over one folder), and a link whose way leads
+// through an entry removed before (a link to a file the run removed, also to one of its names).
+Removal Remover::removeInDryRun(const Folder &folder, int file, const EntryStatus &status)
 {
-    QByteArray path = pathOf(folder, name);
-    const QByteArray key = keyOf(path);
-    for (int step = 0; !path.isEmpty() && step <= linksFollowedAtMost; ++step) {
-        if (dryRunRemoved.contains(keyOf(path)))
-            return Removal::Vanished;
-        path = isLink ? linkTarget(path) : QByteArray();
+    const QByteArray name = folder.files.bytesAt(file);
+    if (takenBefore(folderInHand, name, Seen::Listed, status))
+        return Removal::Vanished;
+    if (folder.files.isLinkAt(file)) {
+        for (const WayStep &step : wayOfLink(folder, name)) {
+            const QByteArray key = folderKeyOf(step.folder, step.folderPath);
+            if ((key == folderInHand && isTakenInHand(step.name)) ||
+                takenBefore(key, step.name, Seen::MaybeHidden, status))
+                return Removal::Vanished;
+        }
     }
-    dryRunRemoved.insert(key);
+    takenInHand[size_t(file)] = true;
+    anyTakenInHand = true;
     return Removal::Removed;
+}
+
+// Whether an earlier sweep of the folder took the entry. An entry listed in the folder now was
+// listed by every earlier sweep of it; one a link leads to was listed only when its name is not
+// hidden. The file at the end of the way is the same for every step of it: its age decides for
+// all.
+bool Remover::takenBefore(const QByteArray &folderKey, const QByteArray &name, Seen seen,
+                          const EntryStatus &status) const
+{
+    if (seen == Seen::MaybeHidden && name.startsWith('.'))
+        return false;
+    const auto sweeps = foldersTaken.constFind(folderKey);
+    if (sweeps == foldersTaken.constEnd())
+        return false;
+    for (const FolderSweep &sweep : *sweeps) {
+        const JobRule &rule = jobRules.at(sweep.job);
+        AgeRule then(rule.retentionDays);
+        then.setNow(sweep.begunMs);
+        if (rule.patterns.matches(name) && then.isOldEnough(status.createdMs))
+            return true;
+    }
+    return false;
+}
+
+// Only a link leads back into the folder in hand, and seldom: its listing is searched then.
+bool Remover::isTakenInHand(const QByteArray &name) const
+{
+    for (int file = 0; anyTakenInHand && file < inHand->files.size(); ++file) {
+        if (takenInHand[size_t(file)] && inHand->files.bytesAt(file) == name)
+            return true;
+    }
+    return false;
+}
+
+// The folder in hand is done with: when files were taken from it, the record keeps the sweep.
+void Remover::keepFolderInHand()
+{
+    if (anyTakenInHand)
+        foldersTaken[folderInHand].append({jobInHand, folderBegunMs});
+    anyTakenInHand = false;
 }

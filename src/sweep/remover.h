@@ -3,13 +3,17 @@
 #ifndef KEHRLUND_REMOVER_H
 #define KEHRLUND_REMOVER_H
 
+#include "jobfile/namepatterns.h"
 #include "sweep/agerule.h"
 #include "sweep/entryops.h"
 #include "system/heldup.h"
 #include "walk/walk.h"
 
 #include <QByteArray>
-#include <QSet>
+#include <QHash>
+#include <QVector>
+
+#include <vector>
 
 class FilesHeldOpen;
 class OwnFiles;
@@ -22,7 +26,7 @@ class Remover
     // A dry run removes nothing, and takes as removed what the real run would remove.
     void setDryRun(bool on) { dryRun = on; }
 
-    void beginJob(int retentionDays);
+    void beginJob(int retentionDays, const NamePatterns &patterns);
 
     // Whether the folder's files may be removed now: only while it is still where the walk found
     // it (Listed); one that has moved is passed over with all that lies below it. Ages are
@@ -33,6 +37,7 @@ class Remover
     // begun, and again before a removal whenever the run was held up since.
     struct Verdict {
         // Listed while the folder is still to be swept; else nothing more of it is removed.
+        // NotListed also where a dry run ran short of memory to keep what it took as removed.
         FolderOutcome folder = FolderOutcome::Listed;
         bool isHit = false; // old enough, and not one of the program's own files
         Removal removal = Removal::Vanished;
@@ -45,14 +50,41 @@ class Remover
   private:
     FolderOutcome checkPlace(const Folder &folder);
     bool isOwnFile(const EntryStatus &status, const Folder &folder, int file) const;
-    Removal removeInDryRun(const Folder &folder, const QByteArray &name, bool isLink);
+
+    // A dry run removes nothing, so later in the run it meets again what the real run would have
+    // removed: a folder that a later job sweeps again (a tree under two spellings, or one inside
+    // another job's tree), and the files and links that a link leads through. It keeps no list of
+    // files, which would grow with the hits: for each folder it took files from, it keeps which
+    // jobs did so and when, and an entry met again is judged as that job judged it. Only the
+    // the files taken in the folder in hand are marked, a bit each beside its listing.
+    struct JobRule {
+        NamePatterns patterns;
+        int retentionDays;
+    };
+    struct FolderSweep {
+        int job;
+        qint64 begunMs;
+    };
+    enum class Seen { Listed, MaybeHidden };
+    Removal removeInDryRun(const Folder &folder, int file, const EntryStatus &status);
+    bool takenBefore(const QByteArray &folderKey, const QByteArray &name, Seen seen,
+                     const EntryStatus &status) const;
+    bool isTakenInHand(const QByteArray &name) const;
+    void keepFolderInHand();
 
     const OwnFiles &ownFiles;
     const FilesHeldOpen &heldOpen;
     bool dryRun = false;
     AgeRule age{0};
     HeldUp::Mark placeChecked;
-    QSet<QByteArray> dryRunRemoved; // what a dry run took as removed, as keyOf() makes it
+    QVector<JobRule> jobRules;
+    QHash<QByteArray, QVector<FolderSweep>> foldersTaken; // by the folder's identity
+    QByteArray folderInHand;
+    const Folder *inHand = nullptr;
+    int jobInHand = 0;
+    qint64 folderBegunMs = 0;
+    std::vector<bool> takenInHand; // by the file's place in the listing
+    bool anyTakenInHand = false;
 };
 
 #endif
