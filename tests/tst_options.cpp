@@ -132,11 +132,16 @@ void OptionsTest::dryRunShowsWhatARunDoes()
     workspace.writeFile(QStringLiteral("log_kehrlund.txt"), "frueher\n");
     QVERIFY(workspace.holdOpen(QStringLiteral("tree/held.log")));
 
+#ifdef KEHRLUND_WALK_BY_PATHS
+    const QByteArray deepHit; // Qt's paths reach no folder beyond the limit: no run sees it
+#else
+    const QByteArray deepHit = hit("tief.log", 40);
+#endif
     const QByteArray expected =
         wrongPattern("*.tar.gz") + announced("tree") + hit("a.log", 40) + hit("B.LOG", 40) +
         hit("held.log", 40) + refused("tree/held.log") + hit("t.log", 40) + hit("t2.log", 40) +
-        hit("tief.log", 40) + hit("c.log", 40) + announced("other") + hit("d.tmp", 40) +
-        announced("./tree") + hit("held.log", 40) + refused("./tree/held.log") + total(9);
+        deepHit + hit("c.log", 40) + announced("other") + hit("d.tmp", 40) + announced("./tree") +
+        hit("held.log", 40) + refused("./tree/held.log") + total(deepHit.isEmpty() ? 8 : 9);
     RunOptions options = daysOn(40);
     options.arguments = QStringList{QStringLiteral("--dry-run")};
     const RunResult dry = workspace.run(options);
