@@ -68,17 +68,20 @@ void Fegwerk::run()
     if (!report.begin(ownFiles))
         return;
     hitCount = 0;
+    guardStop([&] { report.endCutOff(hitCount); });
     if (!jobs.isEmpty()) {
         heldOpen = FilesHeldOpen::snapshot();
-        if (!heldOpen.isComplete())
+        if (!heldOpen.isComplete()) {
+            const StopTurn turn = StopTurn::take();
             report.heldFilesUnknown();
+        }
     }
     for (int jobIndex = 0; jobIndex < jobs.size() && !mustStop(report); ++jobIndex) {
         report.jobBegins(jobs.at(jobIndex).rootFolder);
         sweepFolder(jobs.at(jobIndex).rootFolder, report, jobIndex);
         report.jobEnds();
     }
-    report.end(hitCount);
+    sayLastWord([&] { report.end(hitCount); });
 }
 
 // One loop over the tree: take the next folder, check that it is still in its place, and judge
@@ -102,13 +105,17 @@ void Fegwerk::sweepFolder(const QString &folderPath, RunReport &report, int jobI
              outcome == FolderOutcome::Listed && file < folder->files.size() && !mustStop(report);
              ++file)
             outcome = removeFile(*folder, file, report);
-        if (outcome == FolderOutcome::NotListed)
+        if (outcome == FolderOutcome::NotListed) {
+            const StopTurn turn = StopTurn::take();
             report.folderNotListed(folder->path);
+        }
         if (outcome == FolderOutcome::Moved)
             walk.passOverMoved();
     }
-    if (walk.wasCutShort() && !mustStop(report))
+    if (walk.wasCutShort() && !mustStop(report)) {
+        const StopTurn turn = StopTurn::take();
         report.folderNotListed(folderPath);
+    }
 }
 
 FolderOutcome Fegwerk::removeFile(const Folder &folder, int file, RunReport &report)

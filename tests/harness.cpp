@@ -400,13 +400,18 @@ BlockingConsole::~BlockingConsole()
         ::close(reader);
 }
 
+bool isWaitingIn(qint64 pid, const char *where)
+{
+    QFile channel(QStringLiteral("/proc/%1/wchan").arg(pid));
+    return channel.open(QIODevice::ReadOnly) && channel.readAll().contains(where);
+}
+
 bool BlockingConsole::waitUntilBlocked(qint64 pid)
 {
     QElapsedTimer waited;
     waited.start();
     while (!hasEnded(pid)) {
-        QFile channel(QStringLiteral("/proc/%1/wchan").arg(pid));
-        if (channel.open(QIODevice::ReadOnly) && channel.readAll().contains("pipe_write"))
+        if (isWaitingIn(pid, "pipe_write"))
             return true;
         if (waited.elapsed() > hangMs) {
             qWarning("the program did not block on its console within %d minutes", hangMs / 60000);

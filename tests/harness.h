@@ -97,6 +97,8 @@ bool runningAsRoot();
 
 // Whether the process has ended (or is only left for its parent to reap).
 bool hasEnded(qint64 pid);
+// Whether the process waits in the system, in a kernel function whose name holds `where`.
+bool isWaitingIn(qint64 pid, const char *where);
 
 // Called before a test mounts: from then on the test's mounts live in a mount namespace of its
 // own, which goes with its process, so that none outlives a test killed before its destructors

@@ -49,6 +49,34 @@ class Mount
     bool mounted = false;
 };
 
+// A file system whose server never answers, as a network mount whose server went away: each call
+// that reaches it waits, and no signal that the program handles breaks the wait.
+class SilentFileSystem
+{
+  public:
+    explicit SilentFileSystem(const QString &target)
+        : device(::open("/dev/fuse", O_RDWR | O_CLOEXEC)),
+          mount(device < 0 ? nullptr
+                           : new Mount(QStringLiteral("kehrlund-test"), target, "fuse",
+                                       QByteArray("fd=" + QByteArray::number(device) +
+                                                  ",rootmode=40000,user_id=0,group_id=0")
+                                           .constData(),
+                                       MS_NOSUID | MS_NODEV))
+    {
+    }
+    ~SilentFileSystem()
+    {
+        mount.reset();
+        if (device >= 0)
+            ::close(device);
+    }
+    bool isMounted() const { return mount && mount->isMounted(); }
+
+  private:
+    int device;
+    std::unique_ptr<Mount> mount;
+};
+
 #define REQUIRE_ROOT()                                                                             \
     do {                                                                                           \
         if (!runningAsRoot())                                                                      \
@@ -301,7 +329,7 @@ void FaultsTest::starved_data()
     QTest::newRow("16 descriptors")
         << QStringList(limited).replaceInStrings(QStringLiteral("64"), QStringLiteral("16")) << all
         << false;
-    // The work of the threads is done in the thread that would have started them.
+    // The one thread that waits for a stop cannot be started: the run goes on without it.
     const QString clone = QStringLiteral("clone3");
     QTest::newRow("no thread can be started")
         << failing({QStringLiteral("-e"), QStringLiteral("inject=%1:error=EAGAIN").arg(clone)})
@@ -530,6 +558,8 @@ void FaultsTest::stopRequest_data()
     // Each folder opened a few milliseconds late, as on a cold cache.
     QTest::newRow("SIGTERM while the walk goes through empty folders")
         << int(SIGTERM) << "slow walk";
+    // The next job's root on a network mount whose server went away.
+    QTest::newRow("SIGTERM while a file system does not answer") << int(SIGTERM) << "silent";
 }
 
 // Stopped midway: the file in hand is finished and recorded, no other is begun, and the block is
@@ -541,6 +571,11 @@ void FaultsTest::stopRequest()
     QFETCH(QString, during);
     const bool slowWalk = during == QLatin1String("slow walk");
     const bool consoleBlocks = during == QLatin1String("console blocks");
+    const bool silent = during == QLatin1String("silent");
+    if (silent) {
+        REQUIRE_ROOT();
+        keepMountsToThisTest(); // before the run starts, so that it sees the mount made later
+    }
     const int emptyFolders = 1000;
     // A run may be over before the test could hold it (a busy machine); then it is tried again
     // on a fresh tree. Only a run that still had work ahead tells anything.
@@ -548,12 +583,14 @@ void FaultsTest::stopRequest()
         QVERIFY2(attempt <= 20, "in 20 attempts no run was still at work when it was held");
         Workspace workspace;
         const QStringList files = makeFiles(workspace, QStringLiteral("tree"),
-                                            during.isEmpty() ? 30000
-                                            : slowWalk       ? 0
-                                                             : 2000);
+                                            during.isEmpty() || silent ? 30000
+                                            : slowWalk                 ? 0
+                                                                       : 2000);
         for (int i = 0; slowWalk && i < emptyFolders; ++i)
             workspace.makeFolder(QStringLiteral("tree/leer%1").arg(i));
-        workspace.writeJobFile("tree\t*.log\t30\n");
+        workspace.makeFolder(QStringLiteral("silent"));
+        workspace.writeJobFile(silent ? "tree\t*.log\t30\nsilent\t*.log\t30\n"
+                                      : "tree\t*.log\t30\n");
         // The empty folders need no moved clock, and libfaketime would stretch strace's delays
         // too. The trace shows which folders the walk opened after the stop.
         RunOptions options = slowWalk ? RunOptions() : daysOn(40);
@@ -602,6 +639,15 @@ void FaultsTest::stopRequest()
             workspace.finish(process, options);
             continue;
         }
+        // The next job's root stops answering; the run finishes the first job and waits for it.
+        std::unique_ptr<SilentFileSystem> silentRoot;
+        if (silent) {
+            silentRoot.reset(new SilentFileSystem(workspace.pathOf(QStringLiteral("silent"))));
+            ::kill(pid_t(program), SIGCONT);
+            if (!silentRoot->isMounted())
+                QSKIP("no file system in user space here (/dev/fuse)");
+            QVERIFY(waitReading(process, [&] { return isWaitingIn(program, "fuse"); }));
+        }
         ::kill(pid_t(program), signal);
         ::kill(pid_t(program), SIGCONT);
         // Ended, even with the console still unread.
@@ -613,7 +659,7 @@ void FaultsTest::stopRequest()
         result.console = shownBefore + result.console + blocked;
 
         const int removed = files.size() - countExisting(workspace, files);
-        QVERIFY2(removed <= goneBeforeStop + 1,
+        QVERIFY2(removed <= (silent ? files.size() : goneBeforeStop + 1),
                  qPrintable(QStringLiteral("%1 files removed after the stop request")
                                 .arg(removed - goneBeforeStop)));
         QVERIFY(result.log.endsWith(logTotal(removed)));
@@ -624,7 +670,9 @@ void FaultsTest::stopRequest()
             qInfo("folders opened before the stop: %d, after it: %d", opened.first, opened.second);
             QVERIFY2(opened.second <= 3, "the walk went on after the stop request");
         }
-        if (!consoleBlocks) // else the console was given up
+        if (silent) // the run ended while waiting, the console as it was
+            QVERIFY2(result.console.endsWith(announced("silent")), result.console.right(300));
+        else if (!consoleBlocks) // else the console was given up
             QVERIFY2(result.console.endsWith(total(removed)), result.console.right(300));
         return;
     }

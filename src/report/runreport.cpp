@@ -138,6 +138,14 @@ void RunReport::end(int hits)
     flushConsole();
 }
 
+// Said for a run that a file system holds after a stop: the console, which may block too, gets
+// nothing more.
+void RunReport::endCutOff(int hits)
+{
+    if (!failed)
+        log.appendTotal(hits);
+}
+
 void RunReport::jobFault(const JobFault &fault)
 {
     ConsoleMessage message(ConsoleMessage::Error);

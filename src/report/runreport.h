@@ -34,6 +34,8 @@ class RunReport
     void heldFilesUnknown();
     // The total, unless an entry could not be written.
     void end(int hits);
+    // The log's total alone, for a run cut off after a stop.
+    void endCutOff(int hits);
 
     bool logFailed() const { return failed; }
 

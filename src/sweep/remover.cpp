@@ -82,6 +82,7 @@ Remover::Verdict Remover::judgeAndRemove(const Folder &folder, int file)
     const bool held = inUse.answer == InUse::Yes || !heldOpen.isComplete() ||
                       (inUse.answer == InUse::Unknown && heldOpen.mayBeHeld(status.id));
     verdict.ageDays = age.ageInDays(status.createdMs);
+    verdict.turn = StopTurn::take();
     try {
         verdict.removal = held     ? Removal::Refused
                           : dryRun ? removeInDryRun(folder, file, status)

@@ -7,6 +7,7 @@
 #include "sweep/agerule.h"
 #include "sweep/entryops.h"
 #include "system/heldup.h"
+#include "system/stopsignals.h"
 #include "walk/walk.h"
 
 #include <QByteArray>
@@ -42,6 +43,9 @@ class Remover
         bool isHit = false; // old enough, and not one of the program's own files
         Removal removal = Removal::Vanished;
         int ageDays = 0;
+        // Held from right before the removal until the verdict is gone, so that the hit's entry
+        // is written in the same turn: no stop cuts between them.
+        StopTurn turn;
     };
     Verdict judgeAndRemove(const Folder &folder, int file);
 

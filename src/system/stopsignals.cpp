@@ -3,10 +3,15 @@
 #include <QtGlobal>
 
 #include <atomic>
+#include <chrono>
 #include <csignal>
+#include <system_error>
+#include <thread>
 
 #ifdef Q_OS_UNIX
+#include <pthread.h>
 #include <sys/time.h>
+#include <unistd.h>
 #endif
 #ifdef Q_OS_WIN
 #include <windows.h>
@@ -27,16 +32,19 @@ const int stopSignals[] = {
 };
 constexpr int stopSignalCount = int(sizeof stopSignals / sizeof stopSignals[0]);
 
+std::mutex turns;
+std::function<void()> lastWordToSay; // in a turn
+
 #ifdef Q_OS_UNIX
-// The handlers do not restart what they interrupt: a write to a console that blocks returns, and
-// the console gives it up (consolemessage.cpp). A stop that comes just before such a write begins
-// cannot interrupt it, so from the stop on a timer interrupts the main thread ten times a second;
-// the writes to files and the removals are not interrupted by signals.
+// The timer's handler does not restart what it interrupts: a write to a console that blocks
+// returns, and the console gives it up (consolemessage.cpp). From a stop on, the timer interrupts
+// the main thread ten times a second; the writes to files and the removals are made again.
 const struct itimerval everyTenthOfASecond = {{0, 100000}, {0, 100000}};
 const struct itimerval never = {{0, 0}, {0, 0}};
 
 struct sigaction earlier[stopSignalCount];
 struct sigaction earlierAlarm;
+sigset_t caught; // the stop signals not ignored
 
 void requestStop(int signal)
 {
@@ -44,6 +52,65 @@ void requestStop(int signal)
     if (requestedBy.compare_exchange_strong(none, signal))
         ::setitimer(ITIMER_REAL, &everyTenthOfASecond, nullptr);
 }
+
+#ifdef Q_OS_LINUX
+[[noreturn]] void endBy(int signal)
+{
+    std::signal(signal, SIG_DFL);
+    sigset_t only;
+    sigemptyset(&only);
+    sigaddset(&only, signal);
+    ::pthread_sigmask(SIG_UNBLOCK, &only, nullptr);
+    std::raise(signal);
+    for (;;)
+        ::pause();
+}
+
+// A stop is seen by the handler in the main thread, or, where that thread waits in a system call
+// that only a fatal signal breaks (a file system that does not answer) and its handler cannot
+// run, still pending: the guard takes it up then, looking ten times a second.
+void waitForStop()
+{
+    const struct timespec tenth = {0, 100000000};
+    while (requestedBy == 0) {
+        const int signal = ::sigtimedwait(&caught, nullptr, &tenth);
+        if (signal > 0)
+            requestStop(signal);
+    }
+}
+
+// The loop answers a stop between two files, within milliseconds; one still at work half a
+// second later is held by the system. The guard then takes the turn and keeps it, so that nothing
+// is removed or recorded after the last word, says it, and ends the program by the signal, which
+// ends the main thread's wait too.
+void guardUntilStopped()
+{
+    waitForStop();
+    std::this_thread::sleep_for(std::chrono::milliseconds(500));
+    turns.lock();
+    if (lastWordToSay)
+        lastWordToSay();
+    endBy(requestedBy);
+}
+
+// The guard takes no signal but the stops it looks for: the others go to the main thread, whose
+// waits they must interrupt.
+void startGuard()
+{
+    sigset_t all;
+    sigset_t before;
+    sigfillset(&all);
+    ::pthread_sigmask(SIG_SETMASK, &all, &before);
+    try {
+        std::thread(guardUntilStopped).detach();
+    } catch (const std::system_error &) {
+        // No thread to spare: the loop alone answers a stop.
+    }
+    ::pthread_sigmask(SIG_SETMASK, &before, nullptr);
+}
+#else
+void startGuard() {}
+#endif
 
 void interrupt(int) {}
 
@@ -106,10 +173,13 @@ BOOL WINAPI consoleEvent(DWORD event)
 void catchStopSignals()
 {
 #ifdef Q_OS_UNIX
+    sigemptyset(&caught);
     for (int i = 0; i < stopSignalCount; ++i) {
         install(stopSignals[i], requestStop, &earlier[i]);
         if (earlier[i].sa_handler == SIG_IGN)
             ::sigaction(stopSignals[i], &earlier[i], nullptr);
+        else
+            sigaddset(&caught, stopSignals[i]);
     }
     install(SIGALRM, interrupt, &earlierAlarm);
     std::signal(SIGPIPE, SIG_IGN);
@@ -120,6 +190,7 @@ void catchStopSignals()
     // A log that reaches the file-size limit: the write fails (and the run stops with Fehler 004)
     // instead of the system ending the program between a removal and its entry.
     std::signal(SIGXFSZ, SIG_IGN);
+    startGuard();
 #else
     for (int i = 0; i < stopSignalCount; ++i) {
         earlier[i] = std::signal(stopSignals[i], requestStop);
@@ -158,4 +229,24 @@ void endIfStopRequested()
         std::signal(signal, SIG_DFL);
         std::raise(signal);
     }
+}
+
+void guardStop(std::function<void()> lastWord)
+{
+    const std::lock_guard<std::mutex> turn(turns);
+    lastWordToSay = std::move(lastWord);
+}
+
+void sayLastWord(const std::function<void()> &lastWord)
+{
+    const std::lock_guard<std::mutex> turn(turns);
+    lastWordToSay = nullptr;
+    lastWord();
+}
+
+StopTurn StopTurn::take()
+{
+    StopTurn taken;
+    taken.turn = std::unique_lock<std::mutex>(turns);
+    return taken;
 }

@@ -5,6 +5,9 @@
 #ifndef KEHRLUND_STOPSIGNALS_H
 #define KEHRLUND_STOPSIGNALS_H
 
+#include <functional>
+#include <mutex>
+
 // Also lets writes to a console whose reader has gone fail instead of ending the program
 // (SIGPIPE): a console that nobody reads is no reason to stop deleting or recording.
 void catchStopSignals();
@@ -14,5 +17,26 @@ bool stopRequested();
 // Before the closing prompt: a stop that was requested ends the program now, by the signal that
 // asked for it; otherwise the signals act as usual again, so the prompt can be left with Ctrl+C.
 void endIfStopRequested();
+
+// A stop that the loop cannot answer: a file system that does not answer (a network mount whose
+// server went away) holds the program in a system call that no handled signal breaks. Half a
+// second after a stop was asked for, a guard that catchStopSignals() started says the run's last
+// word for it (the log's total, once a block is open), and the program ends by the signal, which
+// does break such a call. Each removal with its entry, and
+// every other write to the log, is made in a turn: the last word waits for the turn in hand, and
+// no turn begins after it. (Unix; elsewhere the loop always answers the stop itself.)
+void guardStop(std::function<void()> lastWord);
+// The run says its last word itself; none is said for it any more.
+void sayLastWord(const std::function<void()> &lastWord);
+
+class StopTurn
+{
+  public:
+    StopTurn() = default; // holds no turn
+    static StopTurn take();
+
+  private:
+    std::unique_lock<std::mutex> turn;
+};
 
 #endif
