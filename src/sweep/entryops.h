@@ -11,6 +11,7 @@
 struct EntryStatus {
     qint64 createdMs = 0; // birth time, or status-change time where no birth time is kept
     FileId id;
+    int error = 0; // why it could not be read: the system's error; 0 when it is no regular file
 };
 
 enum class Removal {
@@ -24,6 +25,9 @@ enum class Removal {
 bool readStatus(const Folder &folder, const QByteArray &name, bool isLink, EntryStatus &status);
 
 Removal removeEntry(const Folder &folder, const QByteArray &name);
+
+// Whether the entry itself is there, a link not followed.
+bool entryIsThere(const Folder &folder, const QByteArray &name);
 
 // Whether another process has the file open or mapped, asked right before its removal. Where the
 // system can tell exactly (Linux: a write lease, which it grants only while no other process has

@@ -46,6 +46,12 @@ Removal removeEntry(const Folder &folder, const QByteArray &name)
     return (info.exists() || info.isSymLink()) ? Removal::Refused : Removal::Vanished;
 }
 
+bool entryIsThere(const Folder &folder, const QByteArray &name)
+{
+    const QFileInfo info(pathOf(folder, name));
+    return info.exists() || info.isSymLink();
+}
+
 // By path the system is not asked; where it has no other way, it refuses to remove a file in use
 // itself (Windows).
 InUse::InUse(const Folder &, const QByteArray &, bool, const FileId &) {}

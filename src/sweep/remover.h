@@ -11,6 +11,8 @@
 #include <QByteArray>
 #include <QSet>
 
+#include <optional>
+
 class FilesHeldOpen;
 class OwnFiles;
 
@@ -21,6 +23,8 @@ class Remover
 
     // A dry run removes nothing, and takes as removed what the real run would remove.
     void setDryRun(bool on) { dryRun = on; }
+    // Whether a verdict tells why a file was passed over (a verbose run names it).
+    void setNamesPassedOver(bool on) { namesPassedOver = on; }
 
     void beginJob(int retentionDays);
 
@@ -37,6 +41,9 @@ class Remover
         bool isHit = false; // old enough, and not one of the program's own files
         Removal removal = Removal::Vanished;
         int ageDays = 0;
+        // Why the file stayed, where a verbose run names it: it could not be read, was gone, or
+        // was held open. Never set unless asked for.
+        std::optional<PassedOverReason> passedOver;
     };
     Verdict judgeAndRemove(const Folder &folder, int file);
 
@@ -46,10 +53,13 @@ class Remover
     FolderOutcome checkPlace(const Folder &folder);
     bool isOwnFile(const EntryStatus &status, const Folder &folder, int file) const;
     Removal removeInDryRun(const Folder &folder, const QByteArray &name, bool isLink);
+    std::optional<PassedOverReason> whyNotRead(const Folder &folder, const QByteArray &name,
+                                               bool isLink, int error) const;
 
     const OwnFiles &ownFiles;
     const FilesHeldOpen &heldOpen;
     bool dryRun = false;
+    bool namesPassedOver = false;
     AgeRule age{0};
     HeldUp::Mark placeChecked;
     QSet<QByteArray> dryRunRemoved; // what a dry run took as removed, as keyOf() makes it
