@@ -79,7 +79,8 @@ const Folder *FolderWalk::State::enter(const QString &path)
     for (const QString &sub :
          dir.entryList(QDir::Dirs | QDir::NoSymLinks | QDir::NoDotAndDotDot, QDir::Unsorted)) {
         // A verbose run keeps a mount point, marked as a link, to name it where the walk comes
-        // to it, as the walk by handles does.
+        // to it, as the walk by handles does. A folder that cannot be looked at is taken for
+        // one too; it is named as what it is.
         if (!isMountPoint(AT_FDCWD, encodedPath, AT_FDCWD,
                           QFile::encodeName(joinedPath(path, sub))))
             append(next.subfolders, sub, false);
@@ -95,14 +96,15 @@ const Folder *FolderWalk::State::enter(const QString &path)
 }
 
 // Qt lists nothing of a folder it cannot read, and says nothing of it either: a verbose run asks
-// first, and names the folder.
+// first, and names the folder. Qt tells no error: a folder that cannot even be looked at, in a
+// parent that may not be entered, is no more gone than its parent.
 bool FolderWalk::State::isReadable(const QString &path)
 {
     const QFileInfo info(path);
     if (info.isDir() && info.isReadable())
         return true;
-    passedOver->append(
-        {path, info.exists() ? PassedOverReason::NotReadable : PassedOverReason::Gone});
+    const bool gone = !info.exists() && QFileInfo(info.path()).isExecutable();
+    passedOver->append({path, gone ? PassedOverReason::Gone : PassedOverReason::NotReadable});
     return false;
 }
 
@@ -138,10 +140,12 @@ const Folder *FolderWalk::enterNextFolder()
         }
         const bool isMountPoint = top.subfolders.isLinkAt(top.next);
         const QString path = joinedPath(top.path, top.subfolders.nameAt(top.next++));
-        if (isMountPoint)
-            state->passedOver->append({path, PassedOverReason::OtherMount});
-        else if (const Folder *folder = state->enter(path))
+        if (isMountPoint) {
+            if (state->isReadable(path))
+                state->passedOver->append({path, PassedOverReason::OtherMount});
+        } else if (const Folder *folder = state->enter(path)) {
             return folder;
+        }
     }
     return nullptr;
 }
