@@ -122,9 +122,11 @@ Remover::Verdict Remover::judgeAndRemove(const Folder &folder, int file)
             verdict.passedOver = PassedOverReason::Gone;
         return verdict;
     }
-    // A snapshot that could not be taken whole holds every file back, as its message says.
-    const bool inUseNow = inUse.answer == InUse::Yes ||
-                          (inUse.answer == InUse::Unknown && heldOpen.mayBeHeld(status.id));
+    // A snapshot that could not be taken whole holds every file back, as its message says, but
+    // tells of none that it is in use.
+    const bool inUseNow =
+        inUse.answer == InUse::Yes ||
+        (inUse.answer == InUse::Unknown && heldOpen.isComplete() && heldOpen.mayBeHeld(status.id));
     const bool held = inUseNow || !heldOpen.isComplete();
     verdict.ageDays = age.ageInDays(status.createdMs);
     verdict.removal = held     ? Removal::Refused
