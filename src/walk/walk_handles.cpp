@@ -501,8 +501,9 @@ void FolderWalk::State::leaveFolder()
 
 // Back up into the folder at `at`, whose handle was given up: through ".." of the folder just
 // finished, when that leads to the very same folder; else (that folder has moved away) by name
-// from above. When the folder itself has moved, the rest of it is left alone; when it cannot be
-// opened again for lack of descriptors, its remaining subfolders are yielded as not listed.
+// from above. When the folder itself has moved, the rest of it is left alone (a verbose run names
+// it, when anything was left); when it cannot be opened again for lack of descriptors, its
+// remaining subfolders are yielded as not listed.
 void FolderWalk::State::climbInto(std::size_t at, const Frame &child)
 {
     Frame &folder = frames[at];
@@ -517,8 +518,9 @@ void FolderWalk::State::climbInto(std::size_t at, const Frame &child)
     } else if (isLackOfResources(error) || child.lacking) {
         folder.lacking = true;
     } else {
+        if (folder.next < folder.subfolders.size())
+            passOver(path, error == 0 ? PassedOverReason::Moved : passedOverFor(error));
         folder.subfolders.clear();
-        passOver(path, error == 0 ? PassedOverReason::Moved : passedOverFor(error));
     }
 }
 
