@@ -62,6 +62,12 @@ void Fegwerk::setDryRun(bool on)
     remover.setDryRun(on);
 }
 
+void Fegwerk::setVerbose(bool on)
+{
+    verbose = on;
+    remover.setNamesPassedOver(on);
+}
+
 void Fegwerk::run()
 {
     RunReport report(logFilePath, dryRun);
@@ -88,15 +94,20 @@ void Fegwerk::run()
 // and remove each of its listed files in turn, right as its status is read. A folder that could
 // not be listed, or whose place could not be checked, for lack of descriptors or memory is
 // named, and so is the root of a walk that ran short of memory; a folder that has moved, as it
-// is begun or while it is swept, is passed over in silence, with all below it.
+// is begun or while it is swept, is passed over with all below it, in silence unless the run is
+// verbose. What the walk passed over is named as it comes, before the folder it yields next.
 void Fegwerk::sweepFolder(const QString &folderPath, RunReport &report, int jobIndex)
 {
     const Job &job = jobs.at(jobIndex);
     const NamePatterns patterns(*job.extensions);
-    FolderWalk walk(folderPath, patterns);
+    FolderWalk walk(folderPath, patterns, verbose);
     remover.beginJob(job.retentionDays, patterns);
     while (!mustStop(report)) {
         const Folder *folder = walk.next();
+        if (verbose) {
+            for (const PassedOver &entry : walk.takePassedOver())
+                report.passedOver(entry);
+        }
         if (!folder)
             break;
         FolderOutcome outcome = remover.beginFolder(*folder);
@@ -129,5 +140,8 @@ FolderOutcome Fegwerk::removeFile(const Folder &folder, int file, RunReport &rep
             folder.path, folder.files.bytesAt(file), [&] { return folder.files.nameAt(file); },
             verdict.ageDays, verdict.removal == Removal::Refused);
     }
+    if (verdict.passedOver)
+        report.passedOver(
+            {joinedPath(folder.path, folder.files.nameAt(file)), *verdict.passedOver});
     return FolderOutcome::Listed;
 }

@@ -38,6 +38,8 @@ class Fegwerk : public QObject
     // A dry run does all a run does and shows the same messages, but deletes nothing and leaves
     // the run log untouched.
     void setDryRun(bool on);
+    // A verbose run names on the console every folder and file it passes over, and why.
+    void setVerbose(bool on);
 
     const QList<Job> &jobList() const { return jobs; }
     int hits() const { return hitCount; }
@@ -50,6 +52,7 @@ class Fegwerk : public QObject
     QString jobFilePath;
     int hitCount = 0;
     bool dryRun = false;
+    bool verbose = false;
 
     OwnFiles ownFiles;      // never deleted
     FilesHeldOpen heldOpen; // held open by other programs: not deleted

@@ -43,6 +43,7 @@ const QByteArray error005Held =
     "Fehler 005: Konnte nicht ermitteln, welche Dateien geöffnet sind; keine Datei wird gelöscht";
 const QByteArray error006 = "Fehler 006: Eingabedatei konnte nicht geöffnet werden";
 const QByteArray error007 = "Fehler 007: Zeile der Eingabedatei nicht korrekt";
+const QByteArray passedOver = "Übergangen: ";
 const QByteArray days = " Tage";
 const QByteArray prompt = "Bitte druecken Sie eine Taste zum beenden...";
 const QByteArray dryRun = "Probelauf: nichts wurde gelöscht, das Protokoll ist unverändert";
@@ -581,6 +582,23 @@ QByteArray refused(const QByteArray &path)
 QByteArray notSwept(const QByteArray &folder)
 {
     return line(item(text::error005Folder) + item(folder) + item(text::error005FolderEnd));
+}
+
+QByteArray passedOver(const QByteArray &path, Why why)
+{
+    static const QByteArray reasons[] = {" (nicht lesbar)",
+                                         " (verschwunden)",
+                                         " (verschoben)",
+                                         " (versteckt)",
+                                         " (Verweis auf einen Ordner)",
+                                         " (anderes Dateisystem)",
+                                         " (in Gebrauch)"};
+    return line(item(text::passedOver) + item(path) + item(reasons[int(why)]));
+}
+
+bool namesPassedOver(const QByteArray &console)
+{
+    return console.contains(item(text::passedOver));
 }
 
 QByteArray heldFilesUnknown()

@@ -200,7 +200,11 @@ QByteArray wrongPattern(const QByteArray &pattern);
 QByteArray wrongPeriod(int days);
 QByteArray notSwept(const QByteArray &folder); // Fehler 005: a folder that could not be listed
 QByteArray heldFilesUnknown();                 // Fehler 005: the snapshot of held files failed
-QByteArray logNotWritten();                    // Fehler 004
+// With -v: a folder or file passed over, and why.
+enum class Why { NotReadable, Gone, Moved, Hidden, LinkToFolder, OtherMount, InUse };
+QByteArray passedOver(const QByteArray &path, Why why);
+bool namesPassedOver(const QByteArray &console);     // whether it holds such a line
+QByteArray logNotWritten();                          // Fehler 004
 QByteArray logNotWrittenFor(const QByteArray &path); // Fehler 004 for an entry: the file it lacks
 QByteArray dryRunDone();                             // the last line of a dry run
 QByteArray jobFileNotOpened();                       // Fehler 006

@@ -762,18 +762,23 @@ void FaultsTest::mountInsideTree_data()
 {
     QTest::addColumn<bool>("bind");
     QTest::addColumn<bool>("withoutOpenat2"); // as on a kernel before 5.6, or under a filter
-    QTest::newRow("bind mount of a folder") << true << false;
-    QTest::newRow("another file system") << false << false;
-    QTest::newRow("bind mount of a folder, without openat2") << true << true;
-    QTest::newRow("another file system, without openat2") << false << true;
+    QTest::addColumn<bool>("verbose");
+    QTest::newRow("bind mount of a folder") << true << false << false;
+    QTest::newRow("another file system") << false << false << false;
+    QTest::newRow("bind mount of a folder, without openat2") << true << true << false;
+    QTest::newRow("another file system, without openat2") << false << true << false;
+    QTest::newRow("another file system, named with -v") << false << false << true;
+    QTest::newRow("bind mount of a folder, without openat2, named with -v") << true << true << true;
 }
 
-// Not entered, silently, as a link to a folder is not followed; the root may be a mount point.
+// Not entered, silently unless the run is verbose, as a link to a folder is not followed; the
+// root may be a mount point.
 void FaultsTest::mountInsideTree()
 {
     REQUIRE_ROOT();
     QFETCH(bool, bind);
     QFETCH(bool, withoutOpenat2);
+    QFETCH(bool, verbose);
     Workspace workspace;
     workspace.writeFile(QStringLiteral("outside/keep.log"));
     workspace.writeFile(QStringLiteral("tree/old.log"));
@@ -790,11 +795,16 @@ void FaultsTest::mountInsideTree()
         workspace.writeFile(QStringLiteral("tree/mounted/keep.log"));
     workspace.writeJobFile("root\t*.log\t30\n");
 
-    const RunResult result = workspace.run(
-        withoutOpenat2 ? through(failing(
-                             {QStringLiteral("-e"), QStringLiteral("inject=openat2:error=ENOSYS")}))
-                       : daysOn(40));
-    QCOMPARE(result.console, announced("root") + hit("old.log", 40) + end(1));
+    RunOptions options = withoutOpenat2
+                             ? through(failing({QStringLiteral("-e"),
+                                                QStringLiteral("inject=openat2:error=ENOSYS")}))
+                             : daysOn(40);
+    if (verbose)
+        options.arguments << QStringLiteral("-v");
+    const RunResult result = workspace.run(options);
+    QCOMPARE(result.console,
+             announced("root") + hit("old.log", 40) +
+                 (verbose ? passedOver("root/mounted", Why::OtherMount) : QByteArray()) + end(1));
     QVERIFY(!workspace.exists(QStringLiteral("tree/old.log")));
     QVERIFY(workspace.exists(QStringLiteral("tree/mounted/keep.log")));
 }

@@ -403,16 +403,25 @@ void HostileTest::unreadableFolder_data()
 {
     // What the user running the program may do in the folder "geheim".
     QTest::addColumn<int>("access");
-    QTest::newRow("nothing") << 0;
-    QTest::newRow("list, but not enter") << 4;
-    QTest::newRow("enter, but not list") << 1;
+    // What a run with -v names as not readable, below the root; empty: a run without -v.
+    QTest::addColumn<QByteArrayList>("named");
+    QTest::newRow("nothing") << 0 << QByteArrayList();
+    QTest::newRow("list, but not enter") << 4 << QByteArrayList();
+    QTest::newRow("enter, but not list") << 1 << QByteArrayList();
+    QTest::newRow("nothing, named with -v") << 0 << QByteArrayList{"geheim"};
+    // Its names are listed, but neither its file nor its subfolder can be looked at.
+    QTest::newRow("list, but not enter, named with -v")
+        << 4 << QByteArrayList{"geheim/x.log", "geheim/innen"};
+    QTest::newRow("enter, but not list, named with -v") << 1 << QByteArrayList{"geheim"};
 }
 
-// A folder the program may not read is passed over without a word; the rest of the tree is
-// swept. As root the run is made as an unprivileged user and the folder belongs to root.
+// A folder the program may not read is passed over without a word, unless the run is verbose;
+// the rest of the tree is swept. As root the run is made as an unprivileged user and the folder
+// belongs to root.
 void HostileTest::unreadableFolder()
 {
     QFETCH(int, access);
+    QFETCH(QByteArrayList, named);
     Workspace workspace;
     const QByteArray root = workspace.pathOf(QStringLiteral("tree")).toUtf8();
     workspace.writeFile(QStringLiteral("tree/a.log"));
@@ -431,10 +440,16 @@ void HostileTest::unreadableFolder()
     RunOptions options;
     options.fakeTime = QStringLiteral("+40d");
     options.unprivileged = true;
+    QByteArray namedLines;
+    for (const QByteArray &path : named)
+        namedLines += passedOver(root + '/' + path, Why::NotReadable);
+    if (!named.isEmpty())
+        options.arguments << QStringLiteral("-v");
     const RunResult result = workspace.run(options);
     QVERIFY(result.finished);
     QCOMPARE(result.exitCode, 0);
-    QCOMPARE(result.console, runConsole(root, {"a.log", "b.log"}));
+    QCOMPARE(result.console,
+             announced(root) + hit("a.log", 40) + namedLines + hit("b.log", 40) + end(2));
     QCOMPARE(result.log, result.expectedLog(logEntries({root + "/a.log", root + "/offen/b.log"})));
     QCOMPARE(::chmod(root + "/geheim", 0755), 0);
     QVERIFY(rawExists(root + "/geheim/x.log"));

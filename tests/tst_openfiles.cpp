@@ -166,22 +166,26 @@ void OpenFilesTest::heldAmongFree_data()
     QTest::addColumn<QStringList>("names");
     QTest::addColumn<QList<bool>>("held");
     QTest::addColumn<int>("hold");
+    QTest::addColumn<bool>("verbose"); // a held file is named as in use, after its Fehler 005
 
     QTest::newRow("one held between two free")
         << QStringList{QStringLiteral("a.log"), QStringLiteral("b.log"), QStringLiteral("c.log")}
-        << QList<bool>{false, true, false} << int(Hold::Append);
+        << QList<bool>{false, true, false} << int(Hold::Append) << false;
+    QTest::newRow("one held between two free, named with -v")
+        << QStringList{QStringLiteral("a.log"), QStringLiteral("b.log"), QStringLiteral("c.log")}
+        << QList<bool>{false, true, false} << int(Hold::Append) << true;
     QTest::newRow("several held, names in mixed case")
         << QStringList{QStringLiteral("alpha.log"), QStringLiteral("Bericht.log"),
                        QStringLiteral("cron.log"),  QStringLiteral("Delta.log"),
                        QStringLiteral("echo.log"),  QStringLiteral("Zulu.log")}
-        << QList<bool>{false, true, true, false, true, false} << int(Hold::Append);
+        << QList<bool>{false, true, true, false, true, false} << int(Hold::Append) << false;
     QTest::newRow("several held for reading, the first and the last")
         << QStringList{QStringLiteral("1.log"), QStringLiteral("2.log"), QStringLiteral("3.log")}
-        << QList<bool>{true, false, true} << int(Hold::ReadOnly);
+        << QList<bool>{true, false, true} << int(Hold::ReadOnly) << false;
     // The helper lives on but has closed the files again: nothing holds them.
     QTest::newRow("opened and closed before the run")
         << QStringList{QStringLiteral("frei.log"), QStringLiteral("zu.log")}
-        << QList<bool>{false, false} << int(Hold::OpenedThenClosed);
+        << QList<bool>{false, false} << int(Hold::OpenedThenClosed) << false;
 }
 
 void OpenFilesTest::heldAmongFree()
@@ -189,6 +193,7 @@ void OpenFilesTest::heldAmongFree()
     QFETCH(QStringList, names);
     QFETCH(QList<bool>, held);
     QFETCH(int, hold);
+    QFETCH(bool, verbose);
     Workspace workspace;
     QVERIFY(workspace.isValid());
     const QString root = workspace.pathOf(folderName);
@@ -204,6 +209,8 @@ void OpenFilesTest::heldAmongFree()
             heldPaths << path;
         if (held.at(i)) {
             expectedConsole += refused(path.toUtf8());
+            if (verbose)
+                expectedConsole += passedOver(path.toUtf8(), Why::InUse);
             log += refusedEntry(path.toUtf8());
         } else {
             log += removedEntry(path.toUtf8(), 40);
@@ -215,7 +222,10 @@ void OpenFilesTest::heldAmongFree()
 
     Holder holder(heldPaths, Hold(hold));
     QVERIFY(holder.waitUntilReady());
-    const RunResult result = workspace.run(daysOn(40));
+    RunOptions options = daysOn(40);
+    if (verbose)
+        options.arguments << QStringLiteral("-v");
+    const RunResult result = workspace.run(options);
     QVERIFY(result.finished);
     QCOMPARE(result.console, expectedConsole);
     QCOMPARE(result.log, result.expectedLog(log));

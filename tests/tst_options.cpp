@@ -50,6 +50,10 @@ void OptionsTest::options_data()
     QTest::newRow("-h") << strings({"-h"}) << 0 << help << QByteArray() << false;
     QTest::newRow("help before a dry run")
         << strings({"--help", "-n"}) << 0 << help << QByteArray() << false;
+    QTest::newRow("--help names --verbose")
+        << strings({"--help"}) << 0
+        << QByteArray("Aufruf: kehrlund [-n | --dry-run] [-v | --verbose]\n") << QByteArray()
+        << false;
     QTest::newRow("--version") << strings({"--version"}) << 0 << version << QByteArray() << false;
     QTest::newRow("--bogus") << strings({"--bogus"}) << 2 << QByteArray() << refusal("--bogus")
                              << false;
@@ -76,10 +80,13 @@ void OptionsTest::options_data()
     QTest::newRow("-n") << strings({"-n"}) << 0 << QByteArray() << run << false;
     QTest::newRow("--dry-run with another argument")
         << strings({"datei.txt", "--dry-run"}) << 0 << QByteArray() << run << false;
+    QTest::newRow("-v") << strings({"-v"}) << 0 << QByteArray() << run << true;
+    QTest::newRow("--verbose with a dry run")
+        << strings({"--verbose", "-n"}) << 0 << QByteArray() << run << false;
 }
 
-// Only a run without options or with ignored arguments deletes and writes the log; nothing
-// else reads the job file.
+// Only a run without options, with ignored arguments or with -v deletes and writes the log;
+// nothing else reads the job file.
 void OptionsTest::options()
 {
     QFETCH(QStringList, arguments);

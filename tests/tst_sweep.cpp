@@ -267,8 +267,9 @@ void SweepTest::sweep_data()
 {
     QTest::addColumn<QStringList>("tree");
     QTest::addColumn<QByteArray>("jobs");
-    QTest::addColumn<QByteArray>("console"); // up to the closing prompt
-    QTest::addColumn<QByteArray>("log");     // the block after its header
+    // Up to the closing prompt. A row that expects entries named as passed over runs with -v.
+    QTest::addColumn<QByteArray>("console");
+    QTest::addColumn<QByteArray>("log"); // the block after its header
     QTest::addColumn<QStringList>("gone");
     QTest::addColumn<QStringList>("kept");
 
@@ -344,6 +345,18 @@ void SweepTest::sweep_data()
         << strings({"t/.alt.log", "t/.versteckt/alt.log", "t/.versteckt/tief/alt.log",
                     "t/.x.log/alt.log", "t/u/.alt.log"});
 
+    // Each folder's listing names what it passes over before the folder's hits; a folder that
+    // holds nothing else names it where the walk goes on.
+    QTest::newRow("hidden files and folders named with -v")
+        << strings({"t/.alt.log", "t/.versteckt/alt.log", "t/.x.log/alt.log", "t/u/.alt.log",
+                    "t/sichtbar.log"})
+        << QByteArray("@/t\t*.log\t30\n")
+        << announced(root) + passedOver("@/t/.alt.log", Why::Hidden) +
+               passedOver("@/t/.versteckt", Why::Hidden) + passedOver("@/t/.x.log", Why::Hidden) +
+               hit("sichtbar.log", 40) + passedOver("@/t/u/.alt.log", Why::Hidden) + total(1)
+        << removedEntry("@/t/sichtbar.log", 40) + logTotal(1) << strings({"t/sichtbar.log"})
+        << strings({"t/.alt.log", "t/.versteckt/alt.log", "t/.x.log/alt.log", "t/u/.alt.log"});
+
     QTest::newRow("pipe, socket and broken link untouched")
         << strings({"fifo:t/x.log", "socket:t/s.log", "link:t/kaputt.log>nirgends.log",
                     "t/echt.log", "fifo:t/u/y.log"})
@@ -369,6 +382,16 @@ void SweepTest::sweep_data()
         << strings({})
         << strings({"draussen/alt.log", "draussen/innen/alt.log", "t/zeiger", "t/ordner.log",
                     "t/absolut"});
+
+    QTest::newRow("links to folders named with -v")
+        << strings({"draussen/alt.log", "t/", "link:t/zeiger>../draussen",
+                    "link:t/ordner.log>../draussen", "link:t/absolut>@/draussen", "t/b.log"})
+        << QByteArray("@/t\t*.log\t30\n")
+        << announced(root) + passedOver("@/t/absolut", Why::LinkToFolder) +
+               passedOver("@/t/ordner.log", Why::LinkToFolder) +
+               passedOver("@/t/zeiger", Why::LinkToFolder) + hit("b.log", 40) + total(1)
+        << removedEntry("@/t/b.log", 40) + logTotal(1) << strings({"t/b.log"})
+        << strings({"draussen/alt.log", "t/zeiger", "t/ordner.log", "t/absolut"});
 
     QTest::newRow("links to files removed as links, targets stay")
         << strings({"draussen/ziel.log", "t/ziel.dat", "link:t/verweis.log>../draussen/ziel.log",
@@ -456,7 +479,10 @@ void SweepTest::sweep()
     QVERIFY(build(workspace, tree));
     workspace.writeJobFile(expand(workspace, jobs));
 
-    const RunResult result = workspace.run(at(QStringLiteral("+40d")));
+    RunOptions options = at(QStringLiteral("+40d"));
+    if (namesPassedOver(console))
+        options.arguments << QStringLiteral("-v");
+    const RunResult result = workspace.run(options);
     QVERIFY2(result.finished, "the run hangs");
     QCOMPARE(result.exitCode, 0);
     QCOMPARE(result.console, asWritten(expand(workspace, console) + prompt()));

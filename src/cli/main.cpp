@@ -41,10 +41,11 @@ void print(std::FILE *stream, const QString &text)
     std::fflush(stream);
 }
 
-void runCleaner(bool dryRun)
+void runCleaner(const Options &options)
 {
     Fegwerk cleaner(QStringLiteral("eingabe_kehrlund.txt"), QStringLiteral("log_kehrlund.txt"));
-    cleaner.setDryRun(dryRun);
+    cleaner.setDryRun(options.dryRun);
+    cleaner.setVerbose(options.verbose);
     cleaner.run();
 }
 
@@ -81,7 +82,7 @@ int main(int argc, char *argv[])
     }
 
     catchStopSignals();
-    runCleaner(options.dryRun);
+    runCleaner(options);
     if (options.dryRun)
         RunReport::dryRunDone();
     flushConsole();

@@ -14,6 +14,8 @@ Options readOptions(const QStringList &arguments)
             version = true;
         } else if (argument == QLatin1String("-n") || argument == QLatin1String("--dry-run")) {
             options.dryRun = true;
+        } else if (argument == QLatin1String("-v") || argument == QLatin1String("--verbose")) {
+            options.verbose = true;
         } else {
             options.action = Options::Action::Refuse;
             options.unknownOption = argument;
@@ -30,7 +32,7 @@ Options readOptions(const QStringList &arguments)
 QString usage()
 {
     return QStringLiteral(
-        "Aufruf: kehrlund [-n | --dry-run]\n"
+        "Aufruf: kehrlund [-n | --dry-run] [-v | --verbose]\n"
         "        kehrlund -h | --help | --version\n"
         "\n"
         "Löscht alte Dateien aus Ordnerbäumen. Die Aufträge stehen in eingabe_kehrlund.txt\n"
@@ -42,6 +44,8 @@ QString usage()
         "Optionen:\n"
         "  -n, --dry-run  Probelauf: dieselben Meldungen wie ein echter Lauf, aber nichts\n"
         "                 wird gelöscht und das Protokoll bleibt unverändert\n"
+        "  -v, --verbose  jeden übergangenen Ordner und jede übergangene Datei mit dem Grund\n"
+        "                 nennen, nur auf der Konsole\n"
         "  -h, --help     diese Hilfe zeigen\n"
         "      --version  die Version zeigen\n"
         "\n"

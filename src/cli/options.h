@@ -10,6 +10,7 @@ struct Options {
     enum class Action { Run, ShowHelp, ShowVersion, Refuse };
     Action action = Action::Run;
     bool dryRun = false;
+    bool verbose = false;
     QString unknownOption; // with Refuse: the first argument not understood
 };
 

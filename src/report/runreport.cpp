@@ -118,6 +118,35 @@ void RunReport::folderNotListed(const QString &path)
     error(lines, tr("Fehler 005: Konnte Ordner "), shownName(path), tr(" nicht durchsuchen"));
 }
 
+void RunReport::passedOver(const PassedOver &entry)
+{
+    QString why;
+    switch (entry.reason) {
+    case PassedOverReason::NotReadable:
+        why = tr(" (nicht lesbar)");
+        break;
+    case PassedOverReason::Gone:
+        why = tr(" (verschwunden)");
+        break;
+    case PassedOverReason::Moved:
+        why = tr(" (verschoben)");
+        break;
+    case PassedOverReason::Hidden:
+        why = tr(" (versteckt)");
+        break;
+    case PassedOverReason::LinkToFolder:
+        why = tr(" (Verweis auf einen Ordner)");
+        break;
+    case PassedOverReason::OtherMount:
+        why = tr(" (anderes Dateisystem)");
+        break;
+    case PassedOverReason::InUse:
+        why = tr(" (in Gebrauch)");
+        break;
+    }
+    ConsoleMessage() << tr("Übergangen: ") << shownName(entry.path) << why;
+}
+
 void RunReport::heldFilesUnknown()
 {
     ConsoleMessage lines(ConsoleMessage::Error);

@@ -15,6 +15,7 @@
 class ConsoleMessage;
 class OwnFiles;
 struct JobFault;
+struct PassedOver;
 
 class RunReport
 {
@@ -31,6 +32,8 @@ class RunReport
     void hit(const QString &folderPath, const QByteArray &name,
              const std::function<QString()> &decoded, int ageDays, bool refused);
     void folderNotListed(const QString &path);
+    // A folder or file passed over, and why: on the console alone, for a verbose run.
+    void passedOver(const PassedOver &entry);
     void heldFilesUnknown();
     // The total, unless an entry could not be written.
     void end(int hits);

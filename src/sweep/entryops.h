@@ -12,6 +12,7 @@
 struct EntryStatus {
     qint64 createdMs = 0; // birth time, or status-change time where no birth time is kept
     FileId id;
+    int error = 0; // why it could not be read: the system's error; 0 when it is no regular file
 };
 
 enum class Removal {
@@ -35,6 +36,9 @@ struct WayStep {
     QByteArray name;
 };
 QVector<WayStep> wayOfLink(const Folder &folder, const QByteArray &name);
+
+// Whether the entry itself is there, a link not followed.
+bool entryIsThere(const Folder &folder, const QByteArray &name);
 
 // Whether another process has the file open or mapped, asked right before its removal. Where the
 // system can tell exactly (Linux: a write lease, which it grants only while no other process has

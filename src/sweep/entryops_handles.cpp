@@ -43,8 +43,11 @@ bool readStatus(const Folder &folder, const QByteArray &name, bool isLink, Entry
     if (again([&] {
             return ::statx(handle, name.constData(), follow | AT_STATX_SYNC_AS_STAT,
                            STATX_TYPE | STATX_INO | STATX_BTIME | STATX_CTIME, &info);
-        }) != 0 ||
-        !S_ISREG(info.stx_mode))
+        }) != 0) {
+        status.error = errno;
+        return false;
+    }
+    if (!S_ISREG(info.stx_mode))
         return false;
     // A birth time of zero is one the file system never recorded (images, old inode formats).
     const bool hasBirth = (info.stx_mask & STATX_BTIME) &&
@@ -55,8 +58,11 @@ bool readStatus(const Folder &folder, const QByteArray &name, bool isLink, Entry
         FileId{quint64(makedev(info.stx_dev_major, info.stx_dev_minor)), quint64(info.stx_ino)};
 #else
     struct stat info;
-    if (again([&] { return ::fstatat(handle, name.constData(), &info, follow); }) != 0 ||
-        !S_ISREG(info.st_mode))
+    if (again([&] { return ::fstatat(handle, name.constData(), &info, follow); }) != 0) {
+        status.error = errno;
+        return false;
+    }
+    if (!S_ISREG(info.st_mode))
         return false;
 #if defined(Q_OS_DARWIN) || defined(Q_OS_FREEBSD) || defined(Q_OS_NETBSD)
     const struct timespec &time = info.st_birthtimespec;
@@ -74,6 +80,14 @@ Removal removeEntry(const Folder &folder, const QByteArray &name)
     if (again([&] { return ::unlinkat(folder.handle, name.constData(), 0); }) == 0)
         return Removal::Removed;
     return (errno == ENOENT || errno == EISDIR) ? Removal::Vanished : Removal::Refused;
+}
+
+bool entryIsThere(const Folder &folder, const QByteArray &name)
+{
+    struct stat status;
+    return again([&] {
+               return ::fstatat(folder.handle, name.constData(), &status, AT_SYMLINK_NOFOLLOW);
+           }) == 0;
 }
 
 #ifdef F_SETLEASE

@@ -8,6 +8,8 @@
 #include <QFile>
 #include <QFileInfo>
 
+#include <cerrno>
+
 namespace
 {
 // The walk by path keeps names as UTF-8.
@@ -21,6 +23,10 @@ bool readStatus(const Folder &folder, const QByteArray &name, bool isLink, Entry
 {
     const QString path = pathOf(folder, name);
     const QFileInfo info(path);
+    // Qt tells no error: a file not there in a folder that may be entered is gone; in one that
+    // may not, it cannot be looked at.
+    if (!info.exists() && !info.isSymLink())
+        status.error = QFileInfo(folder.path).isExecutable() ? ENOENT : EACCES;
     // A link to a FIFO or a device is listed as a file, too; a file that became a link is no
     // longer the file that was listed.
     if (!info.isFile() || (info.isSymLink() && !isLink))
@@ -44,6 +50,12 @@ Removal removeEntry(const Folder &folder, const QByteArray &name)
         return Removal::Removed;
     const QFileInfo info(path);
     return (info.exists() || info.isSymLink()) ? Removal::Refused : Removal::Vanished;
+}
+
+bool entryIsThere(const Folder &folder, const QByteArray &name)
+{
+    const QFileInfo info(pathOf(folder, name));
+    return info.exists() || info.isSymLink();
 }
 
 // By path the system is not asked; where it has no other way, it refuses to remove a file in use

@@ -7,6 +7,7 @@
 #include <QDateTime>
 #include <QFileInfo>
 
+#include <cerrno>
 #include <new>
 
 namespace
@@ -67,8 +68,12 @@ Remover::Verdict Remover::judgeAndRemove(const Folder &folder, int file)
     const QByteArray name = folder.files.bytesAt(file);
     const bool isLink = folder.files.isLinkAt(file);
     EntryStatus status;
-    if (!readStatus(folder, name, isLink, status) || !age.isOldEnough(status.createdMs) ||
-        isOwnFile(status, folder, file))
+    if (!readStatus(folder, name, isLink, status)) {
+        if (namesPassedOver)
+            verdict.passedOver = whyNotRead(folder, name, isLink, status.error);
+        return verdict;
+    }
+    if (!age.isOldEnough(status.createdMs) || isOwnFile(status, folder, file))
         return verdict;
     if (placeChecked.heldUpSince()) {
         verdict.folder = checkPlace(folder);
@@ -76,11 +81,17 @@ Remover::Verdict Remover::judgeAndRemove(const Folder &folder, int file)
             return verdict;
     }
     const InUse inUse(folder, name, isLink, status.id);
-    if (inUse.answer == InUse::Changed)
+    if (inUse.answer == InUse::Changed) {
+        if (namesPassedOver)
+            verdict.passedOver = PassedOverReason::Gone;
         return verdict;
-    // A snapshot that could not be taken whole holds every file back, as its message says.
-    const bool held = inUse.answer == InUse::Yes || !heldOpen.isComplete() ||
-                      (inUse.answer == InUse::Unknown && heldOpen.mayBeHeld(status.id));
+    }
+    // A snapshot that could not be taken whole holds every file back, as its message says, but
+    // tells of none that it is in use.
+    const bool inUseNow =
+        inUse.answer == InUse::Yes ||
+        (inUse.answer == InUse::Unknown && heldOpen.isComplete() && heldOpen.mayBeHeld(status.id));
+    const bool held = inUseNow || !heldOpen.isComplete();
     verdict.ageDays = age.ageInDays(status.createdMs);
     verdict.turn = StopTurn::take();
     try {
@@ -92,7 +103,23 @@ Remover::Verdict Remover::judgeAndRemove(const Folder &folder, int file)
         return verdict;
     }
     verdict.isHit = verdict.removal != Removal::Vanished;
+    if (namesPassedOver && inUseNow)
+        verdict.passedOver = PassedOverReason::InUse;
+    else if (namesPassedOver && !verdict.isHit)
+        verdict.passedOver = PassedOverReason::Gone;
     return verdict;
+}
+
+// A file gone since the listing, or one the run may not look at, is named; a link that leads
+// nowhere, or an entry that is no regular file, never was a file to judge.
+std::optional<PassedOverReason> Remover::whyNotRead(const Folder &folder, const QByteArray &name,
+                                                    bool isLink, int error) const
+{
+    if (error == EACCES || error == EPERM)
+        return PassedOverReason::NotReadable;
+    if (error == ENOENT && !(isLink && entryIsThere(folder, name)))
+        return PassedOverReason::Gone;
+    return std::nullopt;
 }
 
 // The job file and the run log: never removed, never counted.

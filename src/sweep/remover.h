@@ -16,6 +16,8 @@
 
 #include <vector>
 
+#include <optional>
+
 class FilesHeldOpen;
 class OwnFiles;
 
@@ -26,6 +28,8 @@ class Remover
 
     // A dry run removes nothing, and takes as removed what the real run would remove.
     void setDryRun(bool on) { dryRun = on; }
+    // Whether a verdict tells why a file was passed over (a verbose run names it).
+    void setNamesPassedOver(bool on) { namesPassedOver = on; }
 
     void beginJob(int retentionDays, const NamePatterns &patterns);
 
@@ -46,6 +50,9 @@ class Remover
         // Held from right before the removal until the verdict is gone, so that the hit's entry
         // is written in the same turn: no stop cuts between them.
         StopTurn turn;
+        // Why the file stayed, where a verbose run names it: it could not be read, was gone, or
+        // was held open. Never set unless asked for.
+        std::optional<PassedOverReason> passedOver;
     };
     Verdict judgeAndRemove(const Folder &folder, int file);
 
@@ -60,7 +67,7 @@ class Remover
     // another job's tree), and the files and links that a link leads through. It keeps no list of
     // files, which would grow with the hits: for each folder it took files from, it keeps which
     // jobs did so and when, and an entry met again is judged as that job judged it. Only the
-    // the files taken in the folder in hand are marked, a bit each beside its listing.
+    // files taken in the folder in hand are marked, a bit each beside its listing.
     struct JobRule {
         NamePatterns patterns;
         int retentionDays;
@@ -75,10 +82,13 @@ class Remover
                      const EntryStatus &status) const;
     bool isTakenInHand(const QByteArray &name) const;
     void keepFolderInHand();
+    std::optional<PassedOverReason> whyNotRead(const Folder &folder, const QByteArray &name,
+                                               bool isLink, int error) const;
 
     const OwnFiles &ownFiles;
     const FilesHeldOpen &heldOpen;
     bool dryRun = false;
+    bool namesPassedOver = false;
     AgeRule age{0};
     HeldUp::Mark placeChecked;
     QVector<JobRule> jobRules;

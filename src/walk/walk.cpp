@@ -5,7 +5,10 @@
 
 #include <QDir>
 
+#include <algorithm>
+#include <cerrno>
 #include <new>
+#include <utility>
 
 #ifdef Q_OS_UNIX
 #include <fcntl.h>
@@ -28,6 +31,41 @@ const Folder *FolderWalk::next()
     } catch (const std::bad_alloc &) {
         cutShort = true;
         return nullptr;
+    }
+}
+
+QVector<PassedOver> FolderWalk::takePassedOver()
+{
+    return std::exchange(passedOver, QVector<PassedOver>());
+}
+
+// The same order as the listing's files and folders, so that it never depends on the system's.
+void appendPassedOver(QVector<PassedOver> &to, const QString &folderPath,
+                      QVector<PassedOverName> names, NameList::Decoder decode)
+{
+    std::sort(
+        names.begin(), names.end(), [decode](const PassedOverName &a, const PassedOverName &b) {
+            const int byKey =
+                NameList::orderKey(decode(a.name)).compare(NameList::orderKey(decode(b.name)));
+            return byKey != 0 ? byKey < 0 : a.name < b.name;
+        });
+    for (const PassedOverName &name : names)
+        to.append({joinedPath(folderPath, decode(name.name)), name.reason});
+}
+
+// A folder that is gone from its place, or is no folder there any more (a link or a file took
+// its name), has vanished as far as the walk is concerned.
+PassedOverReason passedOverFor(int error)
+{
+    switch (error) {
+    case EXDEV:
+        return PassedOverReason::OtherMount;
+    case ENOENT:
+    case ENOTDIR:
+    case ELOOP:
+        return PassedOverReason::Gone;
+    default:
+        return PassedOverReason::NotReadable;
     }
 }
 

@@ -11,9 +11,27 @@
 #include <QByteArray>
 #include <QString>
 
+#include <QVector>
+
 #include <memory>
 
 class NamePatterns;
+
+// Why a run passed over a folder or a file it met; a verbose run names each on the console.
+enum class PassedOverReason {
+    NotReadable,  // it may not be opened, listed or looked at
+    Gone,         // it vanished between its listing and its use
+    Moved,        // it left its place while it was swept: passed over with all below it
+    Hidden,       // a hidden folder, or a hidden file whose name matches
+    LinkToFolder, // a symbolic link to a folder: not followed
+    OtherMount,   // a mount point: the tree stays on its own file system
+    InUse,        // another process holds the file open
+};
+
+struct PassedOver {
+    QString path; // as the messages show paths: the root as given, then the way below it
+    PassedOverReason reason;
+};
 
 // What became of a folder of the walk, as the sweep meets it.
 enum class FolderOutcome {
@@ -52,8 +70,8 @@ struct Folder {
 FolderOutcome placeOf(const Folder &folder);
 
 // How many folder handles the walk holds open at most: the root's, the folders on its way down
-// (the deepest twelve keep theirs) and the one in hand. Fewer where fewer descriptors are free; well below the
-// usual limit of 1,024 per process.
+// (the deepest twelve keep theirs) and the one in hand. Fewer where fewer descriptors are free;
+// well below the usual limit of 1,024 per process.
 constexpr int folderHandlesAtMost = 32;
 
 // Depth-first, each folder before its subfolders, subfolders by name. Hidden entries, system
@@ -63,7 +81,8 @@ constexpr int folderHandlesAtMost = 32;
 class FolderWalk
 {
   public:
-    FolderWalk(const QString &rootPath, const NamePatterns &patterns);
+    // Only a walk that names what it passes over gathers it: the others pay nothing for it.
+    FolderWalk(const QString &rootPath, const NamePatterns &patterns, bool namesPassedOver = false);
     ~FolderWalk();
     FolderWalk(const FolderWalk &) = delete;
     FolderWalk &operator=(const FolderWalk &) = delete;
@@ -76,6 +95,9 @@ class FolderWalk
     void passOverMoved();
     // The walk ran short of memory and ended early: the rest of the tree was not listed.
     bool wasCutShort() const { return cutShort; }
+    // What the walk passed over since last asked, in its order; always empty unless it names
+    // what it passes over.
+    QVector<PassedOver> takePassedOver();
 
   private:
     const Folder *enterNextFolder(); // the back end's
@@ -86,7 +108,21 @@ class FolderWalk
     };
     std::unique_ptr<State, Delete> state;
     bool cutShort = false;
+    QVector<PassedOver> passedOver;
 };
+
+// For the back ends: the names one listing passed over (in the order the listing gave them),
+// added to `to` as paths below `folderPath`, in the order of a NameList.
+struct PassedOverName {
+    QByteArray name;
+    PassedOverReason reason;
+};
+void appendPassedOver(QVector<PassedOver> &to, const QString &folderPath,
+                      QVector<PassedOverName> names, NameList::Decoder decode);
+
+// Why a folder could not be opened, by the error the system gave (not one for lack of
+// descriptors or memory).
+PassedOverReason passedOverFor(int error);
 
 // The path of an entry: the folder path, the native separator and the name, joined as they are.
 QString joinedPath(const QString &folderPath, const QString &name);

@@ -251,14 +251,40 @@ QString decodeName(const QByteArray &name)
     return QFile::decodeName(name);
 }
 
+bool leadsToFolder(int folder, const char *name)
+{
+    struct stat status;
+    return ::fstatat(folder, name, &status, 0) == 0 && S_ISDIR(status.st_mode);
+}
+
+// A hidden entry that a verbose run names: a folder (or a link to one), or a file whose name
+// matches, which the operator may have expected to go.
+void nameHidden(int folder, const char *name, unsigned char type, const NamePatterns &patterns,
+                QVector<PassedOverName> &passed)
+{
+    if (std::strcmp(name, ".") == 0 || std::strcmp(name, "..") == 0)
+        return;
+    const QByteArray bytes(name);
+    const EntryKind kind = kindOf(folder, name, type);
+    if (kind == EntryKind::Folder ||
+        ((kind == EntryKind::File || kind == EntryKind::Link) && patterns.matches(bytes)) ||
+        (kind == EntryKind::Link && leadsToFolder(folder, name)))
+        passed.append({bytes, PassedOverReason::Hidden});
+}
+
 // One read of a folder: the files (and links) whose names match, and the subfolders; hidden
-// entries (and so "." and "..") left out. 0, or the errno of a listing that failed.
+// entries (and so "." and "..") left out. With `passed`, also what a verbose run names of what
+// the listing passes over: hidden entries and links to folders. 0, or the errno of a listing
+// that failed.
 int listFolder(int folder, const NamePatterns &patterns, std::vector<char> &buffer, NameList &files,
-               NameList &folders)
+               NameList &folders, QVector<PassedOverName> *passed)
 {
     const int error = readEntries(folder, buffer, [&](const char *name, unsigned char type) {
-        if (name[0] == '.')
+        if (name[0] == '.') {
+            if (passed)
+                nameHidden(folder, name, type, patterns, *passed);
             return;
+        }
         const int length = int(std::strlen(name));
         const EntryKind kind = kindOf(folder, name, type);
         if (kind == EntryKind::Folder)
@@ -266,6 +292,8 @@ int listFolder(int folder, const NamePatterns &patterns, std::vector<char> &buff
         else if ((kind == EntryKind::File || kind == EntryKind::Link) &&
                  patterns.matches(QByteArray::fromRawData(name, length)))
             files.append(name, length, kind == EntryKind::Link);
+        if (passed && kind == EntryKind::Link && leadsToFolder(folder, name))
+            passed->append({QByteArray(name, length), PassedOverReason::LinkToFolder});
     });
     files.sort();
     folders.sort();
@@ -285,9 +313,10 @@ struct Frame {
 } // namespace
 
 struct FolderWalk::State {
-    State(const NamePatterns &patterns, const QString &rootPath)
+    State(const NamePatterns &patterns, const QString &rootPath, QVector<PassedOver> *passedOver)
         : patterns(patterns), rootPath(QFile::encodeName(rootPath)), path(rootPath),
-          handlesAtMost(std::min(folderHandlesAtMost, freeDescriptors() - descriptorsLeftFree))
+          handlesAtMost(std::min(folderHandlesAtMost, freeDescriptors() - descriptorsLeftFree)),
+          passedOver(passedOver)
     {
     }
     ~State()
@@ -303,9 +332,10 @@ struct FolderWalk::State {
     const int handlesAtMost;
     int handlesHeld = 0;
     bool rootEntered = false;
-    std::vector<Frame> frames; // the folder entered last is the last
-    std::vector<char> buffer;  // made when first needed: there may be no memory for it
-    Folder folder{decodeName}; // the one yielded last
+    std::vector<Frame> frames;             // the folder entered last is the last
+    std::vector<char> buffer;              // made when first needed: there may be no memory for it
+    Folder folder{decodeName};             // the one yielded last
+    QVector<PassedOver> *const passedOver; // null unless the walk names what it passes over
 
     int open(int parent, const char *name, int &error);
     void close(int &handle);
@@ -314,6 +344,7 @@ struct FolderWalk::State {
     const Folder *notListed();
     const Folder *enterNextSubfolder();
     void leaveFolder();
+    void passOver(const QString &passedPath, PassedOverReason reason);
     void climbInto(std::size_t at, const Frame &child);
     int reopenFromAbove(std::size_t at, int &error);
 };
@@ -369,11 +400,15 @@ const Folder *FolderWalk::State::enter(int handle)
 {
     Frame frame;
     int error = 0;
+    QVector<PassedOverName> passedNames;
     try {
         folder.files.clear();
         if (buffer.empty())
             buffer.resize(256 * 1024);
-        error = listFolder(handle, patterns, buffer, folder.files, frame.subfolders);
+        error = listFolder(handle, patterns, buffer, folder.files, frame.subfolders,
+                           passedOver ? &passedNames : nullptr);
+        if (error == 0 && !passedNames.isEmpty())
+            appendPassedOver(*passedOver, path, passedNames, decodeName);
     } catch (const std::bad_alloc &) {
         error = ENOMEM;
     }
@@ -435,9 +470,19 @@ const Folder *FolderWalk::State::enterNextSubfolder()
         return notListed();
     int error = 0;
     const int child = open(top.handle, name.constData(), error);
-    if (child < 0)
-        return isLackOfResources(error) ? notListed() : nullptr;
+    if (child < 0 && isLackOfResources(error))
+        return notListed();
+    if (child < 0) {
+        passOver(path, passedOverFor(error));
+        return nullptr;
+    }
     return enter(child);
+}
+
+void FolderWalk::State::passOver(const QString &passedPath, PassedOverReason reason)
+{
+    if (passedOver)
+        passedOver->append({passedPath, reason});
 }
 
 // Back up from the folder entered last into its parent.
@@ -456,8 +501,9 @@ void FolderWalk::State::leaveFolder()
 
 // Back up into the folder at `at`, whose handle was given up: through ".." of the folder just
 // finished, when that leads to the very same folder; else (that folder has moved away) by name
-// from above. When the folder itself has moved, the rest of it is left alone; when it cannot be
-// opened again for lack of descriptors, its remaining subfolders are yielded as not listed.
+// from above. When the folder itself has moved, the rest of it is left alone (a verbose run names
+// it, when anything was left); when it cannot be opened again for lack of descriptors, its
+// remaining subfolders are yielded as not listed.
 void FolderWalk::State::climbInto(std::size_t at, const Frame &child)
 {
     Frame &folder = frames[at];
@@ -467,12 +513,15 @@ void FolderWalk::State::climbInto(std::size_t at, const Frame &child)
         close(handle);
     if (handle < 0 && !isLackOfResources(error) && !child.lacking)
         handle = reopenFromAbove(at, error);
-    if (handle >= 0)
+    if (handle >= 0) {
         folder.handle = handle;
-    else if (isLackOfResources(error) || child.lacking)
+    } else if (isLackOfResources(error) || child.lacking) {
         folder.lacking = true;
-    else
+    } else {
+        if (folder.next < folder.subfolders.size())
+            passOver(path, error == 0 ? PassedOverReason::Moved : passedOverFor(error));
         folder.subfolders.clear();
+    }
 }
 
 // The folder at `at`, opened again step by step by name from the nearest folder above that is
@@ -508,8 +557,12 @@ const Folder *FolderWalk::enterNextFolder()
         walk.rootEntered = true;
         int error = 0;
         const int root = walk.open(AT_FDCWD, walk.rootPath.constData(), error);
-        if (root < 0)
-            return isLackOfResources(error) ? walk.notListed() : nullptr;
+        if (root < 0 && isLackOfResources(error))
+            return walk.notListed();
+        if (root < 0) {
+            walk.passOver(walk.path, passedOverFor(error));
+            return nullptr;
+        }
         if (const Folder *folder = walk.enter(root))
             return folder;
     }
@@ -552,10 +605,12 @@ void FolderWalk::passOverMoved()
     }
     for (std::size_t level = moved; level < walk.frames.size(); ++level)
         walk.frames[level].subfolders.clear();
+    if (walk.passedOver)
+        walk.passOver(walk.path.left(walk.frames[moved].pathLength), PassedOverReason::Moved);
 }
 
-FolderWalk::FolderWalk(const QString &rootPath, const NamePatterns &patterns)
-    : state(new State(patterns, rootPath))
+FolderWalk::FolderWalk(const QString &rootPath, const NamePatterns &patterns, bool namesPassedOver)
+    : state(new State(patterns, rootPath, namesPassedOver ? &passedOver : nullptr))
 {
     state->folder.rootPath = state->rootPath;
 }

@@ -44,9 +44,12 @@ struct FolderWalk::State {
     const NamePatterns &patterns;
     QString rootPath; // until it is entered
     std::vector<PendingFolder> pending;
-    Folder folder{decodeUtf8}; // the one yielded last
+    Folder folder{decodeUtf8};             // the one yielded last
+    QVector<PassedOver> *const passedOver; // null unless the walk names what it passes over
 
     const Folder *enter(const QString &path);
+    bool isReadable(const QString &path);
+    void namePassedOver(const QDir &dir, const QString &path);
 };
 
 void FolderWalk::Delete::operator()(State *state) const
@@ -59,6 +62,8 @@ void FolderWalk::Delete::operator()(State *state) const
 const Folder *FolderWalk::State::enter(const QString &path)
 {
     const QDir dir(path);
+    if (passedOver && !isReadable(path))
+        return nullptr;
     folder.outcome = FolderOutcome::Listed;
     folder.path = path;
     folder.id = fileIdOf(path);
@@ -73,14 +78,51 @@ const Folder *FolderWalk::State::enter(const QString &path)
     const QByteArray encodedPath = QFile::encodeName(path);
     for (const QString &sub :
          dir.entryList(QDir::Dirs | QDir::NoSymLinks | QDir::NoDotAndDotDot, QDir::Unsorted)) {
+        // A verbose run keeps a mount point, marked as a link, to name it where the walk comes
+        // to it, as the walk by handles does. A folder that cannot be looked at is taken for
+        // one too; it is named as what it is.
         if (!isMountPoint(AT_FDCWD, encodedPath, AT_FDCWD,
                           QFile::encodeName(joinedPath(path, sub))))
             append(next.subfolders, sub, false);
+        else if (passedOver)
+            append(next.subfolders, sub, true);
     }
     next.subfolders.sort();
+    if (passedOver)
+        namePassedOver(dir, path);
     const bool worthYielding = folder.files.size() > 0 || next.subfolders.size() > 0;
     pending.push_back(std::move(next));
     return worthYielding ? &folder : nullptr;
+}
+
+// Qt lists nothing of a folder it cannot read, and says nothing of it either: a verbose run asks
+// first, and names the folder. Qt tells no error: a folder that cannot even be looked at, in a
+// parent that may not be entered, is no more gone than its parent.
+bool FolderWalk::State::isReadable(const QString &path)
+{
+    const QFileInfo info(path);
+    if (info.isDir() && info.isReadable())
+        return true;
+    const bool gone = !info.exists() && QFileInfo(info.path()).isExecutable();
+    passedOver->append({path, gone ? PassedOverReason::Gone : PassedOverReason::NotReadable});
+    return false;
+}
+
+// What the listings above leave out that a verbose run names: hidden folders (and links to
+// them), hidden files whose names match, and links to folders.
+void FolderWalk::State::namePassedOver(const QDir &dir, const QString &path)
+{
+    QVector<PassedOverName> names;
+    const QFileInfoList entries = dir.entryInfoList(
+        QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot, QDir::Unsorted);
+    for (const QFileInfo &info : entries) {
+        if (info.isHidden() &&
+            (info.isDir() || (info.isFile() && patterns.matches(info.fileName()))))
+            names.append({info.fileName().toUtf8(), PassedOverReason::Hidden});
+        else if (!info.isHidden() && info.isSymLink() && info.isDir())
+            names.append({info.fileName().toUtf8(), PassedOverReason::LinkToFolder});
+    }
+    appendPassedOver(*passedOver, path, names, decodeUtf8);
 }
 
 const Folder *FolderWalk::enterNextFolder()
@@ -96,9 +138,14 @@ const Folder *FolderWalk::enterNextFolder()
             pending.pop_back();
             continue;
         }
-        const QString name = top.subfolders.nameAt(top.next++);
-        if (const Folder *folder = state->enter(joinedPath(top.path, name)))
+        const bool isMountPoint = top.subfolders.isLinkAt(top.next);
+        const QString path = joinedPath(top.path, top.subfolders.nameAt(top.next++));
+        if (isMountPoint) {
+            if (state->isReadable(path))
+                state->passedOver->append({path, PassedOverReason::OtherMount});
+        } else if (const Folder *folder = state->enter(path)) {
             return folder;
+        }
     }
     return nullptr;
 }
@@ -107,8 +154,11 @@ const Folder *FolderWalk::enterNextFolder()
 // below it are passed over.
 void FolderWalk::passOverMoved()
 {
-    if (!state->pending.empty() && state->pending.back().path == state->folder.path)
-        state->pending.back().subfolders.clear();
+    if (state->pending.empty() || state->pending.back().path != state->folder.path)
+        return;
+    state->pending.back().subfolders.clear();
+    if (state->passedOver)
+        state->passedOver->append({state->folder.path, PassedOverReason::Moved});
 }
 
 FolderOutcome placeOf(const Folder &folder)
@@ -118,8 +168,9 @@ FolderOutcome placeOf(const Folder &folder)
     return FolderOutcome::Moved;
 }
 
-FolderWalk::FolderWalk(const QString &rootPath, const NamePatterns &patterns)
-    : state(new State{patterns, rootPath, {}, Folder(decodeUtf8)})
+FolderWalk::FolderWalk(const QString &rootPath, const NamePatterns &patterns, bool namesPassedOver)
+    : state(new State{
+          patterns, rootPath, {}, Folder(decodeUtf8), namesPassedOver ? &passedOver : nullptr})
 {
 }
 

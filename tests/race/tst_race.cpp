@@ -87,7 +87,7 @@ qulonglong exchangesSoFar(QProcess &exchanger)
 // runs there in a shell, then the console is read. False when a step failed. Without openat2 (as
 // on a kernel before 5.6) the program goes the way it takes there.
 bool runChangedWhileBlocked(const Workspace &workspace, const QString &change, RunResult &result,
-                            bool withoutOpenat2 = false)
+                            bool withoutOpenat2 = false, bool verbose = false)
 {
     BlockingConsole console(workspace);
     if (!console.isOpen())
@@ -105,6 +105,8 @@ bool runChangedWhileBlocked(const Workspace &workspace, const QString &change, R
         options.environment.append({QStringLiteral("ASAN_OPTIONS"),
                                     QStringLiteral("verify_asan_link_order=0:detect_leaks=0")});
     }
+    if (verbose)
+        options.arguments << QStringLiteral("-v");
     options.workingFolder = QStringLiteral("disk");
     options.console = console.path();
     QProcess process;
@@ -169,6 +171,9 @@ void RaceTest::changedWhileConsoleBlocks_data()
     QTest::addColumn<bool>("refused");       // the one of them that is refused, counted
     QTest::addColumn<QString>("logAt");      // where the run log is after the change
     QTest::addColumn<QStringList>("kept");   // the entries that must be there afterwards
+    // What a run with -v names as passed over, where the last of `noHits` was; empty: a run
+    // without -v.
+    QTest::addColumn<QByteArray>("named");
 
     const QStringList a150{QStringLiteral("a150.log")};
     const QStringList sub =
@@ -180,7 +185,7 @@ void RaceTest::changedWhileConsoleBlocks_data()
                               const QString &logAt = QString()) {
         QTest::newRow(row) << QString::fromUtf8(change) << a150 << refused
                            << (logAt.isNull() ? log : logAt)
-                           << QStringList{QStringLiteral("tree/a150.log")};
+                           << QStringList{QStringLiteral("tree/a150.log")} << QByteArray();
     };
     // Written then renamed over an old file, as exports and rotated logs are.
     overA150("young file renamed over a hit ahead", "echo neu >jung && mv jung tree/a150.log");
@@ -195,20 +200,29 @@ void RaceTest::changedWhileConsoleBlocks_data()
     QTest::newRow("hit ahead opened for appending after the run began")
         << "sleep 600 >>tree/a150.log & echo $! >holder.pid; "
            "until readlink /proc/$!/fd/1 | grep -q a150; do sleep 0.01; done"
-        << a150 << true << log << QStringList{QStringLiteral("tree/a150.log")};
+        << a150 << true << log << QStringList{QStringLiteral("tree/a150.log")} << QByteArray();
     QTest::newRow("hit ahead mapped, its descriptor closed, after the run began")
         << "\"$MAPPER\" tree/a150.log >mapped.txt & echo $! >holder.pid; "
            "until grep -q mapped mapped.txt; do sleep 0.01; done"
-        << a150 << true << log << QStringList{QStringLiteral("tree/a150.log")};
+        << a150 << true << log << QStringList{QStringLiteral("tree/a150.log")} << QByteArray();
     // Were the link followed, the old file it points to would make its name a hit.
     overA150("link to an old file renamed over a hit ahead",
              "ln -s a199.log verweis && mv verweis tree/a150.log");
     QTest::newRow("folder listed ahead moved out of the tree")
         << "mv tree/sub weg" << sub << false << log
-        << QStringList(sub).replaceInStrings(QStringLiteral("sub/"), QStringLiteral("weg/"));
+        << QStringList(sub).replaceInStrings(QStringLiteral("sub/"), QStringLiteral("weg/"))
+        << QByteArray();
     QTest::newRow("folder listed ahead renamed to a hidden name")
         << "mv tree/sub tree/.sub" << sub << false << log
-        << QStringList(sub).replaceInStrings(QStringLiteral("sub/"), QStringLiteral("tree/.sub/"));
+        << QStringList(sub).replaceInStrings(QStringLiteral("sub/"), QStringLiteral("tree/.sub/"))
+        << QByteArray();
+    QTest::newRow("folder listed ahead moved out of the tree, named with -v")
+        << "mv tree/sub weg" << sub << false << log
+        << QStringList(sub).replaceInStrings(QStringLiteral("sub/"), QStringLiteral("weg/"))
+        << expect::passedOver("tree/sub", expect::Why::Gone);
+    QTest::newRow("hit ahead removed by another program, named with -v")
+        << "rm tree/a150.log" << a150 << false << log << QStringList()
+        << expect::passedOver("tree/a150.log", expect::Why::Gone);
 }
 
 // What decides a removal is read right before it: a file, folder, run log or job file that
@@ -220,6 +234,7 @@ void RaceTest::changedWhileConsoleBlocks()
     QFETCH(bool, refused);
     QFETCH(QString, logAt);
     QFETCH(QStringList, kept);
+    QFETCH(QByteArray, named);
     if (const char *why = whyNoBlockedRace())
         QSKIP(why);
 
@@ -241,13 +256,15 @@ void RaceTest::changedWhileConsoleBlocks()
     QVERIFY(workspace.holdOpen(QStringLiteral("disk/gehalten.log")));
 
     RunResult result;
-    QVERIFY(runChangedWhileBlocked(workspace, change, result));
+    QVERIFY(runChangedWhileBlocked(workspace, change, result, false, !named.isEmpty()));
 
     const int age = BornLongAgo::ageToday();
     QByteArray expectedConsole = expect::announced("tree");
     QByteArray body;
     int hits = 0;
     for (const QString &file : files) {
+        if (file == noHits.last())
+            expectedConsole += named;
         if (noHits.contains(file) && !refused)
             continue;
         const QByteArray path = "tree/" + file.toUtf8();
@@ -278,40 +295,52 @@ void RaceTest::movedWhileSwept_data()
     QTest::addColumn<QString>("nowAt"); // where the folder in hand is afterwards; empty: swept out
     QTest::addColumn<QStringList>("later"); // the later files of the tree that are hits
     QTest::addColumn<bool>("withoutOpenat2");
+    // The folder a run with -v names as moved, after the hits in the folder in hand; empty: a
+    // run without -v.
+    QTest::addColumn<QByteArray>("named");
 
     const QString c = QStringLiteral("tree/a/b/c");
     const QString spaeter = QStringLiteral("tree/a/b/d/spaeter.log");
     const QString danach = QStringLiteral("tree/a/e/danach.log");
     QTest::newRow("folder in hand moved out of the tree")
         << c << "mv tree/a/b/c weg" << QStringLiteral("weg") << QStringList{spaeter, danach}
-        << false;
+        << false << QByteArray();
     QTest::newRow("folder three levels up moved out of the tree")
-        << c << "mv tree/a weg" << QStringLiteral("weg/b/c") << QStringList() << false;
+        << c << "mv tree/a weg" << QStringLiteral("weg/b/c") << QStringList() << false
+        << QByteArray();
     QTest::newRow("folder three levels up renamed to a hidden name")
-        << c << "mv tree/a tree/.a" << QStringLiteral("tree/.a/b/c") << QStringList() << false;
+        << c << "mv tree/a tree/.a" << QStringLiteral("tree/.a/b/c") << QStringList() << false
+        << QByteArray();
     QTest::newRow("folder three levels up moved out, a link to it in its place")
         << c << "mv tree/a weg && ln -s ../weg tree/a" << QStringLiteral("weg/b/c") << QStringList()
-        << false;
+        << false << QByteArray();
     QTest::newRow("root renamed away, a new one made")
-        << c << "mv tree weg && mkdir tree" << QStringLiteral("weg/a/b/c") << QStringList()
-        << false;
+        << c << "mv tree weg && mkdir tree" << QStringLiteral("weg/a/b/c") << QStringList() << false
+        << QByteArray();
     // Deeper than the ancestors whose handles the walk keeps: it climbs back to "tree/a" through
     // ".." of "tree/a/b", which by then leads elsewhere. "spare/e/neu.log" lies outside the tree.
     const QString cs = QStringLiteral("/c").repeated(13);
     QTest::newRow("deep: an ancestor moved out of the tree, a later sibling of it stays")
         << QStringLiteral("tree/a/b") + cs << "mv tree/a/b weg" << QStringLiteral("weg") + cs
-        << QStringList{danach} << false;
+        << QStringList{danach} << false << QByteArray();
     QTest::newRow("deep: an ancestor's parent replaced, the ancestor moved into the new one")
         << QStringLiteral("tree/a/b") + cs
         << "mv tree/a tree/a_alt && mv spare tree/a && mv tree/a_alt/b tree/a/b" << QString()
-        << QStringList{spaeter} << false;
+        << QStringList{spaeter} << false << QByteArray();
     // The same folder mounted at its place, as any other mount found on the way, leads off the
     // tree: the folder in hand and all below "tree/a/b" are passed over.
     const QString bindAgain = QStringLiteral("mount --bind tree/a/b tree/a/b");
     QTest::newRow("folder two levels up bind-mounted onto itself")
-        << c << bindAgain << c << QStringList{danach} << false;
+        << c << bindAgain << c << QStringList{danach} << false << QByteArray();
     QTest::newRow("folder two levels up bind-mounted onto itself, without openat2")
-        << c << bindAgain << c << QStringList{danach} << true;
+        << c << bindAgain << c << QStringList{danach} << true << QByteArray();
+    QTest::newRow("folder in hand moved out of the tree, named with -v")
+        << c << "mv tree/a/b/c weg" << QStringLiteral("weg") << QStringList{spaeter, danach}
+        << false << QByteArray("tree/a/b/c");
+    // The highest folder that left is named.
+    QTest::newRow("folder three levels up moved out of the tree, named with -v")
+        << c << "mv tree/a weg" << QStringLiteral("weg/b/c") << QStringList() << false
+        << QByteArray("tree/a");
 }
 
 // A file goes only while its folder is reachable from the root as the walk went down: what left
@@ -324,6 +353,7 @@ void RaceTest::movedWhileSwept()
     QFETCH(QString, nowAt);
     QFETCH(QStringList, later);
     QFETCH(bool, withoutOpenat2);
+    QFETCH(QByteArray, named);
     if (const char *why = whyNoBlockedRace())
         QSKIP(why);
     const QStringList files = numberedFiles("f", 200);
@@ -337,7 +367,7 @@ void RaceTest::movedWhileSwept()
     QVERIFY(disk.isMounted());
     workspace.writeFile(QStringLiteral("disk/eingabe_kehrlund.txt"), "tree\t*.log\t30\n");
     RunResult result;
-    QVERIFY(runChangedWhileBlocked(workspace, change, result, withoutOpenat2));
+    QVERIFY(runChangedWhileBlocked(workspace, change, result, withoutOpenat2, !named.isEmpty()));
 
     const int removed = int(result.log.count("\n" + inHand.toUtf8() + '/'));
     if (nowAt.isEmpty())
@@ -352,6 +382,8 @@ void RaceTest::movedWhileSwept()
         expectedConsole += expect::hit(files.at(i).toUtf8(), age);
         body += expect::removedEntry(inHand.toUtf8() + '/' + files.at(i).toUtf8(), age);
     }
+    if (!named.isEmpty())
+        expectedConsole += expect::passedOver(named, expect::Why::Moved);
     for (const QString &file : later) {
         expectedConsole += expect::hit(file.section(QLatin1Char('/'), -1).toUtf8(), age);
         body += expect::removedEntry(file.toUtf8(), age);
