@@ -44,10 +44,7 @@ bool RunLog::append(const QStringList &lines)
 
 bool RunLog::appendReady(const QByteArray &entry)
 {
-    return dryRun || HeldUp::timedWrite([&] {
-                         const AppendTurn turn(file, AppendTurn::Shared);
-                         return file.write(entry);
-                     }) == entry.size();
+    return dryRun || HeldUp::timedWrite([&] { return file.write(entry); }) == entry.size();
 }
 
 // A block begins on a line of its own, also after an entry that a full disk cut short, so that a
@@ -64,8 +61,8 @@ bool RunLog::appendHeader(const QDateTime &now)
     if (dryRun)
         return true;
     return HeldUp::timedWrite([&] {
-        const AppendTurn turn(file, AppendTurn::Alone);
-        if (!turn.endsWithWholeLine())
+        const LogBeginning beginning(file);
+        if (beginning.endsWithinLine())
             header.prepend(lineEnd());
         return file.write(header) == header.size();
     });

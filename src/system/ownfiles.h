@@ -34,26 +34,25 @@ class OwnFiles
     QStringList canonicalPaths;
 };
 
-// A turn at appending to the log, which other runs may append to at once. Each entry is written
-// in a shared turn and a run's first block begins in a turn alone, so that it sees the log's end
-// between whole entries, never within one that another run is still writing. Without a lock
-// (where the system has none, or it failed) a turn is simply taken.
-class AppendTurn
+// Runs may append to one log at once. A run begins its block alone where it can, that is, while
+// no other run has the log open for its own run: only then does it look at how the log ends, and
+// ends a line that an earlier run left unfinished (a full disk) before its header; a run still
+// writing could be midway through an entry. From then on it shares the log with the runs that
+// begin after it, which leave the end alone. Where the system has no such lock, the end is
+// always looked at.
+class LogBeginning
 {
   public:
-    enum Kind { Shared, Alone };
-    AppendTurn(QFile &file, Kind kind);
-    ~AppendTurn();
-    AppendTurn(const AppendTurn &) = delete;
-    AppendTurn &operator=(const AppendTurn &) = delete;
+    explicit LogBeginning(QFile &log);
+    ~LogBeginning();
+    LogBeginning(const LogBeginning &) = delete;
+    LogBeginning &operator=(const LogBeginning &) = delete;
 
-    // False only when the file is known to end within a line: a run that failed midway through
-    // an entry (a full disk) left it so. Empty or unreadable, it counts as ending with a line.
-    bool endsWithWholeLine() const;
+    bool endsWithinLine() const;
 
   private:
-    QFile &file;
-    bool locked = false;
+    QFile &log;
+    bool alone = true;
 };
 
 #endif

@@ -85,23 +85,23 @@ bool OwnFiles::contains(const QString &path) const
     return false;
 }
 
-// A lock of the whole file among the runs (flock), interrupted by a stop like any wait.
-AppendTurn::AppendTurn(QFile &file, Kind kind) : file(file)
+// Each run holds the log shared (flock) from its header to its end; the one beginning alone holds
+// it to itself until its header is written. The lock goes with the program.
+LogBeginning::LogBeginning(QFile &log) : log(log)
 {
-    locked = ::flock(file.handle(), kind == Alone ? LOCK_EX : LOCK_SH) == 0;
+    alone = ::flock(log.handle(), LOCK_EX | LOCK_NB) == 0;
 }
 
-AppendTurn::~AppendTurn()
+LogBeginning::~LogBeginning()
 {
-    if (locked)
-        ::flock(file.handle(), LOCK_UN);
+    ::flock(log.handle(), LOCK_SH);
 }
 
-bool AppendTurn::endsWithWholeLine() const
+bool LogBeginning::endsWithinLine() const
 {
     struct stat status;
     char last = '\n';
-    if (::fstat(file.handle(), &status) == 0 && status.st_size > 0)
-        (void)::pread(file.handle(), &last, 1, status.st_size - 1);
-    return last == '\n';
+    if (alone && ::fstat(log.handle(), &status) == 0 && status.st_size > 0)
+        (void)::pread(log.handle(), &last, 1, status.st_size - 1);
+    return last != '\n';
 }

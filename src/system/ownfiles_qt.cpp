@@ -38,19 +38,16 @@ bool OwnFiles::contains(const QString &path) const
            canonicalPaths.contains(QFileInfo(path).canonicalFilePath());
 }
 
-// Runs at once are rare where there is no lock to share: a turn is simply taken.
-AppendTurn::AppendTurn(QFile &file, Kind kind) : file(file)
-{
-    Q_UNUSED(kind)
-}
+// Runs at once are rare where there is no lock to share: the end is always looked at.
+LogBeginning::LogBeginning(QFile &log) : log(log) {}
 
-AppendTurn::~AppendTurn() = default;
+LogBeginning::~LogBeginning() = default;
 
-bool AppendTurn::endsWithWholeLine() const
+bool LogBeginning::endsWithinLine() const
 {
-    QFile reader(file.fileName());
+    QFile reader(log.fileName());
     char last = '\n';
     if (reader.open(QIODevice::ReadOnly) && reader.size() > 0 && reader.seek(reader.size() - 1))
         reader.getChar(&last);
-    return last == '\n';
+    return last != '\n';
 }
