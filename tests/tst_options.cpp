@@ -146,11 +146,13 @@ void OptionsTest::dryRunShowsWhatARunDoes()
 #endif
     const QByteArray expected =
         wrongPattern("*.tar.gz") + announced("tree") + hit("a.log", 40) + hit("B.LOG", 40) +
-        hit("held.log", 40) + refused("tree/held.log") + hit("t.log", 40) + hit("t2.log", 40) +
-        deepHit + hit("c.log", 40) + announced("other") + hit("d.tmp", 40) + announced("./tree") +
-        hit("held.log", 40) + refused("./tree/held.log") + total(deepHit.isEmpty() ? 8 : 9);
+        hit("held.log", 40) + refused("tree/held.log") + passedOver("tree/held.log", Why::InUse) +
+        hit("t.log", 40) + hit("t2.log", 40) + deepHit + hit("c.log", 40) + announced("other") +
+        hit("d.tmp", 40) + announced("./tree") + hit("held.log", 40) + refused("./tree/held.log") +
+        passedOver("./tree/held.log", Why::InUse) + total(deepHit.isEmpty() ? 8 : 9);
+    // Verbose, so that what either run passes over is compared too.
     RunOptions options = daysOn(40);
-    options.arguments = QStringList{QStringLiteral("--dry-run")};
+    options.arguments = QStringList{QStringLiteral("--dry-run"), QStringLiteral("-v")};
     const RunResult dry = workspace.run(options);
     QCOMPARE(dry.console, expected + dryRunDone() + prompt());
     QCOMPARE(dry.log, QByteArray("frueher\n"));
@@ -158,7 +160,8 @@ void OptionsTest::dryRunShowsWhatARunDoes()
          {"tree/a.log", "tree/B.LOG", "tree/sub/c.log", "tree/t2.log", "other/d.tmp"})
         QVERIFY(workspace.exists(QString::fromLatin1(file)));
 
-    const RunResult real = workspace.run(daysOn(40));
+    options.arguments = QStringList{QStringLiteral("-v")};
+    const RunResult real = workspace.run(options);
     QCOMPARE(real.console, expected + prompt());
     for (const char *file :
          {"tree/a.log", "tree/B.LOG", "tree/sub/c.log", "tree/t2.log", "other/d.tmp"})

@@ -103,9 +103,10 @@ Remover::Verdict Remover::judgeAndRemove(const Folder &folder, int file)
         return verdict;
     }
     verdict.isHit = verdict.removal != Removal::Vanished;
+    // What a dry run finds gone, the real run would not have met at all: it is not named.
     if (namesPassedOver && inUseNow)
         verdict.passedOver = PassedOverReason::InUse;
-    else if (namesPassedOver && !verdict.isHit)
+    else if (namesPassedOver && !verdict.isHit && !dryRun)
         verdict.passedOver = PassedOverReason::Gone;
     return verdict;
 }
