@@ -101,7 +101,8 @@ bool LogBeginning::endsWithinLine() const
 {
     struct stat status;
     char last = '\n';
-    if (alone && ::fstat(log.handle(), &status) == 0 && status.st_size > 0)
-        (void)::pread(log.handle(), &last, 1, status.st_size - 1);
+    if (alone && ::fstat(log.handle(), &status) == 0 && status.st_size > 0 &&
+        ::pread(log.handle(), &last, 1, status.st_size - 1) != 1)
+        last = '\n'; // unreadable: taken as ending with its line
     return last != '\n';
 }
