@@ -30,6 +30,9 @@ Removal removeEntry(const Folder &folder, const QByteArray &name);
 // The way a link listed in the folder takes: for each entry it leads through (the links on the way
 // and the file at its end), the identity of the folder that holds it (its path, where the system
 // tells no identities) and its name there. Empty for an entry that is no link.
+// How many links in a row the system itself follows before it gives up; a dry run follows as many.
+constexpr int linksFollowedAtMost = 40;
+
 struct WayStep {
     FileId folder;
     QString folderPath;

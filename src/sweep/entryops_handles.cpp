@@ -29,9 +29,6 @@ template <typename Call> int again(Call call)
     while (result < 0 && errno == EINTR);
     return result;
 }
-
-// How many links in a row the system itself follows before it gives up.
-constexpr int linksFollowedAtMost = 40;
 } // namespace
 
 bool readStatus(const Folder &folder, const QByteArray &name, bool isLink, EntryStatus &status)

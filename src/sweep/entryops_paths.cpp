@@ -68,7 +68,7 @@ QVector<WayStep> wayOfLink(const Folder &folder, const QByteArray &name)
 {
     QVector<WayStep> way;
     QFileInfo entry(pathOf(folder, name));
-    for (int step = 0; step < 40 && entry.isSymLink(); ++step) {
+    for (int step = 0; step < linksFollowedAtMost && entry.isSymLink(); ++step) {
         entry = QFileInfo(entry.symLinkTarget());
         const QString holder = entry.absolutePath();
         way.append({fileIdOf(holder), holder, entry.fileName().toUtf8()});
