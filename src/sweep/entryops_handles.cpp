@@ -94,9 +94,12 @@ namespace
 // would each refuse the file because of the other; a program that has just let go of a file may
 // still have a child that closes its copy of the descriptor a moment later. A file refused is so
 // tried again, after pauses drawn at random (so that two runs part) and growing from a
-// millisecond or two, for up to two seconds however busy the machine: a program that really holds
-// the file still holds it then.
-constexpr int leaseWaitMs = 2000;
+// millisecond or two: a program that really holds the file still holds it two seconds later.
+// Those two seconds are the whole run's, not each file's: whoever keeps many old files open in a
+// swept folder cannot hold the run for hours. Once they are spent, a file refused is refused at
+// once. They are counted in pauses asked for, not in time gone by, so a busy machine gets as many
+// tries as an idle one.
+int leaseWaitLeftMs = 2000;
 
 int pauseBeforeTryingAgain(int tried)
 {
@@ -140,8 +143,8 @@ InUse::InUse(const Folder &folder, const QByteArray &name, bool isLink, const Fi
 {
 #ifdef F_SETLEASE
     answer = ask(folder, name, isLink, id);
-    for (int tried = 0, waitedMs = 0; answer == Yes && waitedMs < leaseWaitMs; ++tried) {
-        waitedMs += pauseBeforeTryingAgain(tried);
+    for (int tried = 0; answer == Yes && leaseWaitLeftMs > 0; ++tried) {
+        leaseWaitLeftMs -= pauseBeforeTryingAgain(tried);
         answer = ask(folder, name, isLink, id);
     }
 #else
