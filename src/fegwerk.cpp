@@ -2,6 +2,7 @@
 
 #include "jobfile/namepatterns.h"
 #include "report/runreport.h"
+#include "system/lackofresources.h"
 #include "system/stopsignals.h"
 #include "walk/walk.h"
 
@@ -11,6 +12,14 @@ namespace
 bool mustStop(const RunReport &report)
 {
     return report.logFailed() || stopRequested();
+}
+
+// Named also when memory ran short: the memory kept back for it is given back first.
+void reportNotListed(RunReport &report, const QString &path)
+{
+    spendMemoryReserve();
+    report.folderNotListed(path);
+    keepMemoryReserve();
 }
 } // namespace
 
@@ -74,6 +83,7 @@ void Fegwerk::run()
     if (!report.begin(ownFiles))
         return;
     hitCount = 0;
+    keepMemoryReserve();
     guardStop([&] { report.endCutOff(hitCount); });
     if (!jobs.isEmpty()) {
         heldOpen = FilesHeldOpen::snapshot();
@@ -115,12 +125,12 @@ void Fegwerk::sweepFolder(const QString &folderPath, RunReport &report, int jobI
              ++file)
             outcome = removeFile(*folder, file, report);
         if (outcome == FolderOutcome::NotListed)
-            report.folderNotListed(folder->path);
+            reportNotListed(report, folder->path);
         if (outcome == FolderOutcome::Moved)
             walk.passOverMoved();
     }
     if (walk.wasCutShort() && !mustStop(report))
-        report.folderNotListed(folderPath);
+        reportNotListed(report, folderPath);
 }
 
 FolderOutcome Fegwerk::removeFile(const Folder &folder, int file, RunReport &report)
