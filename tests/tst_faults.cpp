@@ -23,60 +23,6 @@ using namespace expect;
 
 namespace
 {
-// A file system mounted for one test, unmounted when the test ends, whether it passed or not.
-class Mount
-{
-  public:
-    Mount(const QString &source, const QString &target, const char *type, const char *data,
-          unsigned long flags)
-        : target(QFile::encodeName(target))
-    {
-        keepMountsToThisTest();
-        mounted = ::mount(QFile::encodeName(source).constData(), this->target.constData(), type,
-                          flags, data) == 0;
-    }
-    ~Mount()
-    {
-        if (mounted)
-            ::umount2(target.constData(), MNT_DETACH);
-    }
-    Mount(const Mount &) = delete;
-    Mount &operator=(const Mount &) = delete;
-    bool isMounted() const { return mounted; }
-
-  private:
-    QByteArray target;
-    bool mounted = false;
-};
-
-// A file system whose server never answers, as a network mount whose server went away: each call
-// that reaches it waits, and no signal that the program handles breaks the wait.
-class SilentFileSystem
-{
-  public:
-    explicit SilentFileSystem(const QString &target)
-        : device(::open("/dev/fuse", O_RDWR | O_CLOEXEC)),
-          mount(device < 0 ? nullptr
-                           : new Mount(QStringLiteral("kehrlund-test"), target, "fuse",
-                                       QByteArray("fd=" + QByteArray::number(device) +
-                                                  ",rootmode=40000,user_id=0,group_id=0")
-                                           .constData(),
-                                       MS_NOSUID | MS_NODEV))
-    {
-    }
-    ~SilentFileSystem()
-    {
-        mount.reset();
-        if (device >= 0)
-            ::close(device);
-    }
-    bool isMounted() const { return mount && mount->isMounted(); }
-
-  private:
-    int device;
-    std::unique_ptr<Mount> mount;
-};
-
 #define REQUIRE_ROOT()                                                                             \
     do {                                                                                           \
         if (!runningAsRoot())                                                                      \
