@@ -77,17 +77,15 @@ void Fegwerk::run()
     guardStop([&] { report.endCutOff(hitCount); });
     if (!jobs.isEmpty()) {
         heldOpen = FilesHeldOpen::snapshot();
-        if (!heldOpen.isComplete()) {
-            const StopTurn turn = StopTurn::take();
+        if (!heldOpen.isComplete())
             report.heldFilesUnknown();
-        }
     }
     for (int jobIndex = 0; jobIndex < jobs.size() && !mustStop(report); ++jobIndex) {
         report.jobBegins(jobs.at(jobIndex).rootFolder);
         sweepFolder(jobs.at(jobIndex).rootFolder, report, jobIndex);
         report.jobEnds();
     }
-    sayLastWord([&] { report.end(hitCount); });
+    report.end(hitCount);
 }
 
 // One loop over the tree: take the next folder, check that it is still in its place, and judge
@@ -116,30 +114,27 @@ void Fegwerk::sweepFolder(const QString &folderPath, RunReport &report, int jobI
              outcome == FolderOutcome::Listed && file < folder->files.size() && !mustStop(report);
              ++file)
             outcome = removeFile(*folder, file, report);
-        if (outcome == FolderOutcome::NotListed) {
-            const StopTurn turn = StopTurn::take();
+        if (outcome == FolderOutcome::NotListed)
             report.folderNotListed(folder->path);
-        }
         if (outcome == FolderOutcome::Moved)
             walk.passOverMoved();
     }
-    if (walk.wasCutShort() && !mustStop(report)) {
-        const StopTurn turn = StopTurn::take();
+    if (walk.wasCutShort() && !mustStop(report))
         report.folderNotListed(folderPath);
-    }
 }
 
 FolderOutcome Fegwerk::removeFile(const Folder &folder, int file, RunReport &report)
 {
-    const Remover::Verdict verdict = remover.judgeAndRemove(folder, file);
+    Remover::Verdict verdict = remover.judgeAndRemove(folder, file);
     if (verdict.folder != FolderOutcome::Listed)
         return verdict.folder;
     if (verdict.isHit) {
         ++hitCount;
         report.hit(
             folder.path, folder.files.bytesAt(file), [&] { return folder.files.nameAt(file); },
-            verdict.ageDays, verdict.removal == Removal::Refused);
+            verdict.ageDays, verdict.removal == Removal::Refused, std::move(verdict.turn));
     }
+    verdict.turn.release(); // a file found gone has no entry to wait for
     if (verdict.passedOver)
         report.passedOver(
             {joinedPath(folder.path, folder.files.nameAt(file)), *verdict.passedOver});

@@ -55,6 +55,7 @@ FolderOutcome Remover::beginFolder(const Folder &folder)
 
 FolderOutcome Remover::checkPlace(const Folder &folder)
 {
+    reportedMoved(folder); // what was reported so far, the check sees
     placeChecked = HeldUp::Mark();
     return placeOf(folder);
 }
@@ -75,7 +76,7 @@ Remover::Verdict Remover::judgeAndRemove(const Folder &folder, int file)
     }
     if (!age.isOldEnough(status.createdMs) || isOwnFile(status, folder, file))
         return verdict;
-    if (placeChecked.heldUpSince()) {
+    if (reportedMoved(folder) || placeChecked.heldUpSince()) {
         verdict.folder = checkPlace(folder);
         if (verdict.folder != FolderOutcome::Listed)
             return verdict;
