@@ -593,7 +593,10 @@ void SilentFileSystem::answer(const fuse_in_header &request, const char *body)
     case FUSE_OPEN: {
         struct fuse_open_out out = {};
         out.fh = 1;
-        out.open_flags = FOPEN_DIRECT_IO; // each write reaches the server as it is made
+        // Each write reaches the server as it is made. No flush at close: the kernel waits for
+        // its answer even in a process that a signal ends, so that no program could end while
+        // it has the file open once the file system has fallen silent.
+        out.open_flags = FOPEN_DIRECT_IO | FOPEN_NOFLUSH;
         return reply(request, 0, &out, sizeof out);
     }
     case FUSE_WRITE: {
