@@ -6,15 +6,20 @@
 #include <QTest>
 #include <QThread>
 
+#include <algorithm>
 #include <cerrno>
 #include <csignal>
+#include <cstring>
 #include <dlfcn.h>
 #include <fcntl.h>
+#include <linux/fuse.h>
 #include <poll.h>
 #include <sched.h>
 #include <sys/mount.h>
 #include <sys/stat.h>
+#include <sys/uio.h>
 #include <unistd.h>
+#include <vector>
 
 #ifndef KEHRLUND_BINARY
 #error "KEHRLUND_BINARY must name the program under test"
@@ -451,6 +456,173 @@ void keepMountsToThisTest()
     static const bool own = ::unshare(CLONE_NEWNS) == 0 &&
                             ::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) == 0;
     Q_UNUSED(own)
+}
+
+Mount::Mount(const QString &source, const QString &target, const char *type, const char *data,
+             unsigned long flags)
+    : target(QFile::encodeName(target))
+{
+    keepMountsToThisTest();
+    mounted = ::mount(QFile::encodeName(source).constData(), this->target.constData(), type, flags,
+                      data) == 0;
+}
+
+Mount::~Mount()
+{
+    if (mounted)
+        ::umount2(target.constData(), MNT_DETACH);
+}
+
+SilentFileSystem::SilentFileSystem(const QString &target, Silence silence)
+    : target(target), silence(silence), device(::open("/dev/fuse", O_RDWR | O_CLOEXEC))
+{
+    if (device < 0 || ::pipe2(wake, O_CLOEXEC) != 0)
+        return;
+    mount.reset(new Mount(
+        QStringLiteral("kehrlund-test"), target, "fuse",
+        QByteArray("fd=" + QByteArray::number(device) + ",rootmode=40000,user_id=0,group_id=0")
+            .constData(),
+        MS_NOSUID | MS_NODEV));
+    // After the mount: a process with a second thread cannot take a mount namespace of its own.
+    if (isMounted() && silence != Silence::FromTheStart)
+        server = std::thread([this] { serve(); });
+}
+
+SilentFileSystem::~SilentFileSystem()
+{
+    if (server.joinable()) {
+        const char stop = 0;
+        while (::write(wake[1], &stop, 1) < 0 && errno == EINTR) {
+        }
+        server.join();
+    }
+    mount.reset();
+    for (const int handle : {device, wake[0], wake[1]}) {
+        if (handle >= 0)
+            ::close(handle); // aborts what still waits for an answer
+    }
+}
+
+QByteArray SilentFileSystem::fileContent() const
+{
+    const std::lock_guard<std::mutex> lock(contentLock);
+    return content;
+}
+
+void SilentFileSystem::serve()
+{
+    // Room for the largest write the kernel is told it may send, and its headers.
+    std::vector<char> buffer(FUSE_MIN_READ_BUFFER + (1 << 16));
+    for (;;) {
+        struct pollfd ready[2] = {{wake[0], POLLIN, 0}, {device, POLLIN, 0}};
+        if (::poll(ready, silent ? 1 : 2, -1) < 0 || ready[0].revents)
+            return;
+        const ssize_t got = ::read(device, buffer.data(), buffer.size());
+        if (got < 0 && errno == EINTR)
+            continue;
+        if (got < ssize_t(sizeof(fuse_in_header)))
+            return; // unmounted
+        const auto *request = reinterpret_cast<const fuse_in_header *>(buffer.data());
+        if (request->opcode == FUSE_INIT || silence == Silence::AfterAWrite)
+            answer(*request, buffer.data() + sizeof(fuse_in_header));
+    }
+}
+
+void SilentFileSystem::reply(const fuse_in_header &request, int error, const void *data,
+                             size_t size)
+{
+    struct fuse_out_header header = {uint32_t(sizeof header + size), -error, request.unique};
+    struct iovec parts[2] = {{&header, sizeof header}, {const_cast<void *>(data), size}};
+    while (::writev(device, parts, size > 0 ? 2 : 1) < 0 && errno == EINTR) {
+    }
+}
+
+// The root (node 1), a folder, holds the file "console" (node 2).
+void SilentFileSystem::answer(const fuse_in_header &request, const char *body)
+{
+    const auto attributes = [this](uint64_t node) {
+        struct fuse_attr attributes = {};
+        attributes.ino = node;
+        attributes.mode = node == FUSE_ROOT_ID ? S_IFDIR | 0777 : S_IFREG | 0666;
+        attributes.nlink = node == FUSE_ROOT_ID ? 2 : 1;
+        attributes.size = node == FUSE_ROOT_ID ? 0 : uint64_t(fileContent().size());
+        attributes.blksize = 4096;
+        return attributes;
+    };
+    const auto attributesOut = [&](uint64_t node) {
+        struct fuse_attr_out out = {};
+        out.attr_valid = 3600;
+        out.attr = attributes(node);
+        return out;
+    };
+    switch (request.opcode) {
+    case FUSE_INIT: {
+        const auto *in = reinterpret_cast<const fuse_init_in *>(body);
+        struct fuse_init_out out = {};
+        out.major = FUSE_KERNEL_VERSION;
+        out.minor = std::min<uint32_t>(in->minor, FUSE_KERNEL_MINOR_VERSION);
+        out.max_readahead = in->max_readahead;
+        out.max_write = 1 << 16;
+        reply(request, 0, &out, sizeof out);
+        return;
+    }
+    case FUSE_LOOKUP: {
+        if (request.nodeid != FUSE_ROOT_ID || std::strcmp(body, "console") != 0)
+            return reply(request, ENOENT);
+        struct fuse_entry_out out = {};
+        out.nodeid = 2;
+        out.generation = 1;
+        out.entry_valid = 3600;
+        out.attr_valid = 3600;
+        out.attr = attributes(2);
+        return reply(request, 0, &out, sizeof out);
+    }
+    case FUSE_GETATTR: {
+        const struct fuse_attr_out out = attributesOut(request.nodeid);
+        return reply(request, 0, &out, sizeof out);
+    }
+    case FUSE_SETATTR: {
+        const auto *in = reinterpret_cast<const fuse_setattr_in *>(body);
+        if ((in->valid & FATTR_SIZE) && request.nodeid != FUSE_ROOT_ID) {
+            const std::lock_guard<std::mutex> lock(contentLock);
+            content.resize(int(in->size));
+        }
+        const struct fuse_attr_out out = attributesOut(request.nodeid);
+        return reply(request, 0, &out, sizeof out);
+    }
+    case FUSE_OPEN: {
+        struct fuse_open_out out = {};
+        out.fh = 1;
+        // Each write reaches the server as it is made. No flush at close: the kernel waits for
+        // its answer even in a process that a signal ends, so that no program could end while
+        // it has the file open once the file system has fallen silent.
+        out.open_flags = FOPEN_DIRECT_IO | FOPEN_NOFLUSH;
+        return reply(request, 0, &out, sizeof out);
+    }
+    case FUSE_WRITE: {
+        const auto *in = reinterpret_cast<const fuse_write_in *>(body);
+        {
+            const std::lock_guard<std::mutex> lock(contentLock);
+            if (content.size() < qint64(in->offset + in->size))
+                content.resize(int(in->offset + in->size));
+            std::memcpy(content.data() + in->offset, body + sizeof *in, in->size);
+        }
+        struct fuse_write_out out = {};
+        out.size = in->size;
+        reply(request, 0, &out, sizeof out);
+        silent = armed.load();
+        return;
+    }
+    case FUSE_FLUSH:
+    case FUSE_RELEASE:
+        return reply(request, 0);
+    case FUSE_FORGET:
+    case FUSE_BATCH_FORGET:
+    case FUSE_INTERRUPT:
+        return; // answered by no reply
+    default:
+        return reply(request, ENOSYS);
+    }
 }
 
 BornLongAgo::BornLongAgo(const Workspace &workspace, const QString &folder,

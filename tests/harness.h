@@ -10,7 +10,10 @@
 #include <QStringList>
 #include <QTemporaryDir>
 
+#include <atomic>
 #include <memory>
+#include <mutex>
+#include <thread>
 #include <vector>
 
 // How long a test waits for anything (a run to end, a helper to answer, a process to block)
@@ -104,6 +107,69 @@ bool isWaitingIn(qint64 pid, const char *where);
 // own, which goes with its process, so that none outlives a test killed before its destructors
 // could unmount (a timeout). Needs root, as mounting does.
 void keepMountsToThisTest();
+
+// A file system mounted for one test, unmounted when the test ends, whether it passed or not.
+class Mount
+{
+  public:
+    Mount(const QString &source, const QString &target, const char *type, const char *data,
+          unsigned long flags);
+    ~Mount();
+    Mount(const Mount &) = delete;
+    Mount &operator=(const Mount &) = delete;
+    bool isMounted() const { return mounted; }
+
+  private:
+    QByteArray target;
+    bool mounted = false;
+};
+
+struct fuse_in_header;
+
+// A file system in user space, mounted at `target` and served (or not) by a thread of the test
+// over /dev/fuse, that falls silent as a network mount whose server went away. Needs root;
+// unmounted when it goes.
+class SilentFileSystem
+{
+  public:
+    enum class Silence {
+        // Reads no request: each call waits, and only a fatal signal breaks the wait.
+        FromTheStart,
+        // Serves a root folder holding one writable file, "console", until fallSilent(); after
+        // that it answers the file's next write and then reads no request more.
+        AfterAWrite,
+        // Answers INIT, then reads every request and answers none: a call waits, and not even a
+        // fatal signal breaks the wait until the file system goes.
+        ReadsButNeverAnswers,
+    };
+    explicit SilentFileSystem(const QString &target, Silence silence = Silence::FromTheStart);
+    ~SilentFileSystem();
+    SilentFileSystem(const SilentFileSystem &) = delete;
+    SilentFileSystem &operator=(const SilentFileSystem &) = delete;
+
+    bool isMounted() const { return mount && mount->isMounted(); }
+    QString filePath() const { return target + QStringLiteral("/console"); }
+    void fallSilent() { armed = true; }
+    bool hasFallenSilent() const { return silent; }
+    QByteArray fileContent() const; // what was written to "console"
+
+  private:
+    void serve();
+    void answer(const struct fuse_in_header &request, const char *body);
+    void reply(const struct fuse_in_header &request, int error, const void *data = nullptr,
+               size_t size = 0);
+
+    QString target;
+    Silence silence;
+    int device;
+    int wake[2] = {-1, -1};
+    std::unique_ptr<Mount> mount;
+    std::thread server;
+    std::atomic<bool> armed{false};
+    std::atomic<bool> silent{false};
+    mutable std::mutex contentLock;
+    QByteArray content;
+};
 
 // The program under test is a Windows program when KEHRLUND_WINDOWS names a starter for one
 // (tests/wine-run.sh): KEHRLUND_UNDER_TEST (kehrlund.exe) is then started through it, and it

@@ -17,66 +17,13 @@
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/statvfs.h>
+#include <sys/syscall.h>
 #include <unistd.h>
 
 using namespace expect;
 
 namespace
 {
-// A file system mounted for one test, unmounted when the test ends, whether it passed or not.
-class Mount
-{
-  public:
-    Mount(const QString &source, const QString &target, const char *type, const char *data,
-          unsigned long flags)
-        : target(QFile::encodeName(target))
-    {
-        keepMountsToThisTest();
-        mounted = ::mount(QFile::encodeName(source).constData(), this->target.constData(), type,
-                          flags, data) == 0;
-    }
-    ~Mount()
-    {
-        if (mounted)
-            ::umount2(target.constData(), MNT_DETACH);
-    }
-    Mount(const Mount &) = delete;
-    Mount &operator=(const Mount &) = delete;
-    bool isMounted() const { return mounted; }
-
-  private:
-    QByteArray target;
-    bool mounted = false;
-};
-
-// A file system whose server never answers, as a network mount whose server went away: each call
-// that reaches it waits, and no signal that the program handles breaks the wait.
-class SilentFileSystem
-{
-  public:
-    explicit SilentFileSystem(const QString &target)
-        : device(::open("/dev/fuse", O_RDWR | O_CLOEXEC)),
-          mount(device < 0 ? nullptr
-                           : new Mount(QStringLiteral("kehrlund-test"), target, "fuse",
-                                       QByteArray("fd=" + QByteArray::number(device) +
-                                                  ",rootmode=40000,user_id=0,group_id=0")
-                                           .constData(),
-                                       MS_NOSUID | MS_NODEV))
-    {
-    }
-    ~SilentFileSystem()
-    {
-        mount.reset();
-        if (device >= 0)
-            ::close(device);
-    }
-    bool isMounted() const { return mount && mount->isMounted(); }
-
-  private:
-    int device;
-    std::unique_ptr<Mount> mount;
-};
-
 #define REQUIRE_ROOT()                                                                             \
     do {                                                                                           \
         if (!runningAsRoot())                                                                      \
@@ -580,6 +527,9 @@ void FaultsTest::stopRequest_data()
         << int(SIGTERM) << "slow walk";
     // The next job's root on a network mount whose server went away.
     QTest::newRow("SIGTERM while a file system does not answer") << int(SIGTERM) << "silent";
+    // The console a file on such a mount: a hit's lines wait for it.
+    QTest::newRow("SIGTERM while the console's file system does not answer")
+        << int(SIGTERM) << "console silent";
 }
 
 // Stopped midway: the file in hand is finished and recorded, no other is begun, and the block is
@@ -592,7 +542,8 @@ void FaultsTest::stopRequest()
     const bool slowWalk = during == QLatin1String("slow walk");
     const bool consoleBlocks = during == QLatin1String("console blocks");
     const bool silent = during == QLatin1String("silent");
-    if (silent) {
+    const bool consoleSilent = during == QLatin1String("console silent");
+    if (silent || consoleSilent) {
         REQUIRE_ROOT();
         keepMountsToThisTest(); // before the run starts, so that it sees the mount made later
     }
@@ -603,9 +554,9 @@ void FaultsTest::stopRequest()
         QVERIFY2(attempt <= 20, "in 20 attempts no run was still at work when it was held");
         Workspace workspace;
         const QStringList files = makeFiles(workspace, QStringLiteral("tree"),
-                                            during.isEmpty() || silent ? 30000
-                                            : slowWalk                 ? 0
-                                                                       : 2000);
+                                            during.isEmpty() || silent || consoleSilent ? 30000
+                                            : slowWalk                                  ? 0
+                                                                                        : 2000);
         for (int i = 0; slowWalk && i < emptyFolders; ++i)
             workspace.makeFolder(QStringLiteral("tree/leer%1").arg(i));
         workspace.makeFolder(QStringLiteral("silent"));
@@ -628,8 +579,18 @@ void FaultsTest::stopRequest()
         BlockingConsole console(workspace);
         if (consoleBlocks)
             options.console = console.path();
+        std::unique_ptr<SilentFileSystem> silentConsole;
+        if (consoleSilent) {
+            silentConsole.reset(new SilentFileSystem(workspace.pathOf(QStringLiteral("silent")),
+                                                     SilentFileSystem::Silence::AfterAWrite));
+            if (!silentConsole->isMounted())
+                QSKIP("no file system in user space here (/dev/fuse)");
+            options.console = silentConsole->filePath();
+        }
         QProcess process;
         workspace.start(process, options);
+        if (consoleSilent) // once the test has handed the file on: the program's next write
+            silentConsole->fallSilent();
         QVERIFY(process.waitForStarted(hangMs));
         const qint64 program = programProcess(process);
         QFileInfo log(workspace.pathOf(QStringLiteral("log_kehrlund.txt")));
@@ -637,6 +598,20 @@ void FaultsTest::stopRequest()
         QByteArray shownBefore;
         if (consoleBlocks) {
             QVERIFY(BlockingConsole::waitUntilBlocked(program));
+        } else if (consoleSilent) {
+            // The announcement went through; a hit's lines wait in a write to the console that
+            // nobody reads, for an answer.
+            QFile call(QStringLiteral("/proc/%1/syscall").arg(program));
+            const QByteArray consoleWrite = QByteArray::number(SYS_write) + " 0x2 ";
+            QVERIFY(waitReading(process, [&] {
+                call.close();
+                return (silentConsole->hasFallenSilent() &&
+                        isWaitingIn(program, "request_wait_answer") &&
+                        call.open(QIODevice::ReadOnly) &&
+                        call.readAll().startsWith(consoleWrite)) ||
+                       hasEnded(program);
+            }));
+            QVERIFY(!hasEnded(program));
         } else if (slowWalk) {
             // Well into the walk: the job is announced as its walk begins, and some of its
             // folders have been opened.
@@ -649,7 +624,7 @@ void FaultsTest::stopRequest()
         } else {
             QVERIFY(waitReading(process, [&] { return log.size() >= 20000 || hasEnded(program); }));
         }
-        const bool held = holdStill(process, program);
+        const bool held = consoleSilent || holdStill(process, program);
         const int goneBeforeStop = files.size() - countExisting(workspace, files);
         const int openedBeforeStop = callsAroundSignal(trace, "openat2").first;
         if (!held ||
@@ -690,9 +665,13 @@ void FaultsTest::stopRequest()
             qInfo("folders opened before the stop: %d, after it: %d", opened.first, opened.second);
             QVERIFY2(opened.second <= 3, "the walk went on after the stop request");
         }
+        if (consoleSilent) {
+            QCOMPARE(result.exitCode, -1); // ended by the signal
+            QVERIFY(silentConsole->fileContent().startsWith(announced("tree")));
+        }
         if (silent) // the run ended while waiting, the console as it was
             QVERIFY2(result.console.endsWith(announced("silent")), result.console.right(300));
-        else if (!consoleBlocks) // else the console was given up
+        else if (!consoleBlocks && !consoleSilent) // else the console was given up
             QVERIFY2(result.console.endsWith(total(removed)), result.console.right(300));
         return;
     }

@@ -3,8 +3,10 @@
 #include "harness.h"
 
 #include <QProcess>
+#include <QScopeGuard>
 #include <QtTest>
 
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -20,6 +22,9 @@ enum class Hold {
     ReadOnly,         // opened for reading, then the process sleeps
     Writing,          // opened for appending and written to every few milliseconds
     OpenedThenClosed, // opened, written, closed again; the process lives on
+    // None, but the test itself holds a descriptor by path (O_PATH, which asks nothing) on the
+    // root of a file system that does not answer.
+    NoneButASilentMount,
 };
 
 // A shell that opens the given files on descriptors 3, 4, ... and keeps them open until it is
@@ -256,6 +261,10 @@ void OpenFilesTest::heldAmongFree_data()
     QTest::newRow("opened and closed before the run")
         << QStringList{QStringLiteral("frei.log"), QStringLiteral("zu.log")}
         << QList<bool>{false, false} << int(Hold::OpenedThenClosed) << false;
+    // Asked how the mount's root is, it would never answer; the run is not held.
+    QTest::newRow("a file system that does not answer held open elsewhere")
+        << QStringList{QStringLiteral("alt.log")} << QList<bool>{false}
+        << int(Hold::NoneButASilentMount) << false;
 }
 
 void OpenFilesTest::heldAmongFree()
@@ -292,6 +301,23 @@ void OpenFilesTest::heldAmongFree()
 
     Holder holder(heldPaths, Hold(hold));
     QVERIFY(holder.waitUntilReady());
+    std::unique_ptr<SilentFileSystem> silent;
+    int onSilent = -1;
+    const auto closeIt = qScopeGuard([&] {
+        if (onSilent >= 0)
+            ::close(onSilent);
+    });
+    if (Hold(hold) == Hold::NoneButASilentMount) {
+        if (!runningAsRoot())
+            QSKIP("needs root to mount a file system");
+        workspace.makeFolder(QStringLiteral("stumm"));
+        silent.reset(new SilentFileSystem(workspace.pathOf(QStringLiteral("stumm"))));
+        if (!silent->isMounted())
+            QSKIP("no file system in user space here (/dev/fuse)");
+        onSilent = ::open(QFile::encodeName(workspace.pathOf(QStringLiteral("stumm"))).constData(),
+                          O_PATH | O_CLOEXEC);
+        QVERIFY(onSilent >= 0);
+    }
     RunOptions options = daysOn(40);
     if (verbose)
         options.arguments << QStringLiteral("-v");
