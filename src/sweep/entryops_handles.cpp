@@ -112,15 +112,6 @@ int pauseBeforeTryingAgain(int tried)
     return int(pausedNs / 1000000) + 1;
 }
 
-// The folder of this process's descriptors, through which a file reached by a handle that opens
-// nothing is opened for real; -1 where /proc is missing (then no snapshot can be taken either,
-// and every file is held).
-int ownDescriptors()
-{
-    static const int folder = ::open("/proc/self/fd", O_PATH | O_DIRECTORY | O_CLOEXEC);
-    return folder;
-}
-
 // The file judged, reached once: the entry is taken by a handle that opens nothing (O_PATH: a
 // FIFO or a device put in its place is never opened, and a link listed is followed once, to its
 // end), its kind and identity are checked on that handle, and only then is it opened, through
@@ -143,11 +134,11 @@ int openJudged(const Folder &folder, const QByteArray &name, bool isLink, const 
         status.st_nlink > 0) {
         // Not blocking: another run's lease on the file cannot hold the run (the opening fails
         // with EAGAIN then).
-        char number[16];
-        std::snprintf(number, sizeof number, "%d", reached);
-        opened = ownDescriptors() < 0 ? -1 : int(again([&] {
-            return ::openat(ownDescriptors(), number, O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
-        }));
+        // Through /proc (without it, no snapshot can be taken either, and every file is held).
+        char path[32];
+        std::snprintf(path, sizeof path, "/proc/self/fd/%d", reached);
+        opened =
+            int(again([&] { return ::open(path, O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC); }));
         answer = opened >= 0 ? InUse::No : errno == EAGAIN ? InUse::Yes : InUse::Unknown;
     }
     ::close(reached);
