@@ -3,7 +3,7 @@
 // or something held the run up since the last check: a write to the console or the log that
 // blocked, or simply more than a tenth of a second gone by (a slow file system, a machine under
 // load). The time stands in where no move is reported: a file system that tells none (a network
-// mount moved on its server), no room for more watches, a system without them.
+// mount moved on its server), no room for more watches or descriptors, a system without them.
 #ifndef KEHRLUND_HELDUP_H
 #define KEHRLUND_HELDUP_H
 

@@ -61,7 +61,8 @@ int freeDescriptors()
 }
 
 // A few descriptors are left to the libraries the program uses (and, under test, the sanitizers),
-// which open files of their own now and then.
+// which open files of their own now and then, and to the place check and the removal, which
+// hold two for a moment.
 constexpr int descriptorsLeftFree = 4;
 
 // A subfolder is opened below its parent's handle, never through a symbolic link, and never
@@ -354,11 +355,11 @@ struct Frame {
 } // namespace
 
 struct FolderWalk::State {
-    State(const NamePatterns &patterns, const QString &rootPath, QVector<PassedOver> *passedOver)
+    State(const NamePatterns &patterns, const QString &rootPath, QVector<PassedOver> *passedOver,
+          int spare)
         : patterns(patterns), rootPath(QFile::encodeName(rootPath)), path(rootPath),
-          watcher(startWatching()),
-          handlesAtMost(std::min(folderHandlesAtMost, freeDescriptors() - descriptorsLeftFree)),
-          passedOver(passedOver)
+          handlesAtMost(std::min(folderHandlesAtMost, spare)),
+          watcher(spare > folderHandlesAtMost ? startWatching() : -1), passedOver(passedOver)
     {
         folder.moveWatch = watcher;
     }
@@ -372,10 +373,12 @@ struct FolderWalk::State {
 
     const NamePatterns &patterns;
     const QByteArray rootPath;
-    QString path;      // of the folder entered last
-    QByteArray below;  // its way from the root
-    const int watcher; // before the descriptors are counted: it takes one
+    QString path;     // of the folder entered last
+    QByteArray below; // its way from the root
     const int handlesAtMost;
+    // Taken only where a descriptor is to spare beyond the walk's own: short of them, the walk
+    // keeps its room and the place is checked by time alone.
+    const int watcher;
     int handlesHeld = 0;
     bool rootEntered = false;
     std::vector<Frame> frames;             // the folder entered last is the last
@@ -685,7 +688,8 @@ void FolderWalk::passOverMoved()
 }
 
 FolderWalk::FolderWalk(const QString &rootPath, const NamePatterns &patterns, bool namesPassedOver)
-    : state(new State(patterns, rootPath, namesPassedOver ? &passedOver : nullptr))
+    : state(new State(patterns, rootPath, namesPassedOver ? &passedOver : nullptr,
+                      freeDescriptors() - descriptorsLeftFree))
 {
     state->folder.rootPath = state->rootPath;
 }
