@@ -156,6 +156,7 @@ class RaceTest : public QObject
     void changedWhileConsoleBlocks();
     void movedWhileSwept_data();
     void movedWhileSwept();
+    void stopBetweenRemovalAndEntry();
     void swappedFolderNeverLeadsOutside_data();
     void swappedFolderNeverLeadsOutside();
     void twoRunsAtOnce();
@@ -394,6 +395,71 @@ void RaceTest::movedWhileSwept()
     for (int i = removed; i < files.size(); ++i)
         QVERIFY2(workspace.exists(QStringLiteral("disk/%1/%2").arg(nowAt, files.at(i))),
                  qPrintable(files.at(i)));
+}
+
+// A stop that comes while the first file is gone and its entry not yet written: the program ends
+// with the entry and the total in the log, however long the removal and the entry's write take.
+// strace holds the removal's return three seconds and each of the main thread's log writes after
+// the header two more (a guard thread's writes count apart), so that a turn given up between
+// the removal and its entry lets the guard say the last word first.
+void RaceTest::stopBetweenRemovalAndEntry()
+{
+    const QStringList files = numberedFiles("f", 5);
+    // The log may have its entry already when the test looks, on a busy machine: then the stop
+    // came too late to tell anything, and a fresh tree is tried.
+    for (int attempt = 1;; ++attempt) {
+        QVERIFY2(attempt <= 20, "in 20 attempts the stop never came before the first entry");
+        Workspace workspace;
+        for (const QString &file : files)
+            workspace.writeFile(QStringLiteral("tree/") + file);
+        workspace.writeJobFile("tree\t*.log\t30\n");
+        const QString folder = QFileInfo(workspace.path()).canonicalFilePath();
+        const RunOptions options = underStrace(
+            daysOn(40),
+            {QStringLiteral("-o"), QStringLiteral("/dev/null"), QStringLiteral("-P"),
+             folder + QStringLiteral("/tree"), QStringLiteral("-P"),
+             folder + QStringLiteral("/log_kehrlund.txt"), QStringLiteral("-e"),
+             QStringLiteral("inject=unlinkat:delay_exit=3000000:when=1"), QStringLiteral("-e"),
+             QStringLiteral("inject=write:delay_enter=2000000:when=2+")});
+        QProcess process;
+        workspace.start(process, options);
+        const qint64 program = programProcess(process);
+        const QString first = QStringLiteral("tree/") + files.first();
+        QElapsedTimer waited;
+        waited.start();
+        while (workspace.exists(first) && !hasEnded(program) && waited.elapsed() < hangMs)
+            QThread::msleep(1);
+        QVERIFY2(!workspace.exists(first), "the first file stayed");
+        QFile logNow(workspace.pathOf(QStringLiteral("log_kehrlund.txt")));
+        const bool beforeEntry =
+            logNow.open(QIODevice::ReadOnly) && !logNow.readAll().contains("\n" + first.toUtf8());
+        ::kill(pid_t(program), SIGTERM);
+        const RunResult result = workspace.finish(process, options);
+        QVERIFY2(result.finished, "the run hung after the stop request");
+
+        // Every file gone has its entry, and the total counts them.
+        QByteArray body;
+        int gone = 0;
+        for (const QString &file : files) {
+            if (workspace.exists(QStringLiteral("tree/") + file))
+                continue;
+            body += expect::removedEntry("tree/" + file.toUtf8(), 40);
+            ++gone;
+        }
+        QCOMPARE(result.log, result.expectedLog(body + expect::logTotal(gone)));
+        if (!beforeEntry) {
+            qInfo("attempt %d: the first entry was written before the stop", attempt);
+            continue;
+        }
+        QCOMPARE(gone, 1);
+        // The console gets what it had in hand, or not all of it: nothing else.
+        QVERIFY2(result.console.startsWith(expect::announced("tree")) &&
+                     (expect::announced("tree") + expect::hit(files.first().toUtf8(), 40) +
+                      expect::total(1))
+                         .startsWith(result.console),
+                 result.console.constData());
+        return;
+    }
 }
 
 void RaceTest::swappedFolderNeverLeadsOutside_data()
