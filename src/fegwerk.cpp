@@ -2,6 +2,7 @@
 
 #include "jobfile/namepatterns.h"
 #include "report/runreport.h"
+#include "system/lackofresources.h"
 #include "system/stopsignals.h"
 #include "walk/walk.h"
 
@@ -11,6 +12,14 @@ namespace
 bool mustStop(const RunReport &report)
 {
     return report.logFailed() || stopRequested();
+}
+
+// Named also when memory ran short: the memory kept back for it is given back first.
+void reportNotListed(RunReport &report, const QString &path)
+{
+    spendMemoryReserve();
+    report.folderNotListed(path);
+    keepMemoryReserve();
 }
 } // namespace
 
@@ -74,20 +83,19 @@ void Fegwerk::run()
     if (!report.begin(ownFiles))
         return;
     hitCount = 0;
+    keepMemoryReserve();
     guardStop([&] { report.endCutOff(hitCount); });
     if (!jobs.isEmpty()) {
         heldOpen = FilesHeldOpen::snapshot();
-        if (!heldOpen.isComplete()) {
-            const StopTurn turn = StopTurn::take();
+        if (!heldOpen.isComplete())
             report.heldFilesUnknown();
-        }
     }
     for (int jobIndex = 0; jobIndex < jobs.size() && !mustStop(report); ++jobIndex) {
         report.jobBegins(jobs.at(jobIndex).rootFolder);
         sweepFolder(jobs.at(jobIndex).rootFolder, report, jobIndex);
         report.jobEnds();
     }
-    sayLastWord([&] { report.end(hitCount); });
+    report.end(hitCount);
 }
 
 // One loop over the tree: take the next folder, check that it is still in its place, and judge
@@ -116,30 +124,27 @@ void Fegwerk::sweepFolder(const QString &folderPath, RunReport &report, int jobI
              outcome == FolderOutcome::Listed && file < folder->files.size() && !mustStop(report);
              ++file)
             outcome = removeFile(*folder, file, report);
-        if (outcome == FolderOutcome::NotListed) {
-            const StopTurn turn = StopTurn::take();
-            report.folderNotListed(folder->path);
-        }
+        if (outcome == FolderOutcome::NotListed)
+            reportNotListed(report, folder->path);
         if (outcome == FolderOutcome::Moved)
             walk.passOverMoved();
     }
-    if (walk.wasCutShort() && !mustStop(report)) {
-        const StopTurn turn = StopTurn::take();
-        report.folderNotListed(folderPath);
-    }
+    if (walk.wasCutShort() && !mustStop(report))
+        reportNotListed(report, folderPath);
 }
 
 FolderOutcome Fegwerk::removeFile(const Folder &folder, int file, RunReport &report)
 {
-    const Remover::Verdict verdict = remover.judgeAndRemove(folder, file);
+    Remover::Verdict verdict = remover.judgeAndRemove(folder, file);
     if (verdict.folder != FolderOutcome::Listed)
         return verdict.folder;
     if (verdict.isHit) {
         ++hitCount;
         report.hit(
             folder.path, folder.files.bytesAt(file), [&] { return folder.files.nameAt(file); },
-            verdict.ageDays, verdict.removal == Removal::Refused);
+            verdict.ageDays, verdict.removal == Removal::Refused, std::move(verdict.turn));
     }
+    verdict.turn.release(); // a file found gone has no entry to wait for
     if (verdict.passedOver)
         report.passedOver(
             {joinedPath(folder.path, folder.files.nameAt(file)), *verdict.passedOver});

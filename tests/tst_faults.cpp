@@ -472,16 +472,21 @@ void FaultsTest::fileSizeLimit()
 void FaultsTest::memoryShortMidWalk_data()
 {
     QTest::addColumn<bool>("dryRun");
-    QTest::addColumn<int>("count"); // old files in the root
-    QTest::newRow("real run") << false << 300;
+    QTest::addColumn<int>("count");   // old files in the root
+    QTest::addColumn<int>("folders"); // folders of one old file each, instead of the chain
+    QTest::newRow("real run") << false << 300 << 0;
     // What a dry run takes as removed must not outgrow the bound as its hits grow.
-    QTest::newRow("dry run, many hits after the bound") << true << 20000;
+    QTest::newRow("dry run, many hits after the bound") << true << 20000 << 0;
+    // What it keeps of each folder it took files from does grow: once it cannot, the folder is
+    // named and the run goes on.
+    QTest::newRow("dry run, many folders with hits after the bound") << true << 300 << 15000;
 }
 
 void FaultsTest::memoryShortMidWalk()
 {
     QFETCH(bool, dryRun);
     QFETCH(int, count);
+    QFETCH(int, folders);
 #ifdef KEHRLUND_SANITIZED
     QSKIP("the sanitizers' allocator ignores the C library's settings and maps beyond any bound");
 #endif
@@ -494,7 +499,13 @@ void FaultsTest::memoryShortMidWalk()
     const QByteArray name(255, 'k');
     int folder = ::open(QFile::encodeName(workspace.pathOf(QStringLiteral("tree"))).constData(),
                         O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    for (int depth = 0; folder >= 0 && depth < 2000; ++depth) {
+    for (int i = 0; folder >= 0 && i < folders; ++i) {
+        const QByteArray sub = "m" + QByteArray::number(i);
+        ::mkdirat(folder, sub.constData(), 0777);
+        ::close(
+            ::openat(folder, (sub + "/f.log").constData(), O_WRONLY | O_CREAT | O_CLOEXEC, 0644));
+    }
+    for (int depth = 0; folder >= 0 && folders == 0 && depth < 2000; ++depth) {
         ::mkdirat(folder, name.constData(), 0777);
         const int next = ::openat(folder, name.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
         ::close(folder);
@@ -521,6 +532,15 @@ void FaultsTest::memoryShortMidWalk()
     const RunResult result = workspace.finish(process, options);
     QVERIFY(result.finished);
     QCOMPARE(result.exitCode, 0);
+    if (folders > 0) {
+        // Past the bound, what could not be listed or kept is named (a folder, or the rest of
+        // the tree); every hit shown is counted, and the run ends as a dry run does.
+        QVERIFY2(shown.contains(notSwept("tree").left(30)), "no bound was reached");
+        const int hits = int(shown.count(hit("f.log", 40).left(12)));
+        QVERIFY(shown.endsWith(total(hits) + dryRunDone() + prompt()));
+        QCOMPARE(result.log, QByteArray());
+        return;
+    }
     QPair<QByteArray, QByteArray> expected =
         expectedRun(files + QStringList{QStringLiteral("tree/")});
     if (dryRun)

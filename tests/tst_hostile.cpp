@@ -7,6 +7,7 @@
 #include <QtTest>
 
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/un.h>
@@ -572,6 +573,8 @@ void HostileTest::jobFileOfAnotherKind_data()
     QTest::newRow("dangling link") << "dangling link" << notOpened << false;
     QTest::newRow("not readable") << "unreadable" << notOpened << false;
     QTest::newRow("link to a job file") << "link to file" << QByteArray() << true;
+    // Anyone who may read the files may lock them, for as long as they like.
+    QTest::newRow("job file and log locked by another program") << "locked" << QByteArray() << true;
 }
 
 void HostileTest::jobFileOfAnotherKind()
@@ -587,6 +590,8 @@ void HostileTest::jobFileOfAnotherKind()
         QFile::encodeName(workspace.pathOf(QStringLiteral("eingabe_kehrlund.txt")));
     const QByteArray other = QFile::encodeName(workspace.pathOf(QStringLiteral("other")));
     RunOptions options = daysOn(40);
+    QFile lockedJobFile(QFile::decodeName(path));
+    QFile lockedLog(workspace.pathOf(QStringLiteral("log_kehrlund.txt")));
     if (kind == QLatin1String("empty")) {
         workspace.writeJobFile(QByteArray());
     } else if (kind == QLatin1String("folder")) {
@@ -609,6 +614,13 @@ void HostileTest::jobFileOfAnotherKind()
     } else if (kind == QLatin1String("link to file")) {
         workspace.writeFile(QStringLiteral("other"), jobLine(root));
         QCOMPARE(::symlink("other", path.constData()), 0);
+    } else if (kind == QLatin1String("locked")) {
+        workspace.writeJobFile(jobLine(root));
+        workspace.writeFile(QStringLiteral("log_kehrlund.txt"));
+        for (QFile *file : {&lockedJobFile, &lockedLog}) {
+            QVERIFY(file->open(QIODevice::ReadOnly));
+            QCOMPARE(::flock(file->handle(), LOCK_EX), 0);
+        }
     }
     const RunResult result = workspace.run(options);
     verifyOneOldFileRun(workspace, result, root, messages, swept);

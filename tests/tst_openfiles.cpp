@@ -5,6 +5,7 @@
 #include <QProcess>
 #include <QtTest>
 
+#include <sys/stat.h>
 #include <unistd.h>
 
 using namespace expect;
@@ -105,6 +106,8 @@ class OpenFilesTest : public QObject
   private slots:
     void heldFileStaysUntilReleased_data();
     void heldFileStaysUntilReleased();
+    void changedWhileHeld_data();
+    void changedWhileHeld();
     void heldAmongFree_data();
     void heldAmongFree();
     void hardLinkToHeldFile_data();
@@ -158,6 +161,73 @@ void OpenFilesTest::heldFileStaysUntilReleased()
     QCOMPARE(released.log,
              released.expectedLog(removedEntry(path.toUtf8(), 40) + logTotal(1), held.log));
     QVERIFY(!workspace.exists(folderName + QStringLiteral("/dienst.log")));
+}
+
+void OpenFilesTest::changedWhileHeld_data()
+{
+    // Run in the folder while the run waits for the held old file behind "dienst.log" to be let
+    // go; the entry is the file itself, or a link to it ("ziel").
+    QTest::addColumn<QString>("change");
+    QTest::addColumn<bool>("throughLink");
+    QTest::newRow("another file renamed over it")
+        << "echo neu >jung && mv jung dienst.log" << false;
+    // A writer waits to open the FIFO "rohr": any opening of it for reading lets the writer on.
+    QTest::newRow("its link turned to a FIFO") << "ln -s rohr neu && mv neu dienst.log" << true;
+}
+
+// While the run waits for a held file to be let go, its name comes to lead to another file: the
+// run removes, and opens, nothing but the file it judged. Whether the change came while the run
+// still waited is read from the outcome: a run that gave up first refuses the held file, and the
+// race is run again.
+void OpenFilesTest::changedWhileHeld()
+{
+#ifdef KEHRLUND_WALK_BY_PATHS
+    QSKIP("this build asks no lease, so it never waits for a held file");
+#endif
+    QFETCH(QString, change);
+    QFETCH(bool, throughLink);
+    for (int round = 1;; ++round) {
+        QVERIFY2(round <= 20, "the run never waited for the held file");
+        Workspace workspace;
+        const QString root = workspace.pathOf(folderName);
+        const QString held =
+            folderName + (throughLink ? QStringLiteral("/ziel") : QStringLiteral("/dienst.log"));
+        workspace.writeFile(held, "alt\n");
+        if (throughLink)
+            QVERIFY(QFile::link(QStringLiteral("ziel"), root + QStringLiteral("/dienst.log")));
+        QVERIFY(::mkfifo(QFile::encodeName(root + QStringLiteral("/rohr")).constData(), 0644) == 0);
+        QProcess writer;
+        writer.setWorkingDirectory(root);
+        writer.start(QStringLiteral("sh"), {QStringLiteral("-c"), QStringLiteral("exec 3>rohr")});
+        QVERIFY(writer.waitForStarted(hangMs));
+        workspace.writeJobFile(jobLine(root));
+        QVERIFY(workspace.holdOpen(held));
+
+        QProcess process;
+        const RunOptions options = daysOn(40);
+        workspace.start(process, options);
+        const qint64 program = programProcess(process);
+        QElapsedTimer waited;
+        waited.start();
+        while (!hasEnded(program) && !isWaitingIn(program, "nanosleep"))
+            QVERIFY2(waited.elapsed() < hangMs, "the run hung");
+        QProcess changer;
+        changer.setWorkingDirectory(root);
+        changer.start(QStringLiteral("sh"), {QStringLiteral("-c"), change});
+        QVERIFY(changer.waitForFinished(hangMs) && changer.exitCode() == 0);
+        const RunResult result = workspace.finish(process, options);
+        QVERIFY(result.finished);
+        const bool stillWaiting = isWaitingIn(writer.processId(), "wait_for_partner");
+        writer.kill();
+        writer.waitForFinished(hangMs);
+        if (result.console.contains("Fehler 005"))
+            continue; // it gave the held file up before the change
+        QCOMPARE(result.console, announced(root.toUtf8()) + end(0));
+        QCOMPARE(result.log, result.expectedLog(logTotal(0)));
+        QVERIFY(workspace.exists(folderName + QStringLiteral("/dienst.log")));
+        QVERIFY2(stillWaiting, "the run opened the FIFO");
+        return;
+    }
 }
 
 void OpenFilesTest::heldAmongFree_data()

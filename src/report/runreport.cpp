@@ -91,18 +91,22 @@ RunReport::ReadyHit RunReport::readyHit(const QString &folderPath, const QByteAr
     return ready;
 }
 
-// A hit's lines go out together, after its entry.
+// A hit's lines go out together, after its entry and outside the removal's turn: a console that
+// a file system holds never holds a stop.
 void RunReport::hit(const QString &folderPath, const QByteArray &name,
-                    const std::function<QString()> &decoded, int ageDays, bool refused)
+                    const std::function<QString()> &decoded, int ageDays, bool refused,
+                    StopTurn turn)
 {
     static const HitWords words;
     const ReadyHit ready = refused ? ReadyHit() : readyHit(folderPath, name, ageDays);
     if (!ready.entry.isEmpty() && log.appendReady(ready.entry)) {
+        turn.release();
         showReadyLines(ready.lines);
         return;
     }
     const QString shownPath = shownName(joinedPath(folderPath, decoded()));
-    ConsoleMessage lines;
+    ConsoleMessage lines; // shown as it goes, after the turn below
+    const StopTurn recording = std::move(turn);
     lines << words.hit << shownName(decoded());
     lines.nextLine() << words.age << ageDays;
     if (refused)
@@ -112,9 +116,11 @@ void RunReport::hit(const QString &folderPath, const QByteArray &name,
         logNotWritten(lines, shownPath);
 }
 
+// Every log write is made in a turn, and every console line after it.
 void RunReport::folderNotListed(const QString &path)
 {
     ConsoleMessage lines(ConsoleMessage::Error);
+    const StopTurn turn = StopTurn::take();
     error(lines, tr("Fehler 005: Konnte Ordner "), shownName(path), tr(" nicht durchsuchen"));
 }
 
@@ -150,6 +156,7 @@ void RunReport::passedOver(const PassedOver &entry)
 void RunReport::heldFilesUnknown()
 {
     ConsoleMessage lines(ConsoleMessage::Error);
+    const StopTurn turn = StopTurn::take();
     error(lines,
           tr("Fehler 005: Konnte nicht ermitteln, welche Dateien geöffnet sind; "
              "keine Datei wird gelöscht"),
@@ -158,10 +165,12 @@ void RunReport::heldFilesUnknown()
 
 void RunReport::end(int hits)
 {
+    bool totalWritten = true;
+    sayLastWord([&] { totalWritten = failed || log.appendTotal(hits); });
     if (!failed) { // else the log takes no total now; the console has said why
         ConsoleMessage() << tr("");
         ConsoleMessage() << tr("Treffer gesamt: ") << hits;
-        if (!log.appendTotal(hits))
+        if (!totalWritten)
             ConsoleMessage::error() << logNotWrittenText();
     }
     flushConsole();

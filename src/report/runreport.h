@@ -6,6 +6,7 @@
 #define KEHRLUND_RUNREPORT_H
 
 #include "report/runlog.h"
+#include "system/stopsignals.h"
 
 #include <QByteArray>
 #include <QString>
@@ -28,14 +29,16 @@ class RunReport
     void jobBegins(const QString &rootFolder);
     void jobEnds();
     // A hit removed, or refused (Fehler 005): the file `name` (as the file system spells it;
-    // `decoded` gives it as text) in the folder `folderPath`.
+    // `decoded` gives it as text) in the folder `folderPath`. `turn` is the removal's: its entry
+    // is written in it, the console's lines after it.
     void hit(const QString &folderPath, const QByteArray &name,
-             const std::function<QString()> &decoded, int ageDays, bool refused);
+             const std::function<QString()> &decoded, int ageDays, bool refused, StopTurn turn);
     void folderNotListed(const QString &path);
     // A folder or file passed over, and why: on the console alone, for a verbose run.
     void passedOver(const PassedOver &entry);
     void heldFilesUnknown();
-    // The total, unless an entry could not be written.
+    // The total, unless an entry could not be written. From now on no last word is said for the
+    // run after a stop.
     void end(int hits);
     // The log's total alone, for a run cut off after a stop.
     void endCutOff(int hits);

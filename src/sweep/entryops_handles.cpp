@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <climits>
+#include <cstdio>
 #include <ctime>
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -94,9 +95,12 @@ namespace
 // would each refuse the file because of the other; a program that has just let go of a file may
 // still have a child that closes its copy of the descriptor a moment later. A file refused is so
 // tried again, after pauses drawn at random (so that two runs part) and growing from a
-// millisecond or two, for up to two seconds however busy the machine: a program that really holds
-// the file still holds it then.
-constexpr int leaseWaitMs = 2000;
+// millisecond or two: a program that really holds the file still holds it two seconds later.
+// Those two seconds are the whole run's, not each file's: whoever keeps many old files open in a
+// swept folder cannot hold the run for hours. Once they are spent, a file refused is refused at
+// once. They are counted in pauses asked for, not in time gone by, so a busy machine gets as many
+// tries as an idle one.
+int leaseWaitLeftMs = 2000;
 
 int pauseBeforeTryingAgain(int tried)
 {
@@ -107,6 +111,48 @@ int pauseBeforeTryingAgain(int tried)
     ::nanosleep(&pause, nullptr);
     return int(pausedNs / 1000000) + 1;
 }
+
+// The folder of this process's descriptors, through which a file reached by a handle that opens
+// nothing is opened for real; -1 where /proc is missing (then no snapshot can be taken either,
+// and every file is held).
+int ownDescriptors()
+{
+    static const int folder = ::open("/proc/self/fd", O_PATH | O_DIRECTORY | O_CLOEXEC);
+    return folder;
+}
+
+// The file judged, reached once: the entry is taken by a handle that opens nothing (O_PATH: a
+// FIFO or a device put in its place is never opened, and a link listed is followed once, to its
+// end), its kind and identity are checked on that handle, and only then is it opened, through
+// that very handle, never by resolving the name again. -1 with the answer where it cannot be.
+int openJudged(const Folder &folder, const QByteArray &name, bool isLink, const FileId &id,
+               InUse::Answer &answer)
+{
+    const int reached = int(again([&] {
+        return ::openat(folder.handle, name.constData(),
+                        O_PATH | O_CLOEXEC | (isLink ? 0 : O_NOFOLLOW));
+    }));
+    if (reached < 0) {
+        answer = errno == ENOENT || errno == ELOOP ? InUse::Changed : InUse::Unknown;
+        return -1;
+    }
+    struct stat status;
+    int opened = -1;
+    answer = InUse::Changed;
+    if (::fstat(reached, &status) == 0 && S_ISREG(status.st_mode) && fileIdOf(status) == id &&
+        status.st_nlink > 0) {
+        // Not blocking: another run's lease on the file cannot hold the run (the opening fails
+        // with EAGAIN then).
+        char number[16];
+        std::snprintf(number, sizeof number, "%d", reached);
+        opened = ownDescriptors() < 0 ? -1 : int(again([&] {
+            return ::openat(ownDescriptors(), number, O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+        }));
+        answer = opened >= 0 ? InUse::No : errno == EAGAIN ? InUse::Yes : InUse::Unknown;
+    }
+    ::close(reached);
+    return opened;
+}
 } // namespace
 
 // The answer for the file as it is opened now; the handle stays open with a lease taken (No),
@@ -114,22 +160,13 @@ int pauseBeforeTryingAgain(int tried)
 InUse::Answer InUse::ask(const Folder &folder, const QByteArray &name, bool isLink,
                          const FileId &id)
 {
-    // Not blocking: a FIFO put in the file's place cannot hold the run, nor can another run's
-    // lease on the file (the opening fails with EAGAIN then).
-    handle = int(again([&] {
-        return ::openat(folder.handle, name.constData(),
-                        O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC | (isLink ? 0 : O_NOFOLLOW));
-    }));
+    Answer found = Unknown;
+    handle = openJudged(folder, name, isLink, id, found);
     if (handle < 0)
-        return errno == ENOENT || errno == ELOOP ? Changed : errno == EAGAIN ? Yes : Unknown;
-    struct stat status;
-    Answer found = Changed;
-    if (::fstat(handle, &status) == 0 && S_ISREG(status.st_mode) && fileIdOf(status) == id &&
-        status.st_nlink > 0) {
-        if (::fcntl(handle, F_SETLEASE, F_WRLCK) == 0)
-            return No;
-        found = errno == EAGAIN ? Yes : Unknown;
-    }
+        return found;
+    if (::fcntl(handle, F_SETLEASE, F_WRLCK) == 0)
+        return No;
+    found = errno == EAGAIN ? Yes : Unknown;
     ::close(handle);
     handle = -1;
     return found;
@@ -140,8 +177,8 @@ InUse::InUse(const Folder &folder, const QByteArray &name, bool isLink, const Fi
 {
 #ifdef F_SETLEASE
     answer = ask(folder, name, isLink, id);
-    for (int tried = 0, waitedMs = 0; answer == Yes && waitedMs < leaseWaitMs; ++tried) {
-        waitedMs += pauseBeforeTryingAgain(tried);
+    for (int tried = 0; answer == Yes && leaseWaitLeftMs > 0; ++tried) {
+        leaseWaitLeftMs -= pauseBeforeTryingAgain(tried);
         answer = ask(folder, name, isLink, id);
     }
 #else

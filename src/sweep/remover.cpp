@@ -37,9 +37,14 @@ void Remover::beginJob(int retentionDays, const NamePatterns &patterns)
 FolderOutcome Remover::beginFolder(const Folder &folder)
 {
     if (dryRun) {
+        // The room for this folder's sweep in the record is made before it begins: a record
+        // that cannot grow has the folder named, not swept, and never loses what was taken.
         try {
             keepFolderInHand();
-            folderInHand = folderKeyOf(folder.id, folder.path);
+            const QByteArray key = folderKeyOf(folder.id, folder.path);
+            QVector<FolderSweep> &sweeps = foldersTaken[key];
+            sweeps.reserve(sweeps.size() + 1);
+            folderInHand = key;
             jobInHand = jobRules.size() - 1;
             inHand = &folder;
             takenInHand.assign(size_t(folder.files.size()), false);
@@ -55,6 +60,7 @@ FolderOutcome Remover::beginFolder(const Folder &folder)
 
 FolderOutcome Remover::checkPlace(const Folder &folder)
 {
+    reportedMoved(folder); // what was reported so far, the check sees
     placeChecked = HeldUp::Mark();
     return placeOf(folder);
 }
@@ -75,7 +81,7 @@ Remover::Verdict Remover::judgeAndRemove(const Folder &folder, int file)
     }
     if (!age.isOldEnough(status.createdMs) || isOwnFile(status, folder, file))
         return verdict;
-    if (placeChecked.heldUpSince()) {
+    if (reportedMoved(folder) || placeChecked.heldUpSince()) {
         verdict.folder = checkPlace(folder);
         if (verdict.folder != FolderOutcome::Listed)
             return verdict;
@@ -184,10 +190,15 @@ bool Remover::isTakenInHand(const QByteArray &name) const
     return false;
 }
 
-// The folder in hand is done with: when files were taken from it, the record keeps the sweep.
+// The folder in hand is done with: when files were taken from it, the record keeps the sweep, in
+// the room made for it (no memory is asked for); else the room goes.
 void Remover::keepFolderInHand()
 {
-    if (anyTakenInHand)
-        foldersTaken[folderInHand].append({jobInHand, folderBegunMs});
+    const auto sweeps = foldersTaken.find(folderInHand);
+    if (sweeps != foldersTaken.end() && anyTakenInHand)
+        sweeps->append({jobInHand, folderBegunMs});
+    else if (sweeps != foldersTaken.end() && sweeps->isEmpty())
+        foldersTaken.erase(sweeps);
+    folderInHand.clear();
     anyTakenInHand = false;
 }

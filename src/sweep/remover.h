@@ -47,8 +47,8 @@ class Remover
         bool isHit = false; // old enough, and not one of the program's own files
         Removal removal = Removal::Vanished;
         int ageDays = 0;
-        // Held from right before the removal until the verdict is gone, so that the hit's entry
-        // is written in the same turn: no stop cuts between them.
+        // Held from right before the removal until the hit's entry is written, so that no stop
+        // cuts between them; released before anything goes to the console.
         StopTurn turn;
         // Why the file stayed, where a verbose run names it: it could not be read, was gone, or
         // was held open. Never set unless asked for.

@@ -1,7 +1,9 @@
 // What held the run up. A folder's place is checked as its sweep begins, and again before a
-// removal whenever something held the run up since the last check: a write to the console or the
-// log that blocked, or simply more than a tenth of a second gone by (a slow file system, a
-// machine under load). Whatever moved meanwhile is then seen before the next file goes.
+// removal whenever the system reported a move on its way from the root (reportedMoved, walk.h),
+// or something held the run up since the last check: a write to the console or the log that
+// blocked, or simply more than a tenth of a second gone by (a slow file system, a machine under
+// load). The time stands in where no move is reported: a file system that tells none (a network
+// mount moved on its server), no room for more watches, a system without them.
 #ifndef KEHRLUND_HELDUP_H
 #define KEHRLUND_HELDUP_H
 

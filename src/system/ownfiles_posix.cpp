@@ -86,7 +86,9 @@ bool OwnFiles::contains(const QString &path) const
 }
 
 // Each run holds the log shared (flock) from its header to its end; the one beginning alone holds
-// it to itself until its header is written. The lock goes with the program.
+// it to itself until its header is written. The lock goes with the program. No lock is waited
+// for: anyone who may read the log may lock it, for as long as they like, and a run goes on
+// without the lock it cannot have (it then leaves the log's end alone, as a run not alone does).
 LogBeginning::LogBeginning(QFile &log) : log(log)
 {
     alone = ::flock(log.handle(), LOCK_EX | LOCK_NB) == 0;
@@ -94,7 +96,7 @@ LogBeginning::LogBeginning(QFile &log) : log(log)
 
 LogBeginning::~LogBeginning()
 {
-    ::flock(log.handle(), LOCK_SH);
+    ::flock(log.handle(), LOCK_SH | LOCK_NB);
 }
 
 bool LogBeginning::endsWithinLine() const

@@ -34,6 +34,13 @@ class StopTurn
   public:
     StopTurn() = default; // holds no turn
     static StopTurn take();
+    // The record is made: what follows (the console's lines, which a file system may hold) is
+    // no longer part of the turn.
+    void release()
+    {
+        if (turn.owns_lock())
+            turn.unlock();
+    }
 
   private:
     std::unique_lock<std::mutex> turn;

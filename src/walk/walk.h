@@ -60,6 +60,8 @@ struct Folder {
     // until it goes on.
     int handle = -1;
     int rootHandle = -1;
+    // Where the system reports moves: the walk's watch on the folders of its way from the root.
+    int moveWatch = -1;
 };
 
 // Where the folder is now. Listed while it is still where the walk found it: the root still at
@@ -68,6 +70,13 @@ struct Folder {
 // it was). Moved when it is not; NotListed when that could not be found out for lack of
 // descriptors or memory.
 FolderOutcome placeOf(const Folder &folder);
+
+// Whether the system reported that the folder, or one on its way from the root, was moved or
+// deleted since last asked: its place is then checked before the next removal, so that no file
+// is removed once its folder has left the tree, but the one being removed as it left. Always
+// false where the system reports no moves (a file system that tells none, the walk by paths):
+// there the place is checked again when time has gone by.
+bool reportedMoved(const Folder &folder);
 
 // How many folder handles the walk holds open at most: the root's, the folders on its way down
 // (the deepest twelve keep theirs) and the one in hand. Fewer where fewer descriptors are free;

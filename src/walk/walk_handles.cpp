@@ -12,6 +12,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <climits>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <dirent.h>
@@ -21,6 +22,7 @@
 #include <sys/stat.h>
 #ifdef Q_OS_LINUX
 #include <linux/openat2.h>
+#include <sys/inotify.h>
 #include <sys/syscall.h>
 #endif
 #include <unistd.h>
@@ -300,9 +302,48 @@ int listFolder(int folder, const NamePatterns &patterns, std::vector<char> &buff
     return error;
 }
 
+// The folders on the way down are watched for moves (Linux: inotify), as they are entered, by
+// their handles; a folder left is no longer watched. Without a watch (no inotify, no room for
+// more watches) a folder's place is checked by time alone.
+int startWatching()
+{
+#ifdef Q_OS_LINUX
+    return ::inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
+#else
+    return -1;
+#endif
+}
+
+int watchFolder(int watcher, int handle)
+{
+#ifdef Q_OS_LINUX
+    if (watcher < 0)
+        return -1;
+    char path[32];
+    std::snprintf(path, sizeof path, "/proc/self/fd/%d", handle);
+    return ::inotify_add_watch(watcher, path, IN_MOVE_SELF | IN_DELETE_SELF | IN_ONLYDIR);
+#else
+    Q_UNUSED(watcher)
+    Q_UNUSED(handle)
+    return -1;
+#endif
+}
+
+void stopWatching(int watcher, int watch)
+{
+#ifdef Q_OS_LINUX
+    if (watch >= 0)
+        ::inotify_rm_watch(watcher, watch);
+#else
+    Q_UNUSED(watcher)
+    Q_UNUSED(watch)
+#endif
+}
+
 // One folder on the way down.
 struct Frame {
     int handle = -1; // -1 once given up; the root's is never given up
+    int watch = -1;  // its watch for moves; -1 where it has none
     FileId id;
     int pathLength = 0;
     int belowLength = 0;
@@ -315,20 +356,25 @@ struct Frame {
 struct FolderWalk::State {
     State(const NamePatterns &patterns, const QString &rootPath, QVector<PassedOver> *passedOver)
         : patterns(patterns), rootPath(QFile::encodeName(rootPath)), path(rootPath),
+          watcher(startWatching()),
           handlesAtMost(std::min(folderHandlesAtMost, freeDescriptors() - descriptorsLeftFree)),
           passedOver(passedOver)
     {
+        folder.moveWatch = watcher;
     }
     ~State()
     {
         for (Frame &frame : frames)
             close(frame.handle);
+        if (watcher >= 0)
+            ::close(watcher);
     }
 
     const NamePatterns &patterns;
     const QByteArray rootPath;
-    QString path;     // of the folder entered last
-    QByteArray below; // its way from the root
+    QString path;      // of the folder entered last
+    QByteArray below;  // its way from the root
+    const int watcher; // before the descriptors are counted: it takes one
     const int handlesAtMost;
     int handlesHeld = 0;
     bool rootEntered = false;
@@ -428,6 +474,7 @@ const Folder *FolderWalk::State::enter(int handle)
         folder.rootId = folder.id;
     }
     frame.handle = handle;
+    frame.watch = watchFolder(watcher, handle);
     frame.id = folder.id;
     frame.pathLength = path.size();
     frame.belowLength = below.size();
@@ -435,6 +482,7 @@ const Folder *FolderWalk::State::enter(int handle)
     try {
         frames.push_back(std::move(frame));
     } catch (const std::bad_alloc &) {
+        stopWatching(watcher, frame.watch);
         close(handle);
         throw;
     }
@@ -490,6 +538,7 @@ void FolderWalk::State::leaveFolder()
 {
     Frame finished = std::move(frames.back());
     frames.pop_back();
+    stopWatching(watcher, finished.watch);
     if (!frames.empty()) {
         path.truncate(frames.back().pathLength);
         below.truncate(frames.back().belowLength);
@@ -574,6 +623,32 @@ const Folder *FolderWalk::enterNextFolder()
             return folder;
     }
     return nullptr;
+}
+
+// Every report waiting is read: one of a move, a deletion or an unmount of a watched folder (or
+// of reports lost) asks for the place to be checked; one that a watch ended (a folder left) does
+// not.
+bool reportedMoved(const Folder &folder)
+{
+#ifdef Q_OS_LINUX
+    if (folder.moveWatch < 0)
+        return false;
+    bool moved = false;
+    alignas(struct inotify_event) char buffer[4096];
+    ssize_t got;
+    while ((got = ::read(folder.moveWatch, buffer, sizeof buffer)) > 0) {
+        for (ssize_t at = 0; at < got;) {
+            const auto *event = reinterpret_cast<const struct inotify_event *>(buffer + at);
+            moved = moved ||
+                    (event->mask & (IN_MOVE_SELF | IN_DELETE_SELF | IN_UNMOUNT | IN_Q_OVERFLOW));
+            at += ssize_t(sizeof(struct inotify_event) + event->len);
+        }
+    }
+    return moved;
+#else
+    Q_UNUSED(folder)
+    return false;
+#endif
 }
 
 FolderOutcome placeOf(const Folder &folder)

@@ -161,6 +161,12 @@ void FolderWalk::passOverMoved()
         state->passedOver->append({state->folder.path, PassedOverReason::Moved});
 }
 
+bool reportedMoved(const Folder &folder)
+{
+    Q_UNUSED(folder)
+    return false;
+}
+
 FolderOutcome placeOf(const Folder &folder)
 {
     if (!folder.id.isKnown() || fileIdOf(folder.path) == folder.id)
