@@ -217,6 +217,21 @@ RunOptions daysOn(int days)
     return options;
 }
 
+RunOptions underStrace(RunOptions options, const QStringList &straceOptions)
+{
+    options.wrapper = QStringList{QStringLiteral("sh"),
+                                  QStringLiteral("-c"),
+                                  QStringLiteral("preload=$LD_PRELOAD; unset LD_PRELOAD; "
+                                                 "exec strace -E LD_PRELOAD=\"$preload\" \"$@\""),
+                                  QStringLiteral("sh"),
+                                  QStringLiteral("-f"),
+                                  QStringLiteral("--quiet=all")} +
+                      straceOptions;
+    options.environment.append({QStringLiteral("ASAN_OPTIONS"),
+                                QStringLiteral("verify_asan_link_order=0:detect_leaks=0")});
+    return options;
+}
+
 QStringList strings(std::initializer_list<const char *> utf8)
 {
     QStringList result;

@@ -242,6 +242,12 @@ QStringList asUnprivileged(const QStringList &command);
 // Options for a run with the clock moved a number of days on.
 RunOptions daysOn(int days);
 
+// The options with the program run under strace (-f, the given options, such as -o, -e trace= and
+// -e inject=; see strace(1)). strace itself runs outside the moved clock, which would stretch the
+// delays it injects, and hands the clock on to the program; a sanitized program's leak check
+// needs no tracer, and is left out.
+RunOptions underStrace(RunOptions options, const QStringList &straceOptions);
+
 // Texts given in UTF-8, as a list.
 QStringList strings(std::initializer_list<const char *> utf8);
 

@@ -25,6 +25,7 @@ enum class Hold {
     // None, but the test itself holds a descriptor by path (O_PATH, which asks nothing) on the
     // root of a file system that does not answer.
     NoneButASilentMount,
+    EachByItself, // each opened for reading by a process of its own (Workspace::holdOpen)
 };
 
 // A shell that opens the given files on descriptors 3, 4, ... and keeps them open until it is
@@ -242,29 +243,42 @@ void OpenFilesTest::heldAmongFree_data()
     QTest::addColumn<QList<bool>>("held");
     QTest::addColumn<int>("hold");
     QTest::addColumn<bool>("verbose"); // a held file is named as in use, after its Fehler 005
+    // The run's pauses before it asks for a lease again are counted (strace): together at most
+    // as many as one file's retries may take.
+    QTest::addColumn<bool>("pausesCounted");
 
     QTest::newRow("one held between two free")
         << QStringList{QStringLiteral("a.log"), QStringLiteral("b.log"), QStringLiteral("c.log")}
-        << QList<bool>{false, true, false} << int(Hold::Append) << false;
+        << QList<bool>{false, true, false} << int(Hold::Append) << false << false;
     QTest::newRow("one held between two free, named with -v")
         << QStringList{QStringLiteral("a.log"), QStringLiteral("b.log"), QStringLiteral("c.log")}
-        << QList<bool>{false, true, false} << int(Hold::Append) << true;
+        << QList<bool>{false, true, false} << int(Hold::Append) << true << false;
     QTest::newRow("several held, names in mixed case")
         << QStringList{QStringLiteral("alpha.log"), QStringLiteral("Bericht.log"),
                        QStringLiteral("cron.log"),  QStringLiteral("Delta.log"),
                        QStringLiteral("echo.log"),  QStringLiteral("Zulu.log")}
-        << QList<bool>{false, true, true, false, true, false} << int(Hold::Append) << false;
+        << QList<bool>{false, true, true, false, true, false} << int(Hold::Append) << false
+        << false;
     QTest::newRow("several held for reading, the first and the last")
         << QStringList{QStringLiteral("1.log"), QStringLiteral("2.log"), QStringLiteral("3.log")}
-        << QList<bool>{true, false, true} << int(Hold::ReadOnly) << false;
+        << QList<bool>{true, false, true} << int(Hold::ReadOnly) << false << false;
     // The helper lives on but has closed the files again: nothing holds them.
     QTest::newRow("opened and closed before the run")
         << QStringList{QStringLiteral("frei.log"), QStringLiteral("zu.log")}
-        << QList<bool>{false, false} << int(Hold::OpenedThenClosed) << false;
+        << QList<bool>{false, false} << int(Hold::OpenedThenClosed) << false << false;
+    // A program that holds all it writes to: the run does not wait two seconds for each file.
+    QStringList twenty;
+    QList<bool> allHeld;
+    for (int i = 1; i <= 20; ++i) {
+        twenty << QStringLiteral("h%1.log").arg(i, 2, 10, QLatin1Char('0'));
+        allHeld << true;
+    }
+    QTest::newRow("twenty held: the retries are bounded per run, not per file")
+        << twenty << allHeld << int(Hold::EachByItself) << false << true;
     // Asked how the mount's root is, it would never answer; the run is not held.
     QTest::newRow("a file system that does not answer held open elsewhere")
         << QStringList{QStringLiteral("alt.log")} << QList<bool>{false}
-        << int(Hold::NoneButASilentMount) << false;
+        << int(Hold::NoneButASilentMount) << false << false;
 }
 
 void OpenFilesTest::heldAmongFree()
@@ -273,6 +287,7 @@ void OpenFilesTest::heldAmongFree()
     QFETCH(QList<bool>, held);
     QFETCH(int, hold);
     QFETCH(bool, verbose);
+    QFETCH(bool, pausesCounted);
     Workspace workspace;
     QVERIFY(workspace.isValid());
     const QString root = workspace.pathOf(folderName);
@@ -284,7 +299,9 @@ void OpenFilesTest::heldAmongFree()
         workspace.writeFile(folderName + QLatin1Char('/') + names.at(i), "x\n");
         expectedConsole += hit(names.at(i).toUtf8(), 40);
         // A helper that opens and closes again is handed every file.
-        if (held.at(i) || Hold(hold) == Hold::OpenedThenClosed)
+        if (held.at(i) && Hold(hold) == Hold::EachByItself)
+            QVERIFY(workspace.holdOpen(folderName + QLatin1Char('/') + names.at(i)));
+        else if (held.at(i) || Hold(hold) == Hold::OpenedThenClosed)
             heldPaths << path;
         if (held.at(i)) {
             expectedConsole += refused(path.toUtf8());
@@ -321,10 +338,29 @@ void OpenFilesTest::heldAmongFree()
     RunOptions options = daysOn(40);
     if (verbose)
         options.arguments << QStringLiteral("-v");
+    const QString trace = workspace.pathOf(QStringLiteral("trace"));
+    if (pausesCounted)
+        options = underStrace(options, {QStringLiteral("-o"), trace, QStringLiteral("-e"),
+                                        QStringLiteral("trace=nanosleep,clock_nanosleep")});
     const RunResult result = workspace.run(options);
     QVERIFY(result.finished);
     QCOMPARE(result.console, expectedConsole);
     QCOMPARE(result.log, result.expectedLog(log));
+    if (pausesCounted) {
+        // One file's retries end once the pauses asked for add up to two seconds; each pause is
+        // drawn from 0.5 to 2 ms and doubled with each try, up to 32 times: at the most as many
+        // as the shortest pauses take (0.5, 1, 2, 4, 8, then 16 ms each).
+        int retriesAtMost = 0;
+        for (double pausedMs = 0; pausedMs < 2000; ++retriesAtMost)
+            pausedMs += 0.5 * (1 << std::min(retriesAtMost, 5));
+        QFile traced(trace);
+        QVERIFY(traced.open(QIODevice::ReadOnly));
+        const int pauses = int(traced.readAll().count("nanosleep("));
+        QVERIFY2(pauses <= retriesAtMost,
+                 qPrintable(QStringLiteral("%1 pauses, one file's retries take at most %2")
+                                .arg(pauses)
+                                .arg(retriesAtMost)));
+    }
     for (int i = 0; i < names.size(); ++i)
         QCOMPARE(workspace.exists(folderName + QLatin1Char('/') + names.at(i)), held.at(i));
 }

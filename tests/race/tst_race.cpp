@@ -85,6 +85,18 @@ qulonglong exchangesSoFar(QProcess &exchanger)
     return exchanger.readLine().trimmed().toULongLong();
 }
 
+// Runs `change` in a shell in "disk" of the workspace; false when it failed.
+bool changeTree(const Workspace &workspace, const QString &change)
+{
+    QProcess changer;
+    changer.setWorkingDirectory(workspace.pathOf(QStringLiteral("disk")));
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert(QStringLiteral("MAPPER"), QStringLiteral(KEHRLUND_MAPPER));
+    changer.setProcessEnvironment(environment);
+    changer.start(QStringLiteral("sh"), {QStringLiteral("-c"), change});
+    return changer.waitForFinished(hangMs) && changer.exitCode() == 0;
+}
+
 // Runs the program in "disk" of the workspace with its console blocked; once it blocks, `change`
 // runs there in a shell, then the console is read. False when a step failed. Without openat2 (as
 // on a kernel before 5.6) the program goes the way it takes there.
@@ -115,13 +127,7 @@ bool runChangedWhileBlocked(const Workspace &workspace, const QString &change, R
     workspace.start(process, options);
     if (!BlockingConsole::waitUntilBlocked(programProcess(process)))
         return false;
-    QProcess changer;
-    changer.setWorkingDirectory(workspace.pathOf(QStringLiteral("disk")));
-    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-    environment.insert(QStringLiteral("MAPPER"), QStringLiteral(KEHRLUND_MAPPER));
-    changer.setProcessEnvironment(environment);
-    changer.start(QStringLiteral("sh"), {QStringLiteral("-c"), change});
-    if (!changer.waitForFinished(hangMs) || changer.exitCode() != 0)
+    if (!changeTree(workspace, change))
         return false;
     const QByteArray written = console.readToEnd();
     result = workspace.finish(process, options);
@@ -129,6 +135,37 @@ bool runChangedWhileBlocked(const Workspace &workspace, const QString &change, R
     QFile holder(workspace.pathOf(QStringLiteral("disk/holder.pid")));
     if (holder.open(QIODevice::ReadOnly))
         ::kill(pid_t(holder.readAll().trimmed().toLongLong()), SIGKILL);
+    return result.finished && result.exitCode == 0;
+}
+
+// Runs the program in "disk" of the workspace with each removal held up 150 ms and no way to be
+// told of a move (inotify refused), so that only the time gone by makes it check a folder's place
+// again; once `firstGone` is gone, `change` runs there, and `countLeft` then counts what is left
+// of the folder's files, into `leftAtChange`. False when a step failed.
+template <typename Count>
+bool runChangedWhileSlow(const Workspace &workspace, const QString &change,
+                         const QString &firstGone, RunResult &result, Count countLeft,
+                         int &leftAtChange)
+{
+    RunOptions options = underStrace(
+        RunOptions(),
+        {QStringLiteral("-o"), QStringLiteral("/dev/null"), QStringLiteral("--seccomp-bpf"),
+         QStringLiteral("-e"), QStringLiteral("trace=unlinkat,inotify_init1,inotify_add_watch"),
+         QStringLiteral("-e"), QStringLiteral("inject=inotify_init1:error=EMFILE"),
+         QStringLiteral("-e"), QStringLiteral("inject=inotify_add_watch:error=ENOSPC"),
+         QStringLiteral("-e"), QStringLiteral("inject=unlinkat:delay_enter=150000")});
+    options.workingFolder = QStringLiteral("disk");
+    QProcess process;
+    workspace.start(process, options);
+    const qint64 program = programProcess(process);
+    QElapsedTimer waited;
+    waited.start();
+    while (workspace.exists(firstGone) && !hasEnded(program) && waited.elapsed() < hangMs)
+        QThread::msleep(1);
+    if (workspace.exists(firstGone) || !changeTree(workspace, change))
+        return false;
+    leftAtChange = countLeft();
+    result = workspace.finish(process, options);
     return result.finished && result.exitCode == 0;
 }
 
@@ -159,6 +196,7 @@ class RaceTest : public QObject
     void movedWhileSwept_data();
     void movedWhileSwept();
     void movedWhileNothingHoldsTheRun();
+    void stopBetweenRemovalAndEntry();
     void swappedFolderNeverLeadsOutside_data();
     void swappedFolderNeverLeadsOutside();
     void twoRunsAtOnce();
@@ -301,49 +339,56 @@ void RaceTest::movedWhileSwept_data()
     // The folder a run with -v names as moved, after the hits in the folder in hand; empty: a
     // run without -v.
     QTest::addColumn<QByteArray>("named");
+    // Instead of blocking, the run removes slowly, is told of no move, and the change comes as
+    // its first file is gone: at most the file then in hand goes after it.
+    QTest::addColumn<bool>("slowRemovals");
 
     const QString c = QStringLiteral("tree/a/b/c");
     const QString spaeter = QStringLiteral("tree/a/b/d/spaeter.log");
     const QString danach = QStringLiteral("tree/a/e/danach.log");
     QTest::newRow("folder in hand moved out of the tree")
         << c << "mv tree/a/b/c weg" << QStringLiteral("weg") << QStringList{spaeter, danach}
-        << false << QByteArray();
+        << false << QByteArray() << false;
     QTest::newRow("folder three levels up moved out of the tree")
         << c << "mv tree/a weg" << QStringLiteral("weg/b/c") << QStringList() << false
-        << QByteArray();
+        << QByteArray() << false;
     QTest::newRow("folder three levels up renamed to a hidden name")
         << c << "mv tree/a tree/.a" << QStringLiteral("tree/.a/b/c") << QStringList() << false
-        << QByteArray();
+        << QByteArray() << false;
     QTest::newRow("folder three levels up moved out, a link to it in its place")
         << c << "mv tree/a weg && ln -s ../weg tree/a" << QStringLiteral("weg/b/c") << QStringList()
-        << false << QByteArray();
+        << false << QByteArray() << false;
     QTest::newRow("root renamed away, a new one made")
         << c << "mv tree weg && mkdir tree" << QStringLiteral("weg/a/b/c") << QStringList() << false
-        << QByteArray();
+        << QByteArray() << false;
     // Deeper than the ancestors whose handles the walk keeps: it climbs back to "tree/a" through
     // ".." of "tree/a/b", which by then leads elsewhere. "spare/e/neu.log" lies outside the tree.
     const QString cs = QStringLiteral("/c").repeated(13);
     QTest::newRow("deep: an ancestor moved out of the tree, a later sibling of it stays")
         << QStringLiteral("tree/a/b") + cs << "mv tree/a/b weg" << QStringLiteral("weg") + cs
-        << QStringList{danach} << false << QByteArray();
+        << QStringList{danach} << false << QByteArray() << false;
     QTest::newRow("deep: an ancestor's parent replaced, the ancestor moved into the new one")
         << QStringLiteral("tree/a/b") + cs
         << "mv tree/a tree/a_alt && mv spare tree/a && mv tree/a_alt/b tree/a/b" << QString()
-        << QStringList{spaeter} << false << QByteArray();
+        << QStringList{spaeter} << false << QByteArray() << false;
     // The same folder mounted at its place, as any other mount found on the way, leads off the
     // tree: the folder in hand and all below "tree/a/b" are passed over.
     const QString bindAgain = QStringLiteral("mount --bind tree/a/b tree/a/b");
     QTest::newRow("folder two levels up bind-mounted onto itself")
-        << c << bindAgain << c << QStringList{danach} << false << QByteArray();
+        << c << bindAgain << c << QStringList{danach} << false << QByteArray() << false;
     QTest::newRow("folder two levels up bind-mounted onto itself, without openat2")
-        << c << bindAgain << c << QStringList{danach} << true << QByteArray();
+        << c << bindAgain << c << QStringList{danach} << true << QByteArray() << false;
     QTest::newRow("folder in hand moved out of the tree, named with -v")
         << c << "mv tree/a/b/c weg" << QStringLiteral("weg") << QStringList{spaeter, danach}
-        << false << QByteArray("tree/a/b/c");
+        << false << QByteArray("tree/a/b/c") << false;
     // The highest folder that left is named.
     QTest::newRow("folder three levels up moved out of the tree, named with -v")
         << c << "mv tree/a weg" << QStringLiteral("weg/b/c") << QStringList() << false
-        << QByteArray("tree/a");
+        << QByteArray("tree/a") << false;
+    // Where no file system tells of moves, the time gone by alone makes the run look again.
+    QTest::newRow("folder one level up moved out of the tree, removals slow, no move reported")
+        << QStringLiteral("tree/a/b") << "mv tree/a weg" << QStringLiteral("weg/b") << QStringList()
+        << false << QByteArray() << true;
 }
 
 // A file goes only while its folder is reachable from the root as the walk went down: what left
@@ -357,6 +402,7 @@ void RaceTest::movedWhileSwept()
     QFETCH(QStringList, later);
     QFETCH(bool, withoutOpenat2);
     QFETCH(QByteArray, named);
+    QFETCH(bool, slowRemovals);
     if (const char *why = whyNoBlockedRace())
         QSKIP(why);
     const QStringList files = numberedFiles("f", 200);
@@ -370,9 +416,25 @@ void RaceTest::movedWhileSwept()
     QVERIFY(disk.isMounted());
     workspace.writeFile(QStringLiteral("disk/eingabe_kehrlund.txt"), "tree\t*.log\t30\n");
     RunResult result;
-    QVERIFY(runChangedWhileBlocked(workspace, change, result, withoutOpenat2, !named.isEmpty()));
+    int leftAtChange = 0;
+    const auto countLeft = [&] {
+        return int(std::count_if(files.begin(), files.end(), [&](const QString &file) {
+            return workspace.exists(QStringLiteral("disk/%1/%2").arg(nowAt, file));
+        }));
+    };
+    if (slowRemovals)
+        QVERIFY(runChangedWhileSlow(workspace, change,
+                                    QStringLiteral("disk/%1/%2").arg(inHand, files.first()), result,
+                                    countLeft, leftAtChange));
+    else
+        QVERIFY(
+            runChangedWhileBlocked(workspace, change, result, withoutOpenat2, !named.isEmpty()));
 
     const int removed = int(result.log.count("\n" + inHand.toUtf8() + '/'));
+    if (slowRemovals)
+        QVERIFY2(removed <= files.size() - leftAtChange + 1,
+                 qPrintable(QStringLiteral("%1 files removed after the change")
+                                .arg(removed - (files.size() - leftAtChange))));
     if (nowAt.isEmpty())
         QCOMPARE(removed, files.size());
     else
@@ -478,6 +540,71 @@ void RaceTest::movedWhileNothingHoldsTheRun()
         // Each removal has its entry, under the path the file had.
         QCOMPARE(int(result.log.count("\ntree/a/b/f")), before + after);
         QVERIFY(result.log.endsWith(expect::logTotal(before + after)));
+        return;
+    }
+}
+
+// A stop that comes while the first file is gone and its entry not yet written: the program ends
+// with the entry and the total in the log, however long the removal and the entry's write take.
+// strace holds the removal's return three seconds and each of the main thread's log writes after
+// the header two more (a guard thread's writes count apart), so that a turn given up between
+// the removal and its entry lets the guard say the last word first.
+void RaceTest::stopBetweenRemovalAndEntry()
+{
+    const QStringList files = numberedFiles("f", 5);
+    // The log may have its entry already when the test looks, on a busy machine: then the stop
+    // came too late to tell anything, and a fresh tree is tried.
+    for (int attempt = 1;; ++attempt) {
+        QVERIFY2(attempt <= 20, "in 20 attempts the stop never came before the first entry");
+        Workspace workspace;
+        for (const QString &file : files)
+            workspace.writeFile(QStringLiteral("tree/") + file);
+        workspace.writeJobFile("tree\t*.log\t30\n");
+        const QString folder = QFileInfo(workspace.path()).canonicalFilePath();
+        const RunOptions options = underStrace(
+            daysOn(40),
+            {QStringLiteral("-o"), QStringLiteral("/dev/null"), QStringLiteral("-P"),
+             folder + QStringLiteral("/tree"), QStringLiteral("-P"),
+             folder + QStringLiteral("/log_kehrlund.txt"), QStringLiteral("-e"),
+             QStringLiteral("inject=unlinkat:delay_exit=3000000:when=1"), QStringLiteral("-e"),
+             QStringLiteral("inject=write:delay_enter=2000000:when=2+")});
+        QProcess process;
+        workspace.start(process, options);
+        const qint64 program = programProcess(process);
+        const QString first = QStringLiteral("tree/") + files.first();
+        QElapsedTimer waited;
+        waited.start();
+        while (workspace.exists(first) && !hasEnded(program) && waited.elapsed() < hangMs)
+            QThread::msleep(1);
+        QVERIFY2(!workspace.exists(first), "the first file stayed");
+        QFile logNow(workspace.pathOf(QStringLiteral("log_kehrlund.txt")));
+        const bool beforeEntry =
+            logNow.open(QIODevice::ReadOnly) && !logNow.readAll().contains("\n" + first.toUtf8());
+        ::kill(pid_t(program), SIGTERM);
+        const RunResult result = workspace.finish(process, options);
+        QVERIFY2(result.finished, "the run hung after the stop request");
+
+        // Every file gone has its entry, and the total counts them.
+        QByteArray body;
+        int gone = 0;
+        for (const QString &file : files) {
+            if (workspace.exists(QStringLiteral("tree/") + file))
+                continue;
+            body += expect::removedEntry("tree/" + file.toUtf8(), 40);
+            ++gone;
+        }
+        QCOMPARE(result.log, result.expectedLog(body + expect::logTotal(gone)));
+        if (!beforeEntry) {
+            qInfo("attempt %d: the first entry was written before the stop", attempt);
+            continue;
+        }
+        QCOMPARE(gone, 1);
+        // The console gets what it had in hand, or not all of it: nothing else.
+        QVERIFY2(result.console.startsWith(expect::announced("tree")) &&
+                     (expect::announced("tree") + expect::hit(files.first().toUtf8(), 40) +
+                      expect::total(1))
+                         .startsWith(result.console),
+                 result.console.constData());
         return;
     }
 }
