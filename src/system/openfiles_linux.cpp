@@ -32,8 +32,11 @@ bool isProcessFolder(const char *name)
     return true;
 }
 
-// A small file of /proc, read whole; empty when it cannot be read, with errno telling why.
-QByteArray readProcFile(int at, const char *path)
+enum class Read { Whole, Beginning };
+
+// A small file of /proc, read whole or only its first page (where the lines looked for stand);
+// empty when it cannot be read, with errno telling why.
+QByteArray readProcFile(int at, const char *path, Read read = Read::Whole)
 {
     const int handle = ::openat(at, path, O_RDONLY | O_CLOEXEC);
     if (handle < 0)
@@ -41,8 +44,11 @@ QByteArray readProcFile(int at, const char *path)
     QByteArray content;
     char buffer[4096];
     ssize_t got;
-    while ((got = ::read(handle, buffer, sizeof buffer)) > 0)
+    while ((got = ::read(handle, buffer, sizeof buffer)) > 0) {
         content.append(buffer, int(got));
+        if (read == Read::Beginning)
+            break;
+    }
     const int error = errno;
     ::close(handle);
     errno = got < 0 ? error : 0;
@@ -120,7 +126,7 @@ bool addOpenFilesOfProcess(int proc, const char *process, QSet<FileId> &files, M
         while (const struct dirent *entry = ::readdir(stream)) {
             if (entry->d_name[0] == '.')
                 continue;
-            const QByteArray info = readProcFile(handles, entry->d_name);
+            const QByteArray info = readProcFile(handles, entry->d_name, Read::Beginning);
             if (info.isEmpty()) {
                 whole = whole && !isLackOfResources(errno);
             } else {
