@@ -527,6 +527,10 @@ void FaultsTest::stopRequest_data()
         << int(SIGTERM) << "slow walk";
     // The next job's root on a network mount whose server went away.
     QTest::newRow("SIGTERM while a file system does not answer") << int(SIGTERM) << "silent";
+    // Its server took the request and never answers: nothing ends the call, not even SIGKILL,
+    // until the mount goes; the block is closed all the same.
+    QTest::newRow("SIGTERM while a file system has taken a request it never answers")
+        << int(SIGTERM) << "silent, taken";
     // The console a file on such a mount: a hit's lines wait for it.
     QTest::newRow("SIGTERM while the console's file system does not answer")
         << int(SIGTERM) << "console silent";
@@ -541,7 +545,8 @@ void FaultsTest::stopRequest()
     QFETCH(QString, during);
     const bool slowWalk = during == QLatin1String("slow walk");
     const bool consoleBlocks = during == QLatin1String("console blocks");
-    const bool silent = during == QLatin1String("silent");
+    const bool taken = during == QLatin1String("silent, taken");
+    const bool silent = during == QLatin1String("silent") || taken;
     const bool consoleSilent = during == QLatin1String("console silent");
     if (silent || consoleSilent) {
         REQUIRE_ROOT();
@@ -637,14 +642,32 @@ void FaultsTest::stopRequest()
         // The next job's root stops answering; the run finishes the first job and waits for it.
         std::unique_ptr<SilentFileSystem> silentRoot;
         if (silent) {
-            silentRoot.reset(new SilentFileSystem(workspace.pathOf(QStringLiteral("silent"))));
+            silentRoot.reset(
+                new SilentFileSystem(workspace.pathOf(QStringLiteral("silent")),
+                                     taken ? SilentFileSystem::Silence::ReadsButNeverAnswers
+                                           : SilentFileSystem::Silence::FromTheStart));
             ::kill(pid_t(program), SIGCONT);
             if (!silentRoot->isMounted())
                 QSKIP("no file system in user space here (/dev/fuse)");
-            QVERIFY(waitReading(process, [&] { return isWaitingIn(program, "fuse"); }));
+            QVERIFY(waitReading(process, [&] {
+                return isWaitingIn(program, taken ? "request_wait_answer" : "fuse");
+            }));
         }
         ::kill(pid_t(program), signal);
         ::kill(pid_t(program), SIGCONT);
+        if (taken) {
+            // The block is closed while the program still waits; it ends once the mount goes.
+            QFile logFile(log.filePath());
+            QVERIFY(waitReading(process, [&] {
+                logFile.close();
+                const QList<QByteArray> lines = logFile.open(QIODevice::ReadOnly)
+                                                    ? logLines(logFile.readAll())
+                                                    : QList<QByteArray>();
+                return !lines.isEmpty() && lines.last().startsWith("Treffer gesamt: ");
+            }));
+            QVERIFY(!hasEnded(program));
+            silentRoot.reset();
+        }
         // Ended, even with the console still unread.
         QVERIFY2(waitReading(process, [&] { return hasEnded(program); }),
                  "the run hung after the stop request");
