@@ -69,7 +69,9 @@ long long fieldOf(const QByteArray &text, const char *field)
 
 // The device of each mount, by its mount ID, from the mount tables of the processes that use
 // them: a mount of another mount namespace is looked up in the table of a process that sees it.
-// Pipes, sockets and the like lie on mounts no table shows: they are no file of any tree.
+// Pipes, sockets and the like lie on mounts no table shows: they are no file of any tree. Where a
+// file system tells its files another device than its mount's (btrfs subvolumes), a file held
+// open there is not recognised; the snapshot only stands in where no lease can be had.
 class MountDevices
 {
   public:
