@@ -477,11 +477,13 @@ const Folder *FolderWalk::State::enter(int handle)
         folder.rootId = folder.id;
     }
     frame.handle = handle;
-    frame.watch = watchFolder(watcher, handle);
     frame.id = folder.id;
     frame.pathLength = path.size();
     frame.belowLength = below.size();
     const bool worthYielding = folder.files.size() > 0 || frame.subfolders.size() > 0;
+    // A folder with nothing to sweep or go into is left at once: no removal needs its watch.
+    if (worthYielding)
+        frame.watch = watchFolder(watcher, handle);
     try {
         frames.push_back(std::move(frame));
     } catch (const std::bad_alloc &) {
