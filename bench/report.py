@@ -15,17 +15,18 @@ import sys
 
 # The peers as hyperfine names them, their names in the report and the jobs each is timed for:
 # kehrlund (the program under test), the baseline (another build, typically the one before a
-# change; left out when not given), find, systemd-tmpfiles and the floor of a clean
-# (bench/floor.c, no scan).
+# change; left out when not given), find, systemd-tmpfiles, the floor of a clean (bench/floor.c,
+# no scan) and its promise floor (bench/promisefloor.c, no scan).
 PEERS = [("kehrlund", "kehrlund", ("scan", "clean")),
          ("baseline", "baseline", ("scan", "clean")),
          ("find", "find", ("scan", "clean")),
          ("tmpfiles", "systemd-tmpfiles", ("scan", "clean")),
-         ("floor", "floor", ("clean",))]
+         ("floor", "floor", ("clean",)),
+         ("promisefloor", "promise floor", ("clean",))]
 NAMES = {who: name for who, name, _ in PEERS}
 BUILDS = ["kehrlund", "baseline"]
 # The ratios of kehrlund's time to those of the others, in the tables.
-RATIO_PEERS = ["find", "tmpfiles", "floor", "baseline"]
+RATIO_PEERS = ["find", "tmpfiles", "floor", "promisefloor", "baseline"]
 # The targets: paired ratios of kehrlund's time to a peer's, warm, on the nested tree of
 # TARGET_TREE entries, on each file system type; the cold daily case against find; the peak
 # memory of the clean and the scan of the same tree.
@@ -198,7 +199,7 @@ def same_work_section(out, raw, fs, trees, info):
     out.append("The files each leaves (`find tree -type f`) must be the same, fewer by the "
                "matching visible files of the tree; systemd-tmpfiles also removes the folders it "
                "empties. The floor removes the files kehrlund logged in its untimed clean, in "
-               "that order.")
+               "that order; the promise floor the same files grouped by folder.")
     out.append("")
     for t in trees:
         tree = info[t]
@@ -216,6 +217,13 @@ def same_work_section(out, raw, fs, trees, info):
         same_left = {who: text(raw, fs, "verify-remaining-%s-%s.txt" % (who, t))
                      for who, _, _ in PEERS[1:]}
         floor_log = text(raw, fs, "verify-floor-log-%s.txt" % t)
+        promise_log = text(raw, fs, "verify-promisefloor-log-%s.txt" % t)
+        folders = text(raw, fs, "verify-promisefloor-folders-%s.txt" % t).split()
+        if len(folders) == 2:
+            grouped = "%s folders, %s" % (folders[1], "each once" if folders[0] == folders[1]
+                                          else "gone through %s times" % folders[0])
+        else:
+            grouped = "—"
         scanned = {who: text(raw, fs, "verify-scan-%s-%s.txt" % (who, t))
                    for who in BUILDS + ["find", "tmpfiles"]}
         scan_ok = (all(scanned[who] == "Treffer gesamt: 0" for who in BUILDS)
@@ -223,6 +231,7 @@ def same_work_section(out, raw, fs, trees, info):
         clean_ok = (all(v == "same %d" % matching for v in removed.values())
                     and all(v == "same" for v in same_left.values())
                     and floor_log == "same %d" % matching
+                    and promise_log == "same %d" % matching
                     and all(v is not None and v[0] == to_keep for v in left.values()))
 
         def counts(index):
@@ -232,9 +241,9 @@ def same_work_section(out, raw, fs, trees, info):
         out.append(
             "- %s: %s. Scan: %s, find listed %s, systemd-tmpfiles left %s of %d files. "
             "Clean: %s, %d matching visible files in the tree; removed lists against find's: %s; "
-            "the floor's log against its list: %s; the two builds' logs in order: %s; files "
-            "left: %s, of %d (%d to keep); left against kehrlund: %s; folders left (the root "
-            "included): %s, of %d." % (
+            "the floor's log against its list: %s; the promise floor's log against its list: %s "
+            "(%s); the two builds' logs in order: %s; files left: %s, of %d (%d to keep); left "
+            "against kehrlund: %s; folders left (the root included): %s, of %d." % (
                 named(t), "the same work" if scan_ok and clean_ok else "NOT THE SAME WORK",
                 ", ".join('%s "%s"' % (who, scanned[who]) for who in BUILDS), scanned["find"],
                 scanned["tmpfiles"], tree["files"],
@@ -243,7 +252,8 @@ def same_work_section(out, raw, fs, trees, info):
                     text(raw, fs, "verify-clean-errors-%s-%s.txt" % (who, t)) or "?")
                     for who in BUILDS), matching,
                 ", ".join("%s %s" % (who, removed[who] or "—") for who in BUILDS),
-                floor_log or "—", text(raw, fs, "verify-order-%s.txt" % t) or "—", counts(0),
+                floor_log or "—", promise_log or "—", grouped,
+                text(raw, fs, "verify-order-%s.txt" % t) or "—", counts(0),
                 tree["files"], to_keep,
                 ", ".join("%s %s" % (name, same_left[who] or "—") for who, name, _ in PEERS[1:]),
                 counts(1), tree["folders"] + tree["hidden_folders"] + 1))
@@ -285,6 +295,14 @@ def syscall_section(out, raw, fs, info):
             out.append("- floor clean: %d calls, %.2f per removed file, %d unlink, %d write." % (
                 c.get("total", 0), c.get("total", 0) / tree["matching_files"],
                 c.get("unlink", 0) + c.get("unlinkat", 0), c.get("write", 0)))
+            continue
+        if title == "promise floor clean":
+            hits = tree["matching_files"]
+            out.append("- promise floor clean: %d calls, %.2f per removed file; per removed file "
+                       "%s." % (c.get("total", 0), c.get("total", 0) / hits, ", ".join(
+                           "%.2f %s" % (c.get(call, 0) / hits, call)
+                           for call in ("statx", "openat", "newfstatat", "fcntl", "unlinkat",
+                                        "close", "write"))))
             continue
         if not title.startswith("kehrlund"):
             continue
@@ -420,7 +438,12 @@ def main():
                    "build of the program, given on the command line (typically the one before a "
                    "change); the floor (bench/floor.c, clean "
                    "only) does nothing but remove the files of a list made beforehand and append "
-                   "each path to a log, one write per file.")
+                   "each path to a log, one write per file; the promise floor "
+                   "(bench/promisefloor.c, clean only) removes the same files keeping the "
+                   "program's promises, from the list grouped by folder: each folder opened "
+                   "once, and per file the status read (statx), the file opened, its identity "
+                   "checked (fstat), a write lease taken, the removal, the close and one write "
+                   "to its log, seven system calls.")
         out.append("")
     results = {}
     for fs in filesystems:
@@ -494,8 +517,9 @@ def main():
     out.append("## Reported figures (not judged)")
     out.append("")
     out.append("From the runs of this run, as paired ratios: kehrlund against the baseline "
-               "(below 1: kehrlund is faster), warm, and kehrlund's clean against the floor's "
-               "on the trees the targets leave out.")
+               "(below 1: kehrlund is faster), warm, kehrlund's clean against the floor's "
+               "on the trees the targets leave out, and against the promise floor's on every "
+               "tree.")
     out.append("")
     for kind, fs in [(kind, fs) for kind, fs in sections if fs]:
         medians = results[fs][1]
@@ -505,6 +529,7 @@ def main():
             pairs = [(job, "baseline") for job in ("scan", "clean") if "baseline" in BUILDS]
             if t != TARGET_TREE:
                 pairs.append(("clean", "floor"))
+            pairs.append(("clean", "promisefloor"))
             for job, peer in pairs:
                 m = medians.get((t, job, "warm"), {})
                 title = "%s, %s: %s, kehrlund against %s" % (name, named(t), job, NAMES[peer])

@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # Times Kehrlund against GNU find and systemd-tmpfiles on generated folder trees and records the
-# results; also against another build of Kehrlund (typically the one before a change), and a floor
-# for the clean (bench/floor.c: only the removals and one log write each, from a list made
-# beforehand).
+# results; also against another build of Kehrlund (typically the one before a change), and two
+# floors for the clean, from a list made beforehand: the floor (bench/floor.c: only the removals and
+# one log write each) and the promise floor (bench/promisefloor.c: the seven system calls a removal
+# that keeps the program's promises takes).
 #
 #   bench/run.sh [--quick | --full] [--sizes LIST] [--flat] [--fs LIST] [--runs N] [--no-cold]
 #                [--no-strace] [--ext4-image] [--baseline PATH] [--no-daily | --only-daily]
@@ -63,7 +64,7 @@ while [ $# -gt 0 ]; do
     --only-daily) only_daily=1 ;;
     --daily-entries) daily_entries=$2; shift ;;
     --daily-runs) daily_runs=$2; shift ;;
-    -h | --help) sed -n '2,27p' "$0" | sed 's/^# \{0,1\}//'; exit 0 ;;
+    -h | --help) sed -n '2,28p' "$0" | sed 's/^# \{0,1\}//'; exit 0 ;;
     -*) echo "run.sh: unknown option $1" >&2; exit 2 ;;
     *) programs+=("$1") ;;
     esac
@@ -163,9 +164,13 @@ base=$(realpath "$base")
 raw=$base/raw # the measurements the report is made from; kept after the run
 rm -rf "$raw"
 mkdir -p "$raw" "$bench/results"
-# The floor: removes the files of a list and logs each (bench/floor.c), built here each time.
+# The floor: removes the files of a list and logs each (bench/floor.c); the promise floor: the same
+# with the status read, the file opened, its identity checked and a write lease taken before each
+# removal, and the handle closed after (bench/promisefloor.c). Both built here each time.
 floor=$base/floor
 cc -O2 -Wall -o "$floor" "$bench/floor.c"
+promisefloor=$base/promisefloor
+cc -O2 -Wall -o "$promisefloor" "$bench/promisefloor.c"
 
 # The file system under test is mounted on $mounted (if any) from the image $image (if any); both
 # go away when the script ends, also on a failure or an interrupt. The daily case mounts and
@@ -217,6 +222,7 @@ say() { echo "== $(date +%H:%M:%S) $*" >&2; }
         echo "baseline: none"
     fi
     echo "floor: bench/floor.c, cc -O2 ($(cc --version | head -1))"
+    echo "promise floor: bench/promisefloor.c, cc -O2"
     echo "commit: $(git -C "$repo" describe --always --dirty 2>/dev/null || echo unknown)"
     # shellcheck disable=SC2185 # GNU find, asked for its version
     echo "find: $(find --version | head -1)"
@@ -267,12 +273,12 @@ find_scan=(tree -name '.*' -prune -o "${find_patterns[@]}" -print)
 # -delete turns on -depth, under which -prune does nothing: hidden entries are left out by path.
 find_clean=(tree -path '*/.*' -o "${find_patterns[@]}" -print -delete)
 
-# The peers of each job: kehrlund (and the baseline, if given), find and systemd-tmpfiles; the floor
-# has no scan.
+# The peers of each job: kehrlund (and the baseline, if given), find and systemd-tmpfiles; the two
+# floors have no scan.
 kehrlunds=(kehrlund)
 [ -n "$baseline" ] && kehrlunds+=(baseline)
 scan_peers=("${kehrlunds[@]}" find tmpfiles)
-clean_peers=("${kehrlunds[@]}" find tmpfiles floor)
+clean_peers=("${kehrlunds[@]}" find tmpfiles floor promisefloor)
 peers_of() { # $1: scan or clean
     if [ "$1" = scan ]; then echo "${scan_peers[@]}"; else echo "${clean_peers[@]}"; fi
 }
@@ -302,6 +308,9 @@ run_peer() {
         (cd "$fswork" && "${fake[@]}" "$@" find "${args[@]}" > "$fswork/find-list.txt") ;;
     tmpfiles) "${fake[@]}" "$@" systemd-tmpfiles --clean "$fswork/tmpfiles.conf" ;;
     floor) (cd "$fswork" && "${fake[@]}" "$@" "$floor" "$floor_list" "$floor_log") ;;
+    promisefloor)
+        (cd "$fswork" && "${kehrlund_env[@]}" "${fake[@]}" "$@" "$promisefloor" "$promise_list" \
+            "$promise_log") ;;
     esac
 }
 
@@ -318,6 +327,8 @@ peer_command() {
     find) echo "cd $(q "$fswork")&& ${faked}find $(q "${args[@]}")> $(q "$fswork/find-list.txt")" ;;
     tmpfiles) echo "${faked}systemd-tmpfiles --clean $(q "$fswork/tmpfiles.conf")" ;;
     floor) echo "cd $(q "$fswork")&& $faked$(q "$floor" "$floor_list" "$floor_log")" ;;
+    promisefloor)
+        echo "cd $(q "$fswork")&& $(q "${kehrlund_env[@]}")$faked$(q "$promisefloor" "$promise_list" "$promise_log")" ;;
     esac
 }
 
@@ -396,6 +407,11 @@ for fs in "${fs_list[@]}"; do
     # log of the untimed clean); its log goes beside kehrlund's.
     floor_list=$fswork/floor-list.txt
     floor_log=$wd/floor-log.txt
+    # The promise floor's list: the same files grouped by folder (the folders in the order their
+    # first file comes, the files of each in kehrlund's order), so that it opens each folder once;
+    # its log too beside kehrlund's.
+    promise_list=$fswork/promise-list.txt
+    promise_log=$wd/promise-log.txt
 
     for t in "${trees[@]}"; do
         # A fresh copy of the tree (tar keeps the modification times, as cp -a does, at twice the
@@ -403,7 +419,7 @@ for fs in "${fs_list[@]}"; do
         # A plain sync, not sync -f of the file system under test: the loop-mounted image's
         # writeback goes on into its backing file on the outer file system, and would otherwise
         # land in the timed run.
-        forget_log="rm -f $(q "$wd/log_kehrlund.txt" "$floor_log")"
+        forget_log="rm -f $(q "$wd/log_kehrlund.txt" "$floor_log" "$promise_log")"
         prepare="$forget_log&& rm -rf $(q "$tree")&& mkdir $(q "$tree")&& tar -C $(q "$base/pristine-$t") -cf - .| tar -C $(q "$tree") --warning=no-timestamp -xf -&& sync"
 
         say "$fs, tree $t: checking that all do the same work, peak memory"
@@ -430,9 +446,26 @@ for fs in "${fs_list[@]}"; do
                 grep -c '^"Fehler' "$fswork/console.txt" > "$out/verify-clean-errors-$tool-$t.txt" || true
                 logged_paths "$wd/log_kehrlund.txt" > "$fswork/logged-$tool.txt"
                 sed "s|^$fswork/||" "$fswork/logged-$tool.txt" | sort > "$fswork/removed-$tool.txt"
-                if [ "$tool" = kehrlund ]; then cp "$fswork/logged-kehrlund.txt" "$floor_list"; fi ;;
+                if [ "$tool" = kehrlund ]; then
+                    cp "$fswork/logged-kehrlund.txt" "$floor_list"
+                    LC_ALL=C awk '{ folder = $0; sub(/\/[^\/]*$/, "", folder)
+                        if (!(folder in files)) order[++folders] = folder
+                        files[folder] = files[folder] $0 "\n" }
+                        END { for (i = 1; i <= folders; i++) printf "%s", files[order[i]] }' \
+                        "$floor_list" > "$promise_list"
+                fi ;;
             find) sort "$fswork/find-list.txt" > "$fswork/removed-find.txt" ;;
             floor) compare "$floor_list" "$floor_log" > "$out/verify-floor-log-$t.txt" ;;
+            promisefloor)
+                compare "$promise_list" "$promise_log" > "$out/verify-promisefloor-log-$t.txt"
+                sort "$floor_list" | cmp -s - <(sort "$promise_list") ||
+                    echo "run.sh: the promise floor's list is not the floor's" >&2
+                # How many folders the list goes through, against how many hold its files: the
+                # same when it is grouped.
+                sed 's|/[^/]*$||' "$promise_list" > "$fswork/promise-folders.txt"
+                echo "$(uniq "$fswork/promise-folders.txt" | wc -l) $(sort -u "$fswork/promise-folders.txt" | wc -l)" \
+                    > "$out/verify-promisefloor-folders-$t.txt"
+                rm -f "$fswork/promise-folders.txt" ;;
             esac
         done
         compare "$fswork/removed-kehrlund.txt" "$fswork/removed-find.txt" \
@@ -479,7 +512,7 @@ for fs in "${fs_list[@]}"; do
         fi
     done
     rm -rf "$tree" "$wd" "$fswork/tmpfiles.conf" "$fswork/console.txt" "$fswork/find-list.txt" \
-        "$floor_list"
+        "$floor_list" "$promise_list"
     release_fs
 done
 
