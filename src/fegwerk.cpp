@@ -74,17 +74,15 @@ void Fegwerk::setDryRun(bool on)
 void Fegwerk::setVerbose(bool on)
 {
     verbose = on;
-    remover.setNamesPassedOver(on);
 }
 
 void Fegwerk::run()
 {
-    RunReport report(logFilePath, dryRun);
-    if (!report.begin(ownFiles))
-        return;
+    RunReport report(logFilePath, dryRun, verbose);
     hitCount = 0;
+    if (!report.begin(ownFiles, hitCount))
+        return;
     keepMemoryReserve();
-    guardStop([&] { report.endCutOff(hitCount); });
     if (!jobs.isEmpty()) {
         heldOpen = FilesHeldOpen::snapshot();
         if (!heldOpen.isComplete())
@@ -118,12 +116,7 @@ void Fegwerk::sweepFolder(const QString &folderPath, RunReport &report, int jobI
         }
         if (!folder)
             break;
-        FolderOutcome outcome = remover.beginFolder(*folder);
-        startTime = remover.referenceTime();
-        for (int file = 0;
-             outcome == FolderOutcome::Listed && file < folder->files.size() && !mustStop(report);
-             ++file)
-            outcome = removeFile(*folder, file, report);
+        const FolderOutcome outcome = sweepFiles(*folder, report);
         if (outcome == FolderOutcome::NotListed)
             reportNotListed(report, folder->path);
         if (outcome == FolderOutcome::Moved)
@@ -133,20 +126,43 @@ void Fegwerk::sweepFolder(const QString &folderPath, RunReport &report, int jobI
         reportNotListed(report, folderPath);
 }
 
+// A folder's files, judged and removed in turn. Short of memory (a dry run's record that cannot
+// grow, a message that cannot be made), the folder is named as not listed and the run goes on.
+FolderOutcome Fegwerk::sweepFiles(const Folder &folder, RunReport &report)
+{
+    int file = 0;
+    FolderOutcome outcome = FolderOutcome::NotListed;
+    try {
+        outcome = remover.beginFolder(folder);
+        startTime = remover.referenceTime();
+        while (outcome == FolderOutcome::Listed && file < folder.files.size() &&
+               !mustStop(report)) {
+            outcome = removeFile(folder, file, report);
+            file += outcome == FolderOutcome::Listed ? 1 : 0;
+        }
+    } catch (const std::bad_alloc &) {
+        outcome = FolderOutcome::NotListed;
+    }
+    remover.endFolder(file);
+    return outcome;
+}
+
+// The removal step: the file is judged right now; one to go is removed and recorded in one turn,
+// so that no stop parts them; the report shows it, or names why it stayed.
 FolderOutcome Fegwerk::removeFile(const Folder &folder, int file, RunReport &report)
 {
-    Remover::Verdict verdict = remover.judgeAndRemove(folder, file);
-    if (verdict.folder != FolderOutcome::Listed)
-        return verdict.folder;
-    if (verdict.isHit) {
-        ++hitCount;
-        report.hit(
-            folder.path, folder.files.bytesAt(file), [&] { return folder.files.nameAt(file); },
-            verdict.ageDays, verdict.removal == Removal::Refused, std::move(verdict.turn));
+    Remover::Judgement judged;
+    FileOutcome outcome = remover.judge(folder, file, judged);
+    StopTurn turn;
+    if (outcome == FileOutcome::Go) {
+        turn = report.turnForRemoval();
+        outcome = remover.remove(folder, file, judged);
     }
-    verdict.turn.release(); // a file found gone has no entry to wait for
-    if (verdict.passedOver)
-        report.passedOver(
-            {joinedPath(folder.path, folder.files.nameAt(file)), *verdict.passedOver});
-    return FolderOutcome::Listed;
+    if (isHit(outcome))
+        ++hitCount;
+    report.fileDone(folder, file, outcome, judged.ageDays, std::move(turn));
+    if (outcome == FileOutcome::FolderMoved)
+        return FolderOutcome::Moved;
+    return outcome == FileOutcome::FolderNotListed ? FolderOutcome::NotListed
+                                                   : FolderOutcome::Listed;
 }

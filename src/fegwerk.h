@@ -45,6 +45,8 @@ class Fegwerk : public QObject
     int hits() const { return hitCount; }
 
   private:
+    FolderOutcome sweepFiles(const Folder &folder, RunReport &report);
+
     QList<Job> jobs;
     int separatorCount = 2;
     QDateTime startTime; // the reference time of the age test, taken anew as each folder begins

@@ -32,12 +32,22 @@ struct HitWords {
 };
 } // namespace
 
-RunReport::RunReport(const QString &logPath, bool dryRun) : log(logPath, dryRun) {}
-
-bool RunReport::begin(OwnFiles &ownFiles)
+RunReport::RunReport(const QString &logPath, bool dryRun, bool verbose)
+    : log(logPath, dryRun), verbose(verbose)
 {
-    if (log.open(ownFiles) && log.appendHeader(QDateTime::currentDateTime()))
+}
+
+bool RunReport::begin(OwnFiles &ownFiles, const int &hits)
+{
+    if (log.open(ownFiles) && log.appendHeader(QDateTime::currentDateTime())) {
+        // Said for a run that a file system holds after a stop: the console, which may block
+        // too, gets nothing more.
+        guardStop([this, &hits] {
+            if (!failed)
+                log.appendTotal(hits);
+        });
         return true;
+    }
     ConsoleMessage::error() << logNotWrittenText();
     return false;
 }
@@ -89,6 +99,26 @@ RunReport::ReadyHit RunReport::readyHit(const QString &folderPath, const QByteAr
     ready.lines.reserve(hitLine.size() + name.size() + ageLine.size() + age.size() + 2);
     ready.lines.append(hitLine).append(name).append(ageLine).append(age).append(" \n");
     return ready;
+}
+
+// What a dry run finds taken before, the real run would not have met at all: it is not named.
+void RunReport::fileDone(const Folder &folder, int file, FileOutcome outcome, int ageDays,
+                         StopTurn turn)
+{
+    if (isHit(outcome))
+        hit(
+            folder.path, folder.files.bytesAt(file), [&] { return folder.files.nameAt(file); },
+            ageDays, outcome != FileOutcome::Removed, std::move(turn));
+    turn.release(); // a file found gone has no entry to wait for
+    if (!verbose)
+        return;
+    const auto name = [&] { return joinedPath(folder.path, folder.files.nameAt(file)); };
+    if (outcome == FileOutcome::NotReadable)
+        passedOver({name(), PassedOverReason::NotReadable});
+    else if (outcome == FileOutcome::Gone)
+        passedOver({name(), PassedOverReason::Gone});
+    else if (outcome == FileOutcome::InUse)
+        passedOver({name(), PassedOverReason::InUse});
 }
 
 // A hit's lines go out together, after its entry and outside the removal's turn: a console that
@@ -174,14 +204,6 @@ void RunReport::end(int hits)
             ConsoleMessage::error() << logNotWrittenText();
     }
     flushConsole();
-}
-
-// Said for a run that a file system holds after a stop: the console, which may block too, gets
-// nothing more.
-void RunReport::endCutOff(int hits)
-{
-    if (!failed)
-        log.appendTotal(hits);
 }
 
 void RunReport::jobFault(const JobFault &fault)

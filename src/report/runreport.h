@@ -6,6 +6,7 @@
 #define KEHRLUND_RUNREPORT_H
 
 #include "report/runlog.h"
+#include "sweep/entryops.h"
 #include "system/stopsignals.h"
 
 #include <QByteArray>
@@ -18,21 +19,26 @@ class OwnFiles;
 struct JobFault;
 struct PassedOver;
 
+// Every write to the log is made in a turn (StopTurn), and every console line after it: a stop
+// never parts a removal from its entry, and a console that a file system holds never holds a stop.
 class RunReport
 {
   public:
-    // A dry run checks that the log could be written, and then writes nothing to it.
-    RunReport(const QString &logPath, bool dryRun);
+    // A dry run checks that the log could be written, and then writes nothing to it. A verbose
+    // run names on the console what it passes over, and why.
+    RunReport(const QString &logPath, bool dryRun, bool verbose);
 
-    // Opens the log and writes the block's header; Fehler 004 when it cannot.
-    bool begin(OwnFiles &ownFiles);
+    // Opens the log and writes the block's header; Fehler 004 when it cannot. From then on, a
+    // run cut off after a stop (see guardStop) has the log's total, `hits` as it stands then,
+    // written for it.
+    bool begin(OwnFiles &ownFiles, const int &hits);
     void jobBegins(const QString &rootFolder);
     void jobEnds();
-    // A hit removed, or refused (Fehler 005): the file `name` (as the file system spells it;
-    // `decoded` gives it as text) in the folder `folderPath`. `turn` is the removal's: its entry
-    // is written in it, the console's lines after it.
-    void hit(const QString &folderPath, const QByteArray &name,
-             const std::function<QString()> &decoded, int ageDays, bool refused, StopTurn turn);
+    // The turn of a removal, to be handed back with its outcome.
+    StopTurn turnForRemoval() { return StopTurn::take(); }
+    // What became of the file `file` of the folder: a hit is recorded, in `turn` where it was
+    // removed, and shown; a file passed over is named in a verbose run.
+    void fileDone(const Folder &folder, int file, FileOutcome outcome, int ageDays, StopTurn turn);
     void folderNotListed(const QString &path);
     // A folder or file passed over, and why: on the console alone, for a verbose run.
     void passedOver(const PassedOver &entry);
@@ -40,8 +46,6 @@ class RunReport
     // The total, unless an entry could not be written. From now on no last word is said for the
     // run after a stop.
     void end(int hits);
-    // The log's total alone, for a run cut off after a stop.
-    void endCutOff(int hits);
 
     bool logFailed() const { return failed; }
 
@@ -52,6 +56,11 @@ class RunReport
     static void prompt();
 
   private:
+    // A hit removed, or refused (Fehler 005): the file `name` (as the file system spells it;
+    // `decoded` gives it as text) in the folder `folderPath`. Its entry is written in `turn`, the
+    // console's lines after it.
+    void hit(const QString &folderPath, const QByteArray &name,
+             const std::function<QString()> &decoded, int ageDays, bool refused, StopTurn turn);
     void error(ConsoleMessage &lines, const QString &failure, const QString &path,
                const QString &ending);
     void logNotWritten(ConsoleMessage &lines, const QString &path);
@@ -63,6 +72,7 @@ class RunReport
     ReadyHit readyHit(const QString &folderPath, const QByteArray &name, int ageDays);
 
     RunLog log;
+    const bool verbose;
     bool failed = false;
     // The folder of the hits last reported, as the log and the console show it, and its
     // separator: most hits follow others of the same folder.

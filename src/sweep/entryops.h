@@ -15,17 +15,35 @@ struct EntryStatus {
     int error = 0; // why it could not be read: the system's error; 0 when it is no regular file
 };
 
-enum class Removal {
+// What became of a listed file, as the sweep judged it and removed it.
+enum class FileOutcome {
+    NotAFile,    // no regular file (any more), or a link that leads to none: nothing to judge
+    NotReadable, // its status may not be read
+    Gone,        // gone since the listing, or another file in its place: another got there first
+    Young,       // not old enough
+    OwnFile,     // the job file or the run log: never removed, never counted
+    InUse,       // another process holds it open: refused
+    FolderMoved, // its folder has left its place: passed over with all below it
+    FolderNotListed, // its folder's place could not be checked for lack of descriptors or memory
+    Go,              // to be removed, now
     Removed,
-    Refused, // the system would not remove it, or it must not go; it is still there
-    Vanished // gone, or no longer a file, since its status was read: another run got there first
+    Refused,      // the system would not remove it, or no file may go (no snapshot could be taken)
+    TakenEarlier, // a dry run took it before: the real run would not have met it
 };
+
+// A hit is a file old enough to go, counted and recorded whether it went or not.
+inline bool isHit(FileOutcome outcome)
+{
+    return outcome == FileOutcome::Removed || outcome == FileOutcome::Refused ||
+           outcome == FileOutcome::InUse;
+}
 
 // The status of a file of the folder, by its name as the file system spells it; false when it is
 // not a regular file (any more), or, where the walk listed a link, a link that leads to none.
 bool readStatus(const Folder &folder, const QByteArray &name, bool isLink, EntryStatus &status);
 
-Removal removeEntry(const Folder &folder, const QByteArray &name);
+// Removed, Refused, or Gone where it is no longer there to remove.
+FileOutcome removeEntry(const Folder &folder, const QByteArray &name);
 
 // The way a link listed in the folder takes: for each entry it leads through (the links on the way
 // and the file at its end), the identity of the folder that holds it (its path, where the system

@@ -73,11 +73,11 @@ bool readStatus(const Folder &folder, const QByteArray &name, bool isLink, Entry
     return true;
 }
 
-Removal removeEntry(const Folder &folder, const QByteArray &name)
+FileOutcome removeEntry(const Folder &folder, const QByteArray &name)
 {
     if (again([&] { return ::unlinkat(folder.handle, name.constData(), 0); }) == 0)
-        return Removal::Removed;
-    return (errno == ENOENT || errno == EISDIR) ? Removal::Vanished : Removal::Refused;
+        return FileOutcome::Removed;
+    return (errno == ENOENT || errno == EISDIR) ? FileOutcome::Gone : FileOutcome::Refused;
 }
 
 bool entryIsThere(const Folder &folder, const QByteArray &name)

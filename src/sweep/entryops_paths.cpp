@@ -43,13 +43,13 @@ bool readStatus(const Folder &folder, const QByteArray &name, bool isLink, Entry
 
 // By the path as text: Qt hands it to the system in the system's own wide form where it has one,
 // never through a code page that could turn the name into another file's.
-Removal removeEntry(const Folder &folder, const QByteArray &name)
+FileOutcome removeEntry(const Folder &folder, const QByteArray &name)
 {
     const QString path = pathOf(folder, name);
     if (QFile::remove(path))
-        return Removal::Removed;
+        return FileOutcome::Removed;
     const QFileInfo info(path);
-    return (info.exists() || info.isSymLink()) ? Removal::Refused : Removal::Vanished;
+    return (info.exists() || info.isSymLink()) ? FileOutcome::Refused : FileOutcome::Gone;
 }
 
 bool entryIsThere(const Folder &folder, const QByteArray &name)

@@ -10,6 +10,8 @@
 #include <QStringList>
 #include <QVector>
 
+#include <functional>
+
 class QFile;
 
 class OwnFiles
@@ -25,9 +27,8 @@ class OwnFiles
     bool canAppend(const QString &path);
 
     // By identity where the system tells one (a file's identity is known there), else by
-    // canonical path.
-    bool contains(const FileId &id) const;
-    bool contains(const QString &path) const;
+    // canonical path, which `pathOf` gives (asked only then).
+    bool contains(const FileId &id, const std::function<QString()> &pathOf) const;
 
   private:
     QVector<FileId> ids;

@@ -74,15 +74,9 @@ bool OwnFiles::canAppend(const QString &path)
     return true;
 }
 
-bool OwnFiles::contains(const FileId &id) const
+bool OwnFiles::contains(const FileId &id, const std::function<QString()> &) const
 {
     return ids.contains(id);
-}
-
-bool OwnFiles::contains(const QString &path) const
-{
-    Q_UNUSED(path)
-    return false;
 }
 
 // Each run holds the log shared (flock) from its header to its end; the one beginning alone holds

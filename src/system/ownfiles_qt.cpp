@@ -26,16 +26,10 @@ bool OwnFiles::canAppend(const QString &path)
     return true;
 }
 
-bool OwnFiles::contains(const FileId &id) const
-{
-    Q_UNUSED(id)
-    return false;
-}
-
-bool OwnFiles::contains(const QString &path) const
+bool OwnFiles::contains(const FileId &, const std::function<QString()> &pathOf) const
 {
     return !canonicalPaths.isEmpty() &&
-           canonicalPaths.contains(QFileInfo(path).canonicalFilePath());
+           canonicalPaths.contains(QFileInfo(pathOf()).canonicalFilePath());
 }
 
 // Runs at once are rare where there is no lock to share: the end is always looked at.

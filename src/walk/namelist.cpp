@@ -87,6 +87,13 @@ bool NameList::less(const Slot &a, const Slot &b) const
     return compareBytes(aName, int(a.length), bName, int(b.length)) < 0;
 }
 
+bool NameList::precedes(const QByteArray &a, const QByteArray &b) const
+{
+    const int byKey = orderKey(decode(a)).compare(orderKey(decode(b)));
+    return byKey != 0 ? byKey < 0
+                      : compareBytes(a.constData(), a.size(), b.constData(), b.size()) < 0;
+}
+
 void NameList::sort()
 {
     std::sort(index.begin(), index.end(),

@@ -29,6 +29,9 @@ class NameList
     QString nameAt(int i) const { return decode(bytesAt(i)); }
     bool isLinkAt(int i) const { return index.at(i).isLink; }
 
+    // Whether the name `a` comes before `b` in the order of the list.
+    bool precedes(const QByteArray &a, const QByteArray &b) const;
+
     // The text the order compares, for a name of any kind.
     static QString orderKey(const QString &name);
 

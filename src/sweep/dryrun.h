@@ -1,0 +1,62 @@
+// What a dry run took as removed. A dry run removes nothing, so later in the run it meets again
+// what the real run would have removed: a folder that a later job sweeps again (a tree under two
+// spellings, one inside another job's tree, one moved there while the run went on), and the files
+// and links that a link leads through. The record tells which of those the real run would no
+// longer find.
+#ifndef KEHRLUND_DRYRUN_H
+#define KEHRLUND_DRYRUN_H
+
+#include "jobfile/namepatterns.h"
+#include "sweep/entryops.h"
+
+#include <QByteArray>
+#include <QHash>
+#include <QVector>
+
+#include <vector>
+
+// It keeps no list of files, which would grow with the hits: for each folder it took files from,
+// it keeps which jobs did so, when, and, for a sweep that ended part way (its folder moved), the
+// first name it did not come to; an entry met again is judged as that job judged it. Only the
+// files taken in the folder in hand are marked, a bit each beside its listing.
+class DryRunRecord
+{
+  public:
+    void beginJob(int retentionDays, const NamePatterns &patterns);
+    // Makes the room for the folder's sweep in the record before the sweep begins; throws
+    // std::bad_alloc when it cannot, and loses nothing taken so far.
+    void beginFolder(const Folder &folder, qint64 begunMs);
+    // The sweep of the folder in hand ends before its file `file` (its count when it came to
+    // every file).
+    void endFolder(int file);
+    // Removed, as the real run would remove the file now; TakenEarlier where the real run would
+    // have removed it, or an entry its way leads through, before.
+    FileOutcome take(const Folder &folder, int file, const EntryStatus &status);
+
+  private:
+    struct JobRule {
+        NamePatterns patterns;
+        int retentionDays;
+    };
+    struct FolderSweep {
+        int job;
+        int endedBefore; // in `namesEndedBefore`: the first name it did not come to; -1 for none
+        qint64 begunMs;
+    };
+    enum class Seen { Listed, MaybeHidden };
+    bool takenBefore(const QByteArray &folderKey, const QByteArray &name, Seen seen,
+                     const EntryStatus &status) const;
+    bool isTakenInHand(const QByteArray &name) const;
+    int keepNameEndedBefore(int file);
+
+    QVector<JobRule> jobRules;
+    QHash<QByteArray, QVector<FolderSweep>> foldersTaken; // by the folder's identity
+    QVector<QByteArray> namesEndedBefore;                 // few: a folder seldom moves
+    QByteArray folderInHand;
+    const Folder *inHand = nullptr;
+    qint64 begunMs = 0;
+    std::vector<bool> takenInHand; // by the file's place in the listing
+    bool anyTakenInHand = false;
+};
+
+#endif
