@@ -97,11 +97,16 @@ bool changeTree(const Workspace &workspace, const QString &change)
     return changer.waitForFinished(hangMs) && changer.exitCode() == 0;
 }
 
+QStringList verboseIf(bool verbose)
+{
+    return verbose ? QStringList{QStringLiteral("-v")} : QStringList();
+}
+
 // Runs the program in "disk" of the workspace with its console blocked; once it blocks, `change`
 // runs there in a shell, then the console is read. False when a step failed. Without openat2 (as
 // on a kernel before 5.6) the program goes the way it takes there.
 bool runChangedWhileBlocked(const Workspace &workspace, const QString &change, RunResult &result,
-                            bool withoutOpenat2 = false, bool verbose = false)
+                            bool withoutOpenat2 = false, const QStringList &arguments = {})
 {
     BlockingConsole console(workspace);
     if (!console.isOpen())
@@ -119,8 +124,7 @@ bool runChangedWhileBlocked(const Workspace &workspace, const QString &change, R
         options.environment.append({QStringLiteral("ASAN_OPTIONS"),
                                     QStringLiteral("verify_asan_link_order=0:detect_leaks=0")});
     }
-    if (verbose)
-        options.arguments << QStringLiteral("-v");
+    options.arguments = arguments;
     options.workingFolder = QStringLiteral("disk");
     options.console = console.path();
     QProcess process;
@@ -196,6 +200,7 @@ class RaceTest : public QObject
     void movedWhileSwept_data();
     void movedWhileSwept();
     void movedWhileNothingHoldsTheRun();
+    void dryRunMovedIntoLaterJob();
     void stopBetweenRemovalAndEntry();
     void swappedFolderNeverLeadsOutside_data();
     void swappedFolderNeverLeadsOutside();
@@ -297,7 +302,7 @@ void RaceTest::changedWhileConsoleBlocks()
     QVERIFY(workspace.holdOpen(QStringLiteral("disk/gehalten.log")));
 
     RunResult result;
-    QVERIFY(runChangedWhileBlocked(workspace, change, result, false, !named.isEmpty()));
+    QVERIFY(runChangedWhileBlocked(workspace, change, result, false, verboseIf(!named.isEmpty())));
 
     const int age = BornLongAgo::ageToday();
     QByteArray expectedConsole = expect::announced("tree");
@@ -427,8 +432,8 @@ void RaceTest::movedWhileSwept()
                                     QStringLiteral("disk/%1/%2").arg(inHand, files.first()), result,
                                     countLeft, leftAtChange));
     else
-        QVERIFY(
-            runChangedWhileBlocked(workspace, change, result, withoutOpenat2, !named.isEmpty()));
+        QVERIFY(runChangedWhileBlocked(workspace, change, result, withoutOpenat2,
+                                       verboseIf(!named.isEmpty())));
 
     const int removed = int(result.log.count("\n" + inHand.toUtf8() + '/'));
     if (slowRemovals)
@@ -459,6 +464,40 @@ void RaceTest::movedWhileSwept()
     for (int i = removed; i < files.size(); ++i)
         QVERIFY2(workspace.exists(QStringLiteral("disk/%1/%2").arg(nowAt, files.at(i))),
                  qPrintable(files.at(i)));
+}
+
+// A dry run foresees the real run also where a folder moves part way through its sweep into the
+// tree of a later job: that job takes the files the first did not come to, and only those.
+void RaceTest::dryRunMovedIntoLaterJob()
+{
+    if (const char *why = whyNoBlockedRace())
+        QSKIP(why);
+    const QStringList files = numberedFiles("f", 200);
+    Workspace workspace;
+    const BornLongAgo disk(workspace, QStringLiteral("disk"),
+                           QStringList(files).replaceInStrings(
+                               QRegularExpression(QStringLiteral("^")), QStringLiteral("tree/c/")) +
+                               QStringList{QStringLiteral("other/bleibt.txt")});
+    QVERIFY(disk.isMounted());
+    workspace.writeFile(QStringLiteral("disk/eingabe_kehrlund.txt"),
+                        "tree\t*.log\t30\nother\t*.log\t30\n");
+    RunResult result;
+    QVERIFY(runChangedWhileBlocked(workspace, QStringLiteral("mv tree/c other/c"), result, false,
+                                   {QStringLiteral("--dry-run")}));
+
+    const int age = BornLongAgo::ageToday();
+    const int laterJob = result.console.indexOf(expect::announced("other"));
+    const int takenFirst = int(result.console.left(laterJob).count(expect::hit("f", age).left(12)));
+    QVERIFY2(takenFirst > 0 && takenFirst < files.size(), "the folder did not move mid-sweep");
+    QByteArray expected = expect::announced("tree");
+    for (int i = 0; i < files.size(); ++i) {
+        if (i == takenFirst)
+            expected += expect::announced("other");
+        expected += expect::hit(files.at(i).toUtf8(), age);
+    }
+    QCOMPARE(result.console,
+             expected + expect::total(files.size()) + expect::dryRunDone() + expect::prompt());
+    QCOMPARE(result.log, QByteArray());
 }
 
 // Also while nothing holds the run up (its console a file, read by nobody), no file is removed
