@@ -155,7 +155,7 @@ FolderOutcome Fegwerk::removeFile(const Folder &folder, int file, RunReport &rep
     FileOutcome outcome = remover.judge(folder, file, judged);
     StopTurn turn;
     if (outcome == FileOutcome::Go) {
-        turn = report.turnForRemoval();
+        turn = report.turnForRemoval(folder, file, judged.ageDays);
         outcome = remover.remove(folder, file, judged);
     }
     if (isHit(outcome))

@@ -8,6 +8,7 @@
 #include <QDateTime>
 
 #include <algorithm>
+#include <cstdio>
 
 namespace
 {
@@ -35,6 +36,10 @@ struct HitWords {
 RunReport::RunReport(const QString &logPath, bool dryRun, bool verbose)
     : log(logPath, dryRun), verbose(verbose)
 {
+    // Room kept (an empty array keeps its room only where it was reserved): no hit asks for
+    // memory but one of a longer path than any before.
+    entry.reserve(1024);
+    lines.reserve(512);
 }
 
 bool RunReport::begin(OwnFiles &ownFiles, const int &hits)
@@ -72,78 +77,97 @@ bool isPlain(const QByteArray &name)
 {
     return std::all_of(name.begin(), name.end(), [](char c) { return c >= 0x20 && c < 0x7f; });
 }
+
+void appendNumber(QByteArray &to, int number)
+{
+    char digits[16];
+    to.append(digits, std::snprintf(digits, sizeof digits, "%d", number));
+}
 } // namespace
 
-// The entry and the lines of a removed file of a plain name, the most common hit by far, made
-// from the name's bytes without a text made and encoded per hit. Empty for any other name.
-RunReport::ReadyHit RunReport::readyHit(const QString &folderPath, const QByteArray &name,
-                                        int ageDays)
+// The entry is made before the removal, so that once the file is gone nothing must be asked for
+// to record it. A plain name, the most common by far, goes into the entry as its bytes are, behind
+// the folder's shown path (kept while the hits of one folder follow each other), without a text
+// made and encoded per hit.
+StopTurn RunReport::turnForRemoval(const Folder &folder, int file, int ageDays)
 {
-    if (!isPlain(name))
-        return {};
-    static const HitWords words;
-    static const QByteArray hitLine =
-        infoLinePrefix() + localText(QLatin1Char('"') + words.hit + QLatin1String("\" \""));
-    static const QByteArray ageLine =
-        "\" \n" + infoLinePrefix() + localText(QLatin1Char('"') + words.age + QLatin1String("\" "));
-    static const QByteArray days = localText(words.days);
-    if (shownFolderOf.isNull() || shownFolderOf != folderPath) {
-        shownFolderOf = folderPath;
-        shownFolder = localText(shownName(joinedPath(folderPath, QString())));
+    static const QByteArray days = localText(HitWords().days);
+    const QByteArray name = folder.files.bytesAt(file);
+    entry.resize(0);
+    if (isPlain(name)) {
+        if (shownFolderOf.isNull() || shownFolderOf != folder.path) {
+            shownFolderOf = folder.path;
+            shownFolder = localText(shownName(joinedPath(folder.path, QString())));
+        }
+        entry.append(shownFolder).append(name);
+    } else {
+        entry.append(localText(shownName(joinedPath(folder.path, folder.files.nameAt(file)))));
     }
-    const QByteArray age = QByteArray::number(ageDays);
-    ReadyHit ready;
-    ready.entry.reserve(shownFolder.size() + name.size() + age.size() + days.size() + 4);
-    ready.entry.append(shownFolder).append(name).append(RunLog::lineEnd());
-    ready.entry.append(age).append(days).append(RunLog::lineEnd());
-    ready.lines.reserve(hitLine.size() + name.size() + ageLine.size() + age.size() + 2);
-    ready.lines.append(hitLine).append(name).append(ageLine).append(age).append(" \n");
-    return ready;
+    entry.append(RunLog::lineEnd());
+    appendNumber(entry, ageDays);
+    entry.append(days).append(RunLog::lineEnd());
+    return StopTurn::take();
 }
 
-// What a dry run finds taken before, the real run would not have met at all: it is not named.
+// What became of a file. What a dry run finds taken before, the real run would not have met at
+// all: it is not named.
 void RunReport::fileDone(const Folder &folder, int file, FileOutcome outcome, int ageDays,
                          StopTurn turn)
 {
-    if (isHit(outcome))
-        hit(
-            folder.path, folder.files.bytesAt(file), [&] { return folder.files.nameAt(file); },
-            ageDays, outcome != FileOutcome::Removed, std::move(turn));
+    if (outcome == FileOutcome::Removed)
+        removed(folder, file, ageDays, std::move(turn));
+    else if (outcome == FileOutcome::Refused || outcome == FileOutcome::InUse)
+        refused(folder, file, ageDays, std::move(turn));
     turn.release(); // a file found gone has no entry to wait for
     if (!verbose)
         return;
-    const auto name = [&] { return joinedPath(folder.path, folder.files.nameAt(file)); };
+    const auto path = [&] { return joinedPath(folder.path, folder.files.nameAt(file)); };
     if (outcome == FileOutcome::NotReadable)
-        passedOver({name(), PassedOverReason::NotReadable});
+        passedOver({path(), PassedOverReason::NotReadable});
     else if (outcome == FileOutcome::Gone)
-        passedOver({name(), PassedOverReason::Gone});
+        passedOver({path(), PassedOverReason::Gone});
     else if (outcome == FileOutcome::InUse)
-        passedOver({name(), PassedOverReason::InUse});
+        passedOver({path(), PassedOverReason::InUse});
 }
 
 // A hit's lines go out together, after its entry and outside the removal's turn: a console that
 // a file system holds never holds a stop.
-void RunReport::hit(const QString &folderPath, const QByteArray &name,
-                    const std::function<QString()> &decoded, int ageDays, bool refused,
-                    StopTurn turn)
+void RunReport::removed(const Folder &folder, int file, int ageDays, StopTurn turn)
 {
     static const HitWords words;
-    const ReadyHit ready = refused ? ReadyHit() : readyHit(folderPath, name, ageDays);
-    if (!ready.entry.isEmpty() && log.appendReady(ready.entry)) {
-        turn.release();
-        showReadyLines(ready.lines);
+    const bool recorded = log.appendReady(entry);
+    turn.release();
+    const QByteArray name = folder.files.bytesAt(file);
+    if (recorded && isPlain(name)) {
+        static const QByteArray hitLine =
+            infoLinePrefix() + localText(QLatin1Char('"') + words.hit + QLatin1String("\" \""));
+        static const QByteArray ageLine =
+            "\" \n" + infoLinePrefix() +
+            localText(QLatin1Char('"') + words.age + QLatin1String("\" "));
+        lines.resize(0);
+        lines.append(hitLine).append(name).append(ageLine);
+        appendNumber(lines, ageDays);
+        showReadyLines(lines.append(" \n"));
         return;
     }
-    const QString shownPath = shownName(joinedPath(folderPath, decoded()));
-    ConsoleMessage lines; // shown as it goes, after the turn below
-    const StopTurn recording = std::move(turn);
-    lines << words.hit << shownName(decoded());
-    lines.nextLine() << words.age << ageDays;
-    if (refused)
-        error(lines.nextLine(ConsoleMessage::Error), words.refused, shownPath, words.refusedEnd);
-    else if (!ready.entry.isEmpty() ||
-             !log.append({shownPath, QString::number(ageDays) + words.days}))
-        logNotWritten(lines, shownPath);
+    ConsoleMessage shown;
+    shown << words.hit << shownName(folder.files.nameAt(file));
+    shown.nextLine() << words.age << ageDays;
+    if (!recorded)
+        logNotWritten(shown, shownName(joinedPath(folder.path, folder.files.nameAt(file))));
+}
+
+// A hit that stays: its entry is an error of the run.
+void RunReport::refused(const Folder &folder, int file, int ageDays, StopTurn turn)
+{
+    static const HitWords words;
+    ConsoleMessage shown; // shown as it goes, after the turn below
+    // The removal's, where the system refused it; else one of its own.
+    const StopTurn recording = turn.isHeld() ? std::move(turn) : StopTurn::take();
+    shown << words.hit << shownName(folder.files.nameAt(file));
+    shown.nextLine() << words.age << ageDays;
+    error(shown.nextLine(ConsoleMessage::Error), words.refused,
+          shownName(joinedPath(folder.path, folder.files.nameAt(file))), words.refusedEnd);
 }
 
 // Every log write is made in a turn, and every console line after it.

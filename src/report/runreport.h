@@ -12,8 +12,6 @@
 #include <QByteArray>
 #include <QString>
 
-#include <functional>
-
 class ConsoleMessage;
 class OwnFiles;
 struct JobFault;
@@ -34,8 +32,10 @@ class RunReport
     bool begin(OwnFiles &ownFiles, const int &hits);
     void jobBegins(const QString &rootFolder);
     void jobEnds();
-    // The turn of a removal, to be handed back with its outcome.
-    StopTurn turnForRemoval() { return StopTurn::take(); }
+    // The turn of the removal of the file `file` of the folder, to be handed back with its
+    // outcome; its entry is made ready first (and so may throw std::bad_alloc, before anything
+    // is removed).
+    StopTurn turnForRemoval(const Folder &folder, int file, int ageDays);
     // What became of the file `file` of the folder: a hit is recorded, in `turn` where it was
     // removed, and shown; a file passed over is named in a verbose run.
     void fileDone(const Folder &folder, int file, FileOutcome outcome, int ageDays, StopTurn turn);
@@ -56,20 +56,13 @@ class RunReport
     static void prompt();
 
   private:
-    // A hit removed, or refused (Fehler 005): the file `name` (as the file system spells it;
-    // `decoded` gives it as text) in the folder `folderPath`. Its entry is written in `turn`, the
-    // console's lines after it.
-    void hit(const QString &folderPath, const QByteArray &name,
-             const std::function<QString()> &decoded, int ageDays, bool refused, StopTurn turn);
+    // A hit removed, its entry (made ready with the turn) written in `turn`, its lines after it;
+    // a hit refused (Fehler 005), in the removal's turn where the system refused the removal.
+    void removed(const Folder &folder, int file, int ageDays, StopTurn turn);
+    void refused(const Folder &folder, int file, int ageDays, StopTurn turn);
     void error(ConsoleMessage &lines, const QString &failure, const QString &path,
                const QString &ending);
     void logNotWritten(ConsoleMessage &lines, const QString &path);
-
-    struct ReadyHit {
-        QByteArray entry; // for the log
-        QByteArray lines; // for the console
-    };
-    ReadyHit readyHit(const QString &folderPath, const QByteArray &name, int ageDays);
 
     RunLog log;
     const bool verbose;
@@ -78,6 +71,9 @@ class RunReport
     // separator: most hits follow others of the same folder.
     QString shownFolderOf;
     QByteArray shownFolder;
+    // A removal's entry and a plain hit's console lines, made in the same room hit after hit.
+    QByteArray entry;
+    QByteArray lines;
 };
 
 #endif

@@ -34,6 +34,7 @@ class StopTurn
   public:
     StopTurn() = default; // holds no turn
     static StopTurn take();
+    bool isHeld() const { return turn.owns_lock(); }
     // The record is made: what follows (the console's lines, which a file system may hold) is
     // no longer part of the turn.
     void release()
