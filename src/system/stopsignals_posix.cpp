@@ -130,14 +130,6 @@ void catchStopSignals()
             sigaddset(&caught, stopSignals[i]);
     }
     install(SIGALRM, interrupt, &earlierAlarm);
-    std::signal(SIGPIPE, SIG_IGN);
-    // Another program that opens a file while the run holds a lease on it, right before removing
-    // it, makes the system tell the run so by SIGIO, which would end it; the lease goes a moment
-    // later anyway.
-    std::signal(SIGIO, SIG_IGN);
-    // A log that reaches the file-size limit: the write fails (and the run stops with Fehler 004)
-    // instead of the system ending the program between a removal and its entry.
-    std::signal(SIGXFSZ, SIG_IGN);
     startGuard();
 }
 
