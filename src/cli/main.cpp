@@ -7,6 +7,7 @@
 
 #include <QCoreApplication>
 
+#include <csignal>
 #include <cstdio>
 
 #ifdef Q_OS_UNIX
@@ -31,6 +32,24 @@ void openClosedStandardStreams()
         if (opened >= 0 && opened != stream)
             ::close(opened);
     }
+#endif
+}
+
+// Signals that have nothing to do with a stop, and would end the program where the run can take
+// the failed call and go on, or stop in order.
+void ignoreSignalsThatWouldEndTheRun()
+{
+#ifdef Q_OS_UNIX
+    // Writes to a console whose reader has gone fail instead of ending the program: a console
+    // that nobody reads is no reason to stop deleting or recording.
+    std::signal(SIGPIPE, SIG_IGN);
+    // Another program that opens a file while the run holds a lease on it, right before removing
+    // it, makes the system tell the run so by SIGIO, which would end it; the lease goes a moment
+    // later anyway.
+    std::signal(SIGIO, SIG_IGN);
+    // A log that reaches the file-size limit: the write fails (and the run stops with Fehler 004)
+    // instead of the system ending the program between a removal and its entry.
+    std::signal(SIGXFSZ, SIG_IGN);
 #endif
 }
 
@@ -81,6 +100,7 @@ int main(int argc, char *argv[])
         break;
     }
 
+    ignoreSignalsThatWouldEndTheRun();
     catchStopSignals();
     runCleaner(options);
     if (options.dryRun)

@@ -1,234 +1,37 @@
+// What the stop is on every system: the flag the handlers set, the turns and the last word.
+// Catching the signals is the system's part: stopsignals_posix.cpp, stopsignals_win.cpp.
 #include "system/stopsignals.h"
+#include "system/stopsignals_shared.h"
 
-#include <QtGlobal>
-
-#include <atomic>
-#include <chrono>
 #include <csignal>
-#include <system_error>
-#include <thread>
 
-#ifdef Q_OS_UNIX
-#include <pthread.h>
-#include <sys/time.h>
-#include <unistd.h>
-#endif
-#ifdef Q_OS_WIN
-#include <windows.h>
-#endif
+std::atomic<int> stopsignals::requestedBy{0};
+static_assert(std::atomic<int>::is_always_lock_free, "the handler must not wait for a lock");
 
 namespace
 {
-// Set by the handler, read by the run between its steps.
-std::atomic<int> requestedBy{0};
-static_assert(std::atomic<int>::is_always_lock_free, "the handler must not wait for a lock");
-
-const int stopSignals[] = {
-    SIGTERM,
-    SIGINT,
-#ifdef SIGHUP
-    SIGHUP,
-#endif
-};
-constexpr int stopSignalCount = int(sizeof stopSignals / sizeof stopSignals[0]);
-
 std::mutex turns;
 std::function<void()> lastWordToSay; // in a turn
+} // namespace
 
-#ifdef Q_OS_UNIX
-// The timer's handler does not restart what it interrupts: a write to a console that blocks
-// returns, and the console gives it up (consolemessage.cpp). From a stop on, the timer interrupts
-// the main thread ten times a second; the writes to files and the removals are made again.
-const struct itimerval everyTenthOfASecond = {{0, 100000}, {0, 100000}};
-const struct itimerval never = {{0, 0}, {0, 0}};
-
-struct sigaction earlier[stopSignalCount];
-struct sigaction earlierAlarm;
-sigset_t caught; // the stop signals not ignored
-
-void requestStop(int signal)
+void stopsignals::sayLastWordForTheRun()
 {
-    int none = 0;
-    if (requestedBy.compare_exchange_strong(none, signal))
-        ::setitimer(ITIMER_REAL, &everyTenthOfASecond, nullptr);
-}
-
-#ifdef Q_OS_LINUX
-[[noreturn]] void endBy(int signal)
-{
-    std::signal(signal, SIG_DFL);
-    sigset_t only;
-    sigemptyset(&only);
-    sigaddset(&only, signal);
-    ::pthread_sigmask(SIG_UNBLOCK, &only, nullptr);
-    std::raise(signal);
-    for (;;)
-        ::pause();
-}
-
-// A stop is seen by the handler in the main thread, or, where that thread waits in a system call
-// that only a fatal signal breaks (a file system that does not answer) and its handler cannot
-// run, still pending: the guard takes it up then, looking ten times a second.
-void waitForStop()
-{
-    const struct timespec tenth = {0, 100000000};
-    while (requestedBy == 0) {
-        const int signal = ::sigtimedwait(&caught, nullptr, &tenth);
-        if (signal > 0)
-            requestStop(signal);
-    }
-}
-
-// The loop answers a stop between two files, within milliseconds; one still at work half a
-// second later is held by the system. The guard then takes the turn and keeps it, so that nothing
-// is removed or recorded after the last word, says it, and ends the program by the signal, which
-// ends the main thread's wait too.
-void guardUntilStopped()
-{
-    waitForStop();
-    std::this_thread::sleep_for(std::chrono::milliseconds(500));
     turns.lock();
     if (lastWordToSay)
         lastWordToSay();
-    endBy(requestedBy);
 }
 
-// The guard takes no signal but the stops it looks for: the others go to the main thread, whose
-// waits they must interrupt.
-void startGuard()
+void stopsignals::endAsAsked(int signal)
 {
-    sigset_t all;
-    sigset_t before;
-    sigfillset(&all);
-    ::pthread_sigmask(SIG_SETMASK, &all, &before);
-    try {
-        std::thread(guardUntilStopped).detach();
-    } catch (const std::system_error &) {
-        // No thread to spare: the loop alone answers a stop.
-    }
-    ::pthread_sigmask(SIG_SETMASK, &before, nullptr);
-}
-#else
-void startGuard() {}
-#endif
-
-void interrupt(int) {}
-
-// The stop signals and the timer's: held back while a handler runs.
-void fillHeldBack(sigset_t &set)
-{
-    sigemptyset(&set);
-    for (const int stop : stopSignals)
-        sigaddset(&set, stop);
-    sigaddset(&set, SIGALRM);
-}
-
-void install(int signal, void (*handler)(int), struct sigaction *before)
-{
-    struct sigaction action = {};
-    action.sa_handler = handler;
-    fillHeldBack(action.sa_mask);
-    action.sa_flags = 0; // no SA_RESTART
-    ::sigaction(signal, &action, before);
-}
-#else
-using Handler = void (*)(int);
-Handler earlier[stopSignalCount] = {};
-
-void requestStop(int signal)
-{
-    requestedBy = signal;
-}
-#endif
-
-#ifdef Q_OS_WIN
-HANDLE runEnded = nullptr; // set once the run has closed its block
-
-// Ctrl+C and Ctrl+Break ask for a stop. Closing the console window (or logging off, shutting down)
-// does too, but the system ends the program as soon as this returns: it waits for the run to close
-// its block first, for a little less than the time the system grants.
-BOOL WINAPI consoleEvent(DWORD event)
-{
-    switch (event) {
-    case CTRL_C_EVENT:
-    case CTRL_BREAK_EVENT:
-        requestStop(SIGINT);
-        return TRUE;
-    case CTRL_CLOSE_EVENT:
-    case CTRL_LOGOFF_EVENT:
-    case CTRL_SHUTDOWN_EVENT:
-        requestStop(SIGTERM);
-        if (runEnded)
-            ::WaitForSingleObject(runEnded, 4500);
-        return TRUE;
-    default:
-        return FALSE;
-    }
-}
-#endif
-} // namespace
-
-// A signal the caller chose to ignore (SIGHUP under nohup, SIGINT for a job started in the
-// background) stays ignored.
-void catchStopSignals()
-{
-#ifdef Q_OS_UNIX
-    sigemptyset(&caught);
-    for (int i = 0; i < stopSignalCount; ++i) {
-        install(stopSignals[i], requestStop, &earlier[i]);
-        if (earlier[i].sa_handler == SIG_IGN)
-            ::sigaction(stopSignals[i], &earlier[i], nullptr);
-        else
-            sigaddset(&caught, stopSignals[i]);
-    }
-    install(SIGALRM, interrupt, &earlierAlarm);
-    std::signal(SIGPIPE, SIG_IGN);
-    // Another program that opens a file while the run holds a lease on it, right before removing
-    // it, makes the system tell the run so by SIGIO, which would end it; the lease goes a moment
-    // later anyway.
-    std::signal(SIGIO, SIG_IGN);
-    // A log that reaches the file-size limit: the write fails (and the run stops with Fehler 004)
-    // instead of the system ending the program between a removal and its entry.
-    std::signal(SIGXFSZ, SIG_IGN);
-    startGuard();
-#else
-    for (int i = 0; i < stopSignalCount; ++i) {
-        earlier[i] = std::signal(stopSignals[i], requestStop);
-        if (earlier[i] == SIG_IGN)
-            std::signal(stopSignals[i], SIG_IGN);
-    }
-#endif
-#ifdef Q_OS_WIN
-    runEnded = ::CreateEventW(nullptr, TRUE, FALSE, nullptr);
-    ::SetConsoleCtrlHandler(consoleEvent, TRUE);
-#endif
-}
-
-bool stopRequested()
-{
-    return requestedBy != 0;
-}
-
-void endIfStopRequested()
-{
-#ifdef Q_OS_UNIX
-    ::setitimer(ITIMER_REAL, &never, nullptr);
-    for (int i = 0; i < stopSignalCount; ++i)
-        ::sigaction(stopSignals[i], &earlier[i], nullptr);
-    ::sigaction(SIGALRM, &earlierAlarm, nullptr);
-#else
-    for (int i = 0; i < stopSignalCount; ++i)
-        std::signal(stopSignals[i], earlier[i] == SIG_ERR ? SIG_DFL : earlier[i]);
-#endif
-    const int signal = requestedBy;
-#ifdef Q_OS_WIN
-    if (runEnded)
-        ::SetEvent(runEnded);
-#endif
     if (signal != 0) {
         std::signal(signal, SIG_DFL);
         std::raise(signal);
     }
+}
+
+bool stopRequested()
+{
+    return stopsignals::requestedBy != 0;
 }
 
 void guardStop(std::function<void()> lastWord)

@@ -8,8 +8,6 @@
 #include <functional>
 #include <mutex>
 
-// Also lets writes to a console whose reader has gone fail instead of ending the program
-// (SIGPIPE): a console that nobody reads is no reason to stop deleting or recording.
 void catchStopSignals();
 
 bool stopRequested();
