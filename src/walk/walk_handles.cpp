@@ -145,11 +145,11 @@ int resolveBeneath(int at, const QByteArray &names)
     return resolveStepByStep(at, names);
 }
 
-// Whether the names below the root still lead to the folder `id` (Listed), lead elsewhere or
-// nowhere (Moved), or could not be followed for lack of descriptors or memory (NotListed). A way
-// longer than the system resolves at once (a tree deeper than the path limit) is resolved a
-// stretch at a time.
-FolderOutcome leadsTo(int root, const QByteArray &below, const FileId &id)
+// The folder the way below the root leads to (the root itself for an empty way), as a handle that
+// opens nothing; -1 with errno set when it leads through a link, onto another mount or nowhere. A
+// way longer than the system resolves at once (a tree deeper than the path limit) is resolved a
+// stretch at a time, so that at most two handles are held on the way.
+int resolveWay(int root, const QByteArray &below)
 {
     constexpr int stretch = 2048;
     int at = root;
@@ -166,14 +166,25 @@ FolderOutcome leadsTo(int root, const QByteArray &below, const FileId &id)
         const int error = errno;
         if (at != root)
             ::close(at);
+        errno = error;
         if (next < 0)
-            return isLackOfResources(error) ? FolderOutcome::NotListed : FolderOutcome::Moved;
+            return -1;
         at = next;
         from = to + 1;
     }
-    const bool same = idOfHandle(at) == id;
-    if (at != root)
-        ::close(at);
+    return at;
+}
+
+// Whether the names below the root still lead to the folder `id` (Listed), lead elsewhere or
+// nowhere (Moved), or could not be followed for lack of descriptors or memory (NotListed).
+FolderOutcome leadsTo(int root, const QByteArray &below, const FileId &id)
+{
+    const int found = resolveWay(root, below);
+    if (found < 0)
+        return isLackOfResources(errno) ? FolderOutcome::NotListed : FolderOutcome::Moved;
+    const bool same = idOfHandle(found) == id;
+    if (found != root)
+        ::close(found);
     return same ? FolderOutcome::Listed : FolderOutcome::Moved;
 }
 
