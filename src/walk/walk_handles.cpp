@@ -34,7 +34,7 @@ namespace
 constexpr int folderFlags = O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK;
 
 // The deepest folders on the way down keep their handles; an ancestor above them is opened again
-// through ".." of its child on the way back.
+// on the way back, by its way beneath the root's handle, as the place check finds it.
 constexpr std::size_t openAncestorsKept = 12;
 
 // The descriptor numbers free now: a descriptor must lie below the process's limit, so those
@@ -145,11 +145,11 @@ int resolveBeneath(int at, const QByteArray &names)
     return resolveStepByStep(at, names);
 }
 
-// Whether the names below the root still lead to the folder `id` (Listed), lead elsewhere or
-// nowhere (Moved), or could not be followed for lack of descriptors or memory (NotListed). A way
-// longer than the system resolves at once (a tree deeper than the path limit) is resolved a
-// stretch at a time.
-FolderOutcome leadsTo(int root, const QByteArray &below, const FileId &id)
+// The folder the way below the root leads to (the root itself for an empty way), as a handle that
+// opens nothing; -1 with errno set when it leads through a link, onto another mount or nowhere. A
+// way longer than the system resolves at once (a tree deeper than the path limit) is resolved a
+// stretch at a time, so that at most two handles are held on the way.
+int resolveWay(int root, const QByteArray &below)
 {
     constexpr int stretch = 2048;
     int at = root;
@@ -166,14 +166,25 @@ FolderOutcome leadsTo(int root, const QByteArray &below, const FileId &id)
         const int error = errno;
         if (at != root)
             ::close(at);
+        errno = error;
         if (next < 0)
-            return isLackOfResources(error) ? FolderOutcome::NotListed : FolderOutcome::Moved;
+            return -1;
         at = next;
         from = to + 1;
     }
-    const bool same = idOfHandle(at) == id;
-    if (at != root)
-        ::close(at);
+    return at;
+}
+
+// Whether the names below the root still lead to the folder `id` (Listed), lead elsewhere or
+// nowhere (Moved), or could not be followed for lack of descriptors or memory (NotListed).
+FolderOutcome leadsTo(int root, const QByteArray &below, const FileId &id)
+{
+    const int found = resolveWay(root, below);
+    if (found < 0)
+        return isLackOfResources(errno) ? FolderOutcome::NotListed : FolderOutcome::Moved;
+    const bool same = idOfHandle(found) == id;
+    if (found != root)
+        ::close(found);
     return same ? FolderOutcome::Listed : FolderOutcome::Moved;
 }
 
@@ -394,8 +405,9 @@ struct FolderWalk::State {
     const Folder *enterNextSubfolder();
     void leaveFolder();
     void passOver(const QString &passedPath, PassedOverReason reason);
-    void climbInto(std::size_t at, const Frame &child);
-    int reopenFromAbove(std::size_t at, int &error);
+    void climbInto(std::size_t at);
+    std::size_t highestMoved(std::size_t moved) const;
+    void passOverMoved(std::size_t moved);
 };
 
 void FolderWalk::Delete::operator()(State *state) const
@@ -538,70 +550,79 @@ void FolderWalk::State::passOver(const QString &passedPath, PassedOverReason rea
         passedOver->append({passedPath, reason});
 }
 
-// Back up from the folder entered last into its parent.
+// Back up from the folder entered last into its parent. Only a parent with subfolders left to go
+// into needs its handle again.
 void FolderWalk::State::leaveFolder()
 {
     Frame finished = std::move(frames.back());
     frames.pop_back();
     stopWatching(watcher, finished.watch);
-    if (!frames.empty()) {
-        path.truncate(frames.back().pathLength);
-        below.truncate(frames.back().belowLength);
-        if (frames.back().handle < 0)
-            climbInto(frames.size() - 1, finished);
-    }
     close(finished.handle);
+    if (frames.empty())
+        return;
+    const Frame &parent = frames.back();
+    path.truncate(parent.pathLength);
+    below.truncate(parent.belowLength);
+    if (parent.handle < 0 && parent.next < parent.subfolders.size())
+        climbInto(frames.size() - 1);
 }
 
-// Back up into the folder at `at`, whose handle was given up: through ".." of the folder just
-// finished, when that leads to the very same folder; else (that folder has moved away) by name
-// from above. When the folder itself has moved, the rest of it is left alone (a verbose run names
-// it, when anything was left); when it cannot be opened again for lack of descriptors, its
-// remaining subfolders are yielded as not listed.
-void FolderWalk::State::climbInto(std::size_t at, const Frame &child)
+// Back up into the folder at `at`, whose handle was given up, by the way the place check goes: its
+// parent resolved beneath the root's handle (never given up), the folder opened below that as on
+// the way down, and taken only when it is the very folder the walk entered there. One that has
+// moved is passed over as a moved folder in hand is; one that may no longer be read is passed
+// over alone; one that cannot be opened for lack of descriptors or memory has its remaining
+// subfolders yielded as not listed.
+void FolderWalk::State::climbInto(std::size_t at)
 {
     Frame &folder = frames[at];
-    int error = 0;
-    int handle = child.handle >= 0 ? open(child.handle, "..", error) : -1;
-    if (handle >= 0 && !(idOfHandle(handle) == folder.id))
-        close(handle);
-    if (handle < 0 && !isLackOfResources(error) && !child.lacking)
-        handle = reopenFromAbove(at, error);
-    if (handle >= 0) {
+    const int root = frames.front().handle;
+    const int slash = below.lastIndexOf('/');
+    const int parent = slash < 0 ? root : resolveWay(root, below.left(slash));
+    int error = errno;
+    int handle = -1;
+    if (parent >= 0) {
+        handle = open(parent, below.constData() + slash + 1, error);
+        if (parent != root)
+            ::close(parent);
+    }
+    if (handle >= 0 && idOfHandle(handle) == folder.id) {
         folder.handle = handle;
-    } else if (isLackOfResources(error) || child.lacking) {
+    } else if (handle < 0 && isLackOfResources(error)) {
         folder.lacking = true;
-    } else {
-        if (folder.next < folder.subfolders.size())
-            passOver(path, error == 0 ? PassedOverReason::Moved : passedOverFor(error));
+    } else if (handle < 0 && passedOverFor(error) == PassedOverReason::NotReadable) {
+        passOver(path, PassedOverReason::NotReadable);
         folder.subfolders.clear();
+    } else {
+        close(handle);
+        passOverMoved(at);
     }
 }
 
-// The folder at `at`, opened again step by step by name from the nearest folder above that is
-// still open (or from the root's path), each step the very folder the walk entered there; -1
-// when one has moved (error 0) or cannot be opened.
-int FolderWalk::State::reopenFromAbove(std::size_t at, int &error)
+// The highest folder, from the root down to the one at `moved` (which has left its place), whose
+// way no longer leads to it; the root when its path no longer does. One whose place cannot be
+// checked for lack of descriptors or memory is taken to be in it.
+std::size_t FolderWalk::State::highestMoved(std::size_t moved) const
 {
-    std::size_t level = at;
-    while (level > 0 && frames[level - 1].handle < 0)
-        --level;
-    int from = level == 0 ? AT_FDCWD : frames[level - 1].handle;
-    int opened = -1; // a step of the way, not yet a frame's
-    for (; level <= at; ++level) {
-        const Frame *above = level == 0 ? nullptr : &frames[level - 1];
-        int next = above ? open(from, above->subfolders.bytesAt(above->next - 1).constData(), error)
-                         : open(AT_FDCWD, rootPath.constData(), error);
-        close(opened);
-        if (next >= 0 && !(idOfHandle(next) == frames[level].id)) {
-            close(next);
-            error = 0;
-        }
-        if (next < 0)
-            return -1;
-        opened = from = next;
+    if (!rootStillAt(rootPath, frames.front().id))
+        return 0;
+    for (std::size_t level = 1; level < moved; ++level) {
+        const Frame &frame = frames[level];
+        if (leadsTo(frames.front().handle, below.left(frame.belowLength), frame.id) ==
+            FolderOutcome::Moved)
+            return level;
     }
-    return opened;
+    return moved;
+}
+
+// The folder at `moved`, the deepest on the way, has left its place, or one above it has: from the
+// highest of them down, nothing more is listed or swept, and a verbose run names that one.
+void FolderWalk::State::passOverMoved(std::size_t moved)
+{
+    const std::size_t highest = highestMoved(moved);
+    for (std::size_t level = highest; level < frames.size(); ++level)
+        frames[level].subfolders.clear();
+    passOver(path.left(frames[highest].pathLength), PassedOverReason::Moved);
 }
 
 const Folder *FolderWalk::enterNextFolder()
@@ -663,30 +684,11 @@ FolderOutcome placeOf(const Folder &folder)
     return leadsTo(folder.rootHandle, folder.below, folder.id);
 }
 
-// The folder in hand has moved, or one above it: from the highest of them down, nothing more is
-// listed or swept.
 void FolderWalk::passOverMoved()
 {
     State &walk = *state;
-    if (walk.folder.outcome != FolderOutcome::Listed || walk.frames.empty())
-        return;
-    std::size_t moved = walk.frames.size() - 1;
-    if (!rootStillAt(walk.rootPath, walk.frames.front().id)) {
-        moved = 0;
-    } else {
-        for (std::size_t level = 1; level < moved; ++level) {
-            const Frame &frame = walk.frames[level];
-            if (leadsTo(walk.frames.front().handle, walk.below.left(frame.belowLength), frame.id) ==
-                FolderOutcome::Moved) {
-                moved = level;
-                break;
-            }
-        }
-    }
-    for (std::size_t level = moved; level < walk.frames.size(); ++level)
-        walk.frames[level].subfolders.clear();
-    if (walk.passedOver)
-        walk.passOver(walk.path.left(walk.frames[moved].pathLength), PassedOverReason::Moved);
+    if (walk.folder.outcome == FolderOutcome::Listed && !walk.frames.empty())
+        walk.passOverMoved(walk.frames.size() - 1);
 }
 
 FolderWalk::FolderWalk(const QString &rootPath, const NamePatterns &patterns, bool namesPassedOver)

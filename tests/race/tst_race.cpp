@@ -376,6 +376,15 @@ void RaceTest::movedWhileSwept_data()
         << QStringLiteral("tree/a/b") + cs
         << "mv tree/a tree/a_alt && mv spare tree/a && mv tree/a_alt/b tree/a/b" << QString()
         << QStringList{spaeter} << false << QByteArray() << false;
+    // Both ancestors above the folder in hand replaced, the folder in hand moved into the new
+    // ones: it is swept on. The folders the walk climbs back into have moved, the upper one too:
+    // what is left of both is passed over, and only the highest of them is named.
+    QTest::newRow("deep: two ancestors replaced, the folder in hand moved into the new ones, "
+                  "named with -v")
+        << QStringLiteral("tree/a/b") + cs
+        << "mv tree/a tree/a_alt && mv spare tree/a && mkdir tree/a/b && mv tree/a_alt/b/c "
+           "tree/a/b/c"
+        << QString() << QStringList() << false << QByteArray("tree/a") << false;
     // The same folder mounted at its place, as any other mount found on the way, leads off the
     // tree: the folder in hand and all below "tree/a/b" are passed over.
     const QString bindAgain = QStringLiteral("mount --bind tree/a/b tree/a/b");
