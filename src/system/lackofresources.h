@@ -2,6 +2,7 @@
 #ifndef KEHRLUND_LACKOFRESOURCES_H
 #define KEHRLUND_LACKOFRESOURCES_H
 
+#include <array>
 #include <cerrno>
 #include <memory>
 #include <new>
@@ -14,22 +15,29 @@ inline bool isLackOfResources(int error)
 }
 
 // Memory kept back for the messages that name what could not be done for lack of memory: given
-// back right before such a message is made, so that it can be, and kept again after it.
-inline std::unique_ptr<char[]> &memoryReserve()
+// back right before such a message is made, so that it can be, and kept again after it. It is
+// kept in pieces of the size the heap serves itself: given back, they serve the message's small
+// requests where they lie, and are taken again from there. One large block would come from the
+// system, and once given back, the heap could grow into its room for the message and leave none
+// to keep it again. Short of memory, as many pieces are kept as can be had.
+inline std::array<std::unique_ptr<char[]>, 64> &memoryReserve()
 {
-    static std::unique_ptr<char[]> reserve;
+    static std::array<std::unique_ptr<char[]>, 64> reserve;
     return reserve;
 }
 
 inline void keepMemoryReserve()
 {
-    if (!memoryReserve())
-        memoryReserve().reset(new (std::nothrow) char[256 * 1024]);
+    for (std::unique_ptr<char[]> &piece : memoryReserve()) {
+        if (!piece)
+            piece.reset(new (std::nothrow) char[4096]);
+    }
 }
 
 inline void spendMemoryReserve()
 {
-    memoryReserve().reset();
+    for (std::unique_ptr<char[]> &piece : memoryReserve())
+        piece.reset();
 }
 
 #endif
