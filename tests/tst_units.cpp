@@ -1,8 +1,14 @@
-// The cleaner from inside: job records as parsed, the job checks and name patterns.
+// The cleaner from inside: job records as parsed, the job checks and name patterns, and the
+// removal step's judging on folders of this machine.
 #include "fegwerk.h"
 #include "harness.h"
 #include "jobfile/namepatterns.h"
+#include "sweep/dryrun.h"
+#include "sweep/remover.h"
+#include "system/openfiles.h"
+#include "system/ownfiles.h"
 #include "walk/namelist.h"
+#include "walk/walk.h"
 
 #include <QFile>
 #include <QTemporaryDir>
@@ -13,6 +19,7 @@
 #include <climits>
 #include <cstdio>
 
+#include <sys/stat.h>
 #include <unistd.h>
 
 using namespace expect;
@@ -102,6 +109,10 @@ class UnitTest : public QObject
     void listingOrder();
 
     void cleanerIsQObject();
+
+    void judging_data();
+    void judging();
+    void dryRunRecordsWhereASweepEnded();
 };
 
 void UnitTest::initTestCase()
@@ -571,6 +582,117 @@ void UnitTest::cleanerIsQObject()
 {
     QCOMPARE(Fegwerk::staticMetaObject.className(), "Fegwerk");
     QCOMPARE(Fegwerk::staticMetaObject.superClass(), &QObject::staticMetaObject);
+}
+
+namespace
+{
+// A tree of one subfolder, "tree/sub", with the files given in it.
+bool makeTree(const QTemporaryDir &dir, const QStringList &files)
+{
+    if (!QDir().mkpath(dir.path() + QStringLiteral("/tree/sub")))
+        return false;
+    for (const QString &name : files) {
+        QFile file(dir.path() + QStringLiteral("/tree/sub/") + name);
+        if (!file.open(QIODevice::WriteOnly))
+            return false;
+    }
+    return true;
+}
+
+const Folder *subfolderOf(FolderWalk &walk)
+{
+    walk.next(); // the root, which has nothing but the subfolder
+    return walk.next();
+}
+} // namespace
+
+// Each rung of the judging ladder, on "a.log" as it stands after its listing, and a file judged
+// to go removed.
+void UnitTest::judging_data()
+{
+    QTest::addColumn<int>("retentionDays");
+    QTest::addColumn<QString>("change");
+    QTest::addColumn<int>("outcome"); // a FileOutcome
+    QTest::addColumn<bool>("stays");  // something is still at the file's path
+    QTest::newRow("old enough: removed") << 0 << QString() << int(FileOutcome::Removed) << false;
+    QTest::newRow("born today, kept a day") << 1 << QString() << int(FileOutcome::Young) << true;
+    QTest::newRow("gone since the listing") << 0 << "remove" << int(FileOutcome::Gone) << false;
+    QTest::newRow("a FIFO in its place") << 0 << "fifo" << int(FileOutcome::NotAFile) << true;
+    QTest::newRow("the run log") << 0 << "own" << int(FileOutcome::OwnFile) << true;
+    QTest::newRow("its folder moved out of the tree")
+        << 0 << "move" << int(FileOutcome::FolderMoved) << false;
+}
+
+void UnitTest::judging()
+{
+    QFETCH(int, retentionDays);
+    QFETCH(QString, change);
+    QFETCH(int, outcome);
+    QFETCH(bool, stays);
+#ifdef KEHRLUND_WALK_BY_PATHS
+    if (change == QLatin1String("move"))
+        QSKIP("by path the system tells no moves: the place is checked by time alone");
+#endif
+    QTemporaryDir dir;
+    QVERIFY(makeTree(dir, {QStringLiteral("a.log")}));
+    const QString file = dir.path() + QStringLiteral("/tree/sub/a.log");
+    const NamePatterns patterns({QStringLiteral("*.log")});
+    FolderWalk walk(dir.path() + QStringLiteral("/tree"), patterns);
+    const Folder *folder = subfolderOf(walk);
+    QVERIFY(folder && folder->files.size() == 1);
+    OwnFiles ownFiles;
+    const FilesHeldOpen heldOpen;
+    Remover remover(ownFiles, heldOpen);
+    remover.beginJob(retentionDays, patterns);
+    QCOMPARE(remover.beginFolder(*folder), FolderOutcome::Listed);
+
+    QFile log(file);
+    if (change == QLatin1String("remove") || change == QLatin1String("fifo"))
+        QVERIFY(QFile::remove(file));
+    if (change == QLatin1String("fifo"))
+        QCOMPARE(::mkfifo(QFile::encodeName(file).constData(), 0644), 0);
+    if (change == QLatin1String("own"))
+        QVERIFY(ownFiles.open(log, QIODevice::Append));
+    if (change == QLatin1String("move"))
+        QVERIFY(QDir().rename(dir.path() + QStringLiteral("/tree/sub"),
+                              dir.path() + QStringLiteral("/weg")));
+    Remover::Judgement judged;
+    FileOutcome judgedTo = remover.judge(*folder, 0, judged);
+    if (judgedTo == FileOutcome::Go)
+        judgedTo = remover.remove(*folder, 0, judged);
+    QCOMPARE(int(judgedTo), outcome);
+    QCOMPARE(QFileInfo::exists(file), stays);
+    if (change == QLatin1String("move"))
+        QVERIFY(QFileInfo::exists(dir.path() + QStringLiteral("/weg/a.log")));
+}
+
+// A dry run takes again, in a later job over the same folder, only what an earlier sweep of it
+// did not come to: here the first sweep ended before "b.log" (its folder moved, say).
+void UnitTest::dryRunRecordsWhereASweepEnded()
+{
+    QTemporaryDir dir;
+    QVERIFY(makeTree(dir, {QStringLiteral("a.log"), QStringLiteral("b.log")}));
+    const NamePatterns patterns({QStringLiteral("*.log")});
+    FolderWalk walk(dir.path() + QStringLiteral("/tree"), patterns);
+    const Folder *folder = subfolderOf(walk);
+    QVERIFY(folder && folder->files.size() == 2);
+    EntryStatus status[2];
+    for (int file = 0; file < 2; ++file)
+        QVERIFY(readStatus(*folder, folder->files.bytesAt(file), false, status[file]));
+    DryRunRecord record;
+    const auto sweep = [&](int from, int endsBefore) {
+        QList<FileOutcome> taken;
+        record.beginJob(0, patterns);
+        record.beginFolder(*folder, QDateTime::currentMSecsSinceEpoch());
+        for (int file = from; file < endsBefore; ++file)
+            taken << record.take(*folder, file, status[file]);
+        record.endFolder(endsBefore);
+        return taken;
+    };
+    QCOMPARE(sweep(0, 1), QList<FileOutcome>{FileOutcome::Removed});
+    QCOMPARE(sweep(0, 2), (QList<FileOutcome>{FileOutcome::TakenEarlier, FileOutcome::Removed}));
+    QCOMPARE(sweep(0, 2),
+             (QList<FileOutcome>{FileOutcome::TakenEarlier, FileOutcome::TakenEarlier}));
 }
 
 QTEST_GUILESS_MAIN(UnitTest)
