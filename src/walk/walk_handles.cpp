@@ -10,8 +10,10 @@
 #include <QFile>
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <climits>
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -317,10 +319,32 @@ int listFolder(int folder, const NamePatterns &patterns, std::vector<char> &buff
 // The folders on the way down are watched for moves (Linux: inotify), as they are entered, by
 // their handles; a folder left is no longer watched. Without a watch (no inotify, no room for
 // more watches) a folder's place is checked by time alone.
+//
+// The system announces each report with SIGIO, sent by the very call that made it (a rename),
+// to this process before that call returns: a removal reads the reports only once one was
+// announced, and otherwise makes no system call for them. Where the signal cannot be had for
+// it, every removal reads them. Another program opening a file the run holds a lease on also
+// sends SIGIO: one read more.
+std::atomic<bool> reportAnnounced{true};
+bool alwaysRead = false;
+
+void announceReport(int)
+{
+    reportAnnounced.store(true, std::memory_order_relaxed);
+}
+
 int startWatching()
 {
 #ifdef Q_OS_LINUX
-    return ::inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
+    const int watcher = ::inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
+    struct sigaction announce = {};
+    announce.sa_handler = announceReport;
+    announce.sa_flags = SA_RESTART;
+    if (watcher >= 0 && !(::sigaction(SIGIO, &announce, nullptr) == 0 &&
+                          ::fcntl(watcher, F_SETOWN, ::getpid()) == 0 &&
+                          ::fcntl(watcher, F_SETFL, O_NONBLOCK | O_ASYNC) == 0))
+        alwaysRead = true;
+    return watcher;
 #else
     return -1;
 #endif
@@ -657,7 +681,8 @@ const Folder *FolderWalk::enterNextFolder()
 bool reportedMoved(const Folder &folder)
 {
 #ifdef Q_OS_LINUX
-    if (folder.moveWatch < 0)
+    if (folder.moveWatch < 0 ||
+        !(reportAnnounced.exchange(false, std::memory_order_relaxed) || alwaysRead))
         return false;
     bool moved = false;
     alignas(struct inotify_event) char buffer[4096];
