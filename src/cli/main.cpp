@@ -45,7 +45,7 @@ void ignoreSignalsThatWouldEndTheRun()
     std::signal(SIGPIPE, SIG_IGN);
     // Another program that opens a file while the run holds a lease on it, right before removing
     // it, makes the system tell the run so by SIGIO, which would end it; the lease goes a moment
-    // later anyway.
+    // later anyway. (A walk that watches for moves catches it, as the announcement of a report.)
     std::signal(SIGIO, SIG_IGN);
     // A log that reaches the file-size limit: the write fails (and the run stops with Fehler 004)
     // instead of the system ending the program between a removal and its entry.
