@@ -102,8 +102,8 @@ bool DryRunRecord::takenBefore(const QByteArray &folderKey, const QByteArray &na
         AgeRule then(rule.retentionDays);
         then.setNow(sweep.begunMs);
         if (rule.patterns.matches(name) && then.isOldEnough(status.createdMs) &&
-            (sweep.endedBefore < 0 ||
-             inHand->files.precedes(name, namesEndedBefore.at(sweep.endedBefore))))
+            (sweep.endedBefore < 0 || NameList::precedes(inHand->files.decoder(), name,
+                                                         namesEndedBefore.at(sweep.endedBefore))))
             return true;
     }
     return false;

@@ -87,7 +87,7 @@ bool NameList::less(const Slot &a, const Slot &b) const
     return compareBytes(aName, int(a.length), bName, int(b.length)) < 0;
 }
 
-bool NameList::precedes(const QByteArray &a, const QByteArray &b) const
+bool NameList::precedes(Decoder decode, const QByteArray &a, const QByteArray &b)
 {
     const int byKey = orderKey(decode(a)).compare(orderKey(decode(b)));
     return byKey != 0 ? byKey < 0

@@ -43,12 +43,10 @@ QVector<PassedOver> FolderWalk::takePassedOver()
 void appendPassedOver(QVector<PassedOver> &to, const QString &folderPath,
                       QVector<PassedOverName> names, NameList::Decoder decode)
 {
-    std::sort(
-        names.begin(), names.end(), [decode](const PassedOverName &a, const PassedOverName &b) {
-            const int byKey =
-                NameList::orderKey(decode(a.name)).compare(NameList::orderKey(decode(b.name)));
-            return byKey != 0 ? byKey < 0 : a.name < b.name;
-        });
+    std::sort(names.begin(), names.end(),
+              [decode](const PassedOverName &a, const PassedOverName &b) {
+                  return NameList::precedes(decode, a.name, b.name);
+              });
     for (const PassedOverName &name : names)
         to.append({joinedPath(folderPath, decode(name.name)), name.reason});
 }
