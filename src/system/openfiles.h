@@ -25,4 +25,11 @@ class FilesHeldOpen
     bool complete = true;
 };
 
+#ifndef Q_OS_LINUX
+inline FilesHeldOpen FilesHeldOpen::snapshot()
+{
+    return {};
+}
+#endif
+
 #endif

@@ -7,11 +7,14 @@
 #include "system/lackofresources.h"
 
 #include <cerrno>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <memory>
+#include <new>
+
 #include <dirent.h>
 #include <fcntl.h>
-#include <new>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
 #include <unistd.h>
@@ -21,16 +24,7 @@
 
 namespace
 {
-bool isProcessFolder(const char *name)
-{
-    if (!*name)
-        return false;
-    for (; *name; ++name) {
-        if (*name < '0' || *name > '9')
-            return false;
-    }
-    return true;
-}
+using Folder = std::unique_ptr<DIR, int (*)(DIR *)>;
 
 enum class Read { Whole, Beginning };
 
@@ -72,120 +66,90 @@ long long fieldOf(const QByteArray &text, const char *field)
 // Pipes, sockets and the like lie on mounts no table shows: they are no file of any tree. Where a
 // file system tells its files another device than its mount's (btrfs subvolumes), a file held
 // open there is not recognised; the snapshot only stands in where no lease can be had.
-class MountDevices
+using MountDevices = QHash<int, qint64>;
+
+// Each line: mount ID, parent ID, major:minor, ...
+void readMounts(MountDevices &devices, int proc, const char *table)
 {
-  public:
-    // -1 where the mount is none of a folder tree.
-    qint64 deviceOf(int mountId, int proc, const char *process)
-    {
-        const auto known = devices.constFind(mountId);
-        if (known != devices.constEnd())
-            return *known;
-        read((QByteArray(process) + "/mountinfo").constData(), proc);
-        return *devices.insert(mountId, devices.value(mountId, -1)); // looked up once
+    for (const QByteArray &line : readProcFile(proc, table).split('\n')) {
+        int id;
+        unsigned major, minor;
+        if (std::sscanf(line.constData(), "%d %*d %u:%u", &id, &major, &minor) == 3)
+            devices.insert(id, qint64(makedev(major, minor)));
     }
-    void readOwn(int proc) { read("self/mountinfo", proc); }
+}
 
-  private:
-    // Each line: mount ID, parent ID, major:minor, ...
-    void read(const char *table, int proc)
-    {
-        for (const QByteArray &line : readProcFile(proc, table).split('\n')) {
-            const QList<QByteArray> fields = line.split(' ');
-            if (fields.size() < 3)
-                continue;
-            const QList<QByteArray> device = fields.at(2).split(':');
-            bool ok[3] = {};
-            const int id = fields.at(0).toInt(&ok[0]);
-            const unsigned major = device.value(0).toUInt(&ok[1]);
-            const unsigned minor = device.value(1).toUInt(&ok[2]);
-            if (ok[0] && ok[1] && ok[2])
-                devices.insert(id, qint64(makedev(major, minor)));
-        }
-    }
-
-    QHash<int, qint64> devices;
-};
+// -1 where the mount is none of a folder tree; a mount not known is looked up once.
+qint64 deviceOf(MountDevices &devices, int mountId, int proc, const char *process)
+{
+    const auto known = devices.constFind(mountId);
+    if (known != devices.constEnd())
+        return *known;
+    readMounts(devices, proc, (QByteArray(process) + "/mountinfo").constData());
+    return *devices.insert(mountId, devices.value(mountId, -1));
+}
 
 // False when the look failed for lack of resources, or the system does not tell a descriptor's
 // inode: a process that ended meanwhile, or one this program may not inspect, is simply not
 // seen.
 bool addOpenFilesOfProcess(int proc, const char *process, QSet<FileId> &files, MountDevices &mounts)
 {
-    const QByteArray folder = QByteArray(process) + "/fdinfo";
-    const int handles = ::openat(proc, folder.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (handles < 0)
+    const QByteArray folder = "/proc/" + QByteArray(process) + "/fdinfo";
+    const Folder stream(::opendir(folder.constData()), ::closedir);
+    if (!stream)
         return !isLackOfResources(errno);
-    DIR *stream = ::fdopendir(handles);
-    if (!stream) {
-        const int error = errno;
-        ::close(handles);
-        return !isLackOfResources(error);
-    }
+    const int handles = ::dirfd(stream.get());
     bool whole = true;
-    try {
-        errno = 0;
-        while (const struct dirent *entry = ::readdir(stream)) {
-            if (entry->d_name[0] == '.')
-                continue;
-            const QByteArray info = readProcFile(handles, entry->d_name, Read::Beginning);
-            if (info.isEmpty()) {
-                whole = whole && !isLackOfResources(errno);
-            } else {
-                const long long inode = fieldOf(info, "ino:");
-                const long long mount = fieldOf(info, "mnt_id:");
-                const qint64 device = mount < 0 ? -1 : mounts.deviceOf(int(mount), proc, process);
-                if (inode < 0)
-                    whole = false;
-                else if (device >= 0)
-                    files.insert(FileId{quint64(device), quint64(inode)});
-            }
-            errno = 0;
+    errno = 0;
+    while (const struct dirent *entry = ::readdir(stream.get())) {
+        if (entry->d_name[0] == '.')
+            continue;
+        const QByteArray info = readProcFile(handles, entry->d_name, Read::Beginning);
+        if (info.isEmpty()) {
+            whole = whole && !isLackOfResources(errno);
+        } else {
+            const long long inode = fieldOf(info, "ino:");
+            const long long mount = fieldOf(info, "mnt_id:");
+            const qint64 device = mount < 0 ? -1 : deviceOf(mounts, int(mount), proc, process);
+            if (inode < 0)
+                whole = false;
+            else if (device >= 0)
+                files.insert(FileId{quint64(device), quint64(inode)});
         }
-    } catch (const std::bad_alloc &) {
-        ::closedir(stream);
-        throw;
+        errno = 0;
     }
-    whole = whole && !isLackOfResources(errno);
-    ::closedir(stream);
-    return whole;
-}
-
-void addOwnOutput(QSet<FileId> &files)
-{
-    for (const int handle : {STDOUT_FILENO, STDERR_FILENO}) {
-        struct stat status;
-        if (::fstat(handle, &status) == 0 && S_ISREG(status.st_mode))
-            files.insert(fileIdOf(status));
-    }
+    return whole && !isLackOfResources(errno);
 }
 } // namespace
 
 FilesHeldOpen FilesHeldOpen::snapshot()
 {
     FilesHeldOpen held;
-    addOwnOutput(held.ids);
-    DIR *proc = ::opendir("/proc");
+    for (const int handle : {STDOUT_FILENO, STDERR_FILENO}) {
+        struct stat status;
+        if (::fstat(handle, &status) == 0 && S_ISREG(status.st_mode))
+            held.ids.insert(fileIdOf(status));
+    }
+    const Folder proc(::opendir("/proc"), ::closedir);
     if (!proc) {
         held.complete = false;
         return held;
     }
+    const int at = ::dirfd(proc.get());
     try {
         MountDevices mounts;
-        mounts.readOwn(::dirfd(proc));
+        readMounts(mounts, at, "self/mountinfo");
         const QByteArray self = QByteArray::number(qint64(::getpid()));
         errno = 0;
-        while (const struct dirent *entry = ::readdir(proc)) {
-            if (!isProcessFolder(entry->d_name) || self == entry->d_name)
-                continue;
-            held.complete = addOpenFilesOfProcess(::dirfd(proc), entry->d_name, held.ids, mounts) &&
-                            held.complete;
+        while (const struct dirent *entry = ::readdir(proc.get())) {
+            const char *name = entry->d_name; // a process's folder: digits alone
+            if (*name && !name[std::strspn(name, "0123456789")] && self != name)
+                held.complete = addOpenFilesOfProcess(at, name, held.ids, mounts) && held.complete;
             errno = 0;
         }
         held.complete = held.complete && errno == 0;
     } catch (const std::bad_alloc &) {
         held.complete = false;
     }
-    ::closedir(proc);
     return held;
 }
