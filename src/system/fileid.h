@@ -2,6 +2,7 @@
 #ifndef KEHRLUND_FILEID_H
 #define KEHRLUND_FILEID_H
 
+#include <QFile>
 #include <QHashFunctions>
 #include <QString>
 #include <QtGlobal>
@@ -23,14 +24,22 @@ struct FileId {
     }
 };
 
-// The identity of what a path leads to; unknown where the system tells none.
-FileId fileIdOf(const QString &path);
-
 #ifdef Q_OS_UNIX
-// The identity in a status the system gave.
 inline FileId fileIdOf(const struct stat &status)
 {
     return FileId{quint64(status.st_dev), quint64(status.st_ino)};
+}
+
+// The identity of what a path leads to; unknown where the system tells none.
+inline FileId fileIdOf(const QString &path)
+{
+    struct stat status;
+    return ::stat(QFile::encodeName(path).constData(), &status) == 0 ? fileIdOf(status) : FileId();
+}
+#else
+inline FileId fileIdOf(const QString &)
+{
+    return FileId();
 }
 #endif
 
