@@ -5,14 +5,12 @@
 
 #include "system/fileid.h"
 
-#include <QIODevice>
+#include <QFile>
 #include <QString>
 #include <QStringList>
 #include <QVector>
 
 #include <functional>
-
-class QFile;
 
 class OwnFiles
 {
@@ -35,12 +33,9 @@ class OwnFiles
     QStringList canonicalPaths;
 };
 
-// Runs may append to one log at once. A run begins its block alone where it can, that is, while
-// no other run has the log open for its own run: only then does it look at how the log ends, and
-// ends a line that an earlier run left unfinished (a full disk) before its header; a run still
-// writing could be midway through an entry. From then on it shares the log with the runs that
-// begin after it, which leave the end alone. Where the system has no such lock, the end is
-// always looked at.
+// Only a run that begins its block alone looks at how the log ends (an unfinished line, a full
+// disk's): with another run writing, the end could be midway through that run's entry. Where the
+// system has no lock to share, the end is always looked at.
 class LogBeginning
 {
   public:

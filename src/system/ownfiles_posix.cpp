@@ -12,23 +12,18 @@
 
 namespace
 {
-// A file to append to is taken only as itself: not through a symbolic link, and not with a second
-// name (a hard link), so that nothing planted in the working folder can make a run, perhaps as
-// root, append to some other file or create one elsewhere.
-bool isFitFor(QIODevice::OpenMode mode, const struct stat &status)
-{
-    return S_ISREG(status.st_mode) && (!(mode & QIODevice::Append) || status.st_nlink == 1);
-}
-
 // Opens without blocking (a FIFO in the file's place cannot hold the program) and keeps the handle
-// only for a file fit for the mode; -1 otherwise, with errno telling why the opening failed.
-int openFit(const QString &path, int flags, QIODevice::OpenMode mode, struct stat &status)
+// only for a regular file; one to append to also only as itself: not through a symbolic link
+// (O_NOFOLLOW, by the caller) and not with a second name, so that nothing planted in the working
+// folder can make a run, perhaps as root, append to some other file or create one elsewhere.
+int openFit(const QString &path, int flags, struct stat &status)
 {
     const int handle =
         ::open(QFile::encodeName(path).constData(), flags | O_NONBLOCK | O_CLOEXEC, 0644);
     if (handle < 0)
         return -1;
-    if (::fstat(handle, &status) != 0 || !isFitFor(mode, status)) {
+    if (::fstat(handle, &status) != 0 || !S_ISREG(status.st_mode) ||
+        ((flags & O_APPEND) && status.st_nlink != 1)) {
         ::close(handle);
         errno = EINVAL;
         return -1;
@@ -37,18 +32,17 @@ int openFit(const QString &path, int flags, QIODevice::OpenMode mode, struct sta
 }
 } // namespace
 
-// Only a regular file will do (and for the log, one with a single name). The log is appended to at
-// the system level (O_APPEND), so that two runs at once append whole lines; a new one is writable
-// by its owner alone, whatever the umask. The log is opened for reading too, to see how it ends; a
-// log that may be written but not read is still appended to.
+// The log is appended to at the system level (O_APPEND), so that two runs at once append whole
+// lines; a new one is writable by its owner alone, whatever the umask. It is opened for reading
+// too, to see how it ends; one that may be written but not read is still appended to.
 bool OwnFiles::open(QFile &file, QIODevice::OpenMode mode)
 {
     const bool appending = mode & QIODevice::Append;
     const int access = appending ? (O_RDWR | O_APPEND | O_CREAT | O_NOFOLLOW) : O_RDONLY;
     struct stat status;
-    int handle = openFit(file.fileName(), access, mode, status);
+    int handle = openFit(file.fileName(), access, status);
     if (handle < 0 && appending && errno == EACCES)
-        handle = openFit(file.fileName(), (access & ~O_ACCMODE) | O_WRONLY, mode, status);
+        handle = openFit(file.fileName(), (access & ~O_ACCMODE) | O_WRONLY, status);
     if (handle < 0)
         return false;
     ::fcntl(handle, F_SETFL, ::fcntl(handle, F_GETFL) & ~O_NONBLOCK);
@@ -63,7 +57,7 @@ bool OwnFiles::open(QFile &file, QIODevice::OpenMode mode)
 bool OwnFiles::canAppend(const QString &path)
 {
     struct stat status;
-    const int handle = openFit(path, O_WRONLY | O_APPEND | O_NOFOLLOW, QIODevice::Append, status);
+    const int handle = openFit(path, O_WRONLY | O_APPEND | O_NOFOLLOW, status);
     if (handle < 0) {
         const bool missing = errno == ENOENT;
         const QByteArray folder = QFile::encodeName(QFileInfo(path).absolutePath());
@@ -79,10 +73,8 @@ bool OwnFiles::contains(const FileId &id, const std::function<QString()> &) cons
     return ids.contains(id);
 }
 
-// Each run holds the log shared (flock) from its header to its end; the one beginning alone holds
-// it to itself until its header is written. The lock goes with the program. No lock is waited
-// for: anyone who may read the log may lock it, for as long as they like, and a run goes on
-// without the lock it cannot have (it then leaves the log's end alone, as a run not alone does).
+// The lock goes with the program; the one beginning alone holds it to itself until its header is
+// written.
 LogBeginning::LogBeginning(QFile &log) : log(log)
 {
     alone = ::flock(log.handle(), LOCK_EX | LOCK_NB) == 0;

@@ -32,7 +32,6 @@ bool OwnFiles::contains(const FileId &, const std::function<QString()> &pathOf) 
            canonicalPaths.contains(QFileInfo(pathOf()).canonicalFilePath());
 }
 
-// Runs at once are rare where there is no lock to share: the end is always looked at.
 LogBeginning::LogBeginning(QFile &log) : log(log) {}
 
 LogBeginning::~LogBeginning() = default;
