@@ -15,20 +15,14 @@ inline bool isLackOfResources(int error)
 }
 
 // Memory kept back for the messages that name what could not be done for lack of memory: given
-// back right before such a message is made, so that it can be, and kept again after it. It is
-// kept in pieces of the size the heap serves itself: given back, they serve the message's small
-// requests where they lie, and are taken again from there. One large block would come from the
-// system, and once given back, the heap could grow into its room for the message and leave none
-// to keep it again. Short of memory, as many pieces are kept as can be had.
-inline std::array<std::unique_ptr<char[]>, 64> &memoryReserve()
-{
-    static std::array<std::unique_ptr<char[]>, 64> reserve;
-    return reserve;
-}
+// back right before such a message is made, and kept again after it (as many pieces as can be
+// had). Pieces of the sizes the heap serves itself serve the message's requests where they lie and
+// are taken again from there; one large block, once given back, could be grown into by the heap.
+inline std::array<std::unique_ptr<char[]>, 64> memoryReserve;
 
 inline void keepMemoryReserve()
 {
-    for (std::unique_ptr<char[]> &piece : memoryReserve()) {
+    for (std::unique_ptr<char[]> &piece : memoryReserve) {
         if (!piece)
             piece.reset(new (std::nothrow) char[4096]);
     }
@@ -36,7 +30,7 @@ inline void keepMemoryReserve()
 
 inline void spendMemoryReserve()
 {
-    for (std::unique_ptr<char[]> &piece : memoryReserve())
+    for (std::unique_ptr<char[]> &piece : memoryReserve)
         piece.reset();
 }
 
