@@ -20,14 +20,13 @@ namespace
 {
 // Started with one of them closed (`kehrlund <&- 2>&-`), the next file opened would take its
 // number: the run log would become standard error and take the console's lines. Each closed one
-// is opened on the null device first, before anything else is opened.
+// is opened on the null device first (the lowest free number, as those below it are open).
 void openClosedStandardStreams()
 {
 #ifdef Q_OS_UNIX
     for (int stream = STDIN_FILENO; stream <= STDERR_FILENO; ++stream) {
         if (::fcntl(stream, F_GETFD) >= 0 || errno != EBADF)
             continue;
-        // The lowest free number is this one, as those below it are open.
         const int opened = ::open("/dev/null", O_RDWR);
         if (opened >= 0 && opened != stream)
             ::close(opened);
@@ -43,9 +42,8 @@ void ignoreSignalsThatWouldEndTheRun()
     // Writes to a console whose reader has gone fail instead of ending the program: a console
     // that nobody reads is no reason to stop deleting or recording.
     std::signal(SIGPIPE, SIG_IGN);
-    // Another program that opens a file while the run holds a lease on it, right before removing
-    // it, makes the system tell the run so by SIGIO, which would end it; the lease goes a moment
-    // later anyway. (A walk that watches for moves catches it, as the announcement of a report.)
+    // A lease on a file about to go is broken by SIGIO when another program opens the file; the
+    // lease goes a moment later anyway. (A walk that watches for moves catches it for its reports.)
     std::signal(SIGIO, SIG_IGN);
     // A log that reaches the file-size limit: the write fails (and the run stops with Fehler 004)
     // instead of the system ending the program between a removal and its entry.
@@ -55,34 +53,20 @@ void ignoreSignalsThatWouldEndTheRun()
 
 void print(std::FILE *stream, const QString &text)
 {
-    const QByteArray bytes = localText(text);
-    std::fwrite(bytes.constData(), 1, size_t(bytes.size()), stream);
+    std::fputs(localText(text).constData(), stream);
     std::fflush(stream);
-}
-
-void runCleaner(const Options &options)
-{
-    Fegwerk cleaner(QStringLiteral("eingabe_kehrlund.txt"), QStringLiteral("log_kehrlund.txt"));
-    cleaner.setDryRun(options.dryRun);
-    cleaner.setVerbose(options.verbose);
-    cleaner.run();
-}
-
-// Read from argv itself, before Qt sees it: QCoreApplication takes some arguments away for
-// itself (-qmljsdebugger and the one after it), which could hide a mistyped option or --help.
-QStringList argumentsOf(int argc, char *argv[])
-{
-    QStringList arguments;
-    for (int i = 1; i < argc; ++i)
-        arguments << QString::fromLocal8Bit(argv[i]);
-    return arguments;
 }
 } // namespace
 
 int main(int argc, char *argv[])
 {
     openClosedStandardStreams();
-    const Options options = readOptions(argumentsOf(argc, argv));
+    // Read from argv itself, before Qt sees it: QCoreApplication takes some arguments away for
+    // itself (-qmljsdebugger and the one after it), which could hide a mistyped option or --help.
+    QStringList arguments;
+    for (int i = 1; i < argc; ++i)
+        arguments << QString::fromLocal8Bit(argv[i]);
+    const Options options = readOptions(arguments);
     QCoreApplication application(argc, argv);
     switch (options.action) {
     case Options::Action::ShowHelp:
@@ -102,7 +86,12 @@ int main(int argc, char *argv[])
 
     ignoreSignalsThatWouldEndTheRun();
     catchStopSignals();
-    runCleaner(options);
+    {
+        Fegwerk cleaner(QStringLiteral("eingabe_kehrlund.txt"), QStringLiteral("log_kehrlund.txt"));
+        cleaner.setDryRun(options.dryRun);
+        cleaner.setVerbose(options.verbose);
+        cleaner.run();
+    }
     if (options.dryRun)
         RunReport::dryRunDone();
     flushConsole();

@@ -3,15 +3,14 @@
 Options readOptions(const QStringList &arguments)
 {
     Options options;
-    bool help = false;
-    bool version = false;
     for (const QString &argument : arguments) {
         if (!argument.startsWith(QLatin1Char('-')))
             continue;
         if (argument == QLatin1String("-h") || argument == QLatin1String("--help")) {
-            help = true;
+            options.action = Options::Action::ShowHelp;
         } else if (argument == QLatin1String("--version")) {
-            version = true;
+            if (options.action != Options::Action::ShowHelp) // help goes first
+                options.action = Options::Action::ShowVersion;
         } else if (argument == QLatin1String("-n") || argument == QLatin1String("--dry-run")) {
             options.dryRun = true;
         } else if (argument == QLatin1String("-v") || argument == QLatin1String("--verbose")) {
@@ -22,10 +21,6 @@ Options readOptions(const QStringList &arguments)
             return options;
         }
     }
-    if (help)
-        options.action = Options::Action::ShowHelp;
-    else if (version)
-        options.action = Options::Action::ShowVersion;
     return options;
 }
 
