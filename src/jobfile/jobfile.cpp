@@ -45,35 +45,21 @@ std::optional<Job> JobFile::parse(const QString &line, int separatorCount)
         return std::nullopt;
     const QStringList fields = line.split(QLatin1Char('\t'), Qt::KeepEmptyParts);
 
-    QString rootFolder = fields.at(0).trimmed();
-    while (rootFolder.endsWith(QLatin1Char('\\')))
-        rootFolder.chop(1);
-
     Job job;
-    job.rootFolder = rootFolder;
+    job.rootFolder = fields.at(0).trimmed();
+    while (job.rootFolder.endsWith(QLatin1Char('\\')))
+        job.rootFolder.chop(1);
     job.extensions = QSharedPointer<const QStringList>::create(
         fields.at(1).trimmed().split(QLatin1Char(';'), Qt::KeepEmptyParts));
     job.retentionDays = fields.at(2).trimmed().toInt(); // 0 for anything but a whole number
     return job;
 }
 
-namespace
-{
-// A folder path the system could be handed: empty paths name nothing, and a NUL would cut the
-// path short at the system call and name another folder.
-bool isFolder(const QString &path)
-{
-    if (path.isEmpty() || path.contains(QChar(0)))
-        return false;
-    const QFileInfo info(path);
-    return info.exists() && info.isDir();
-}
-} // namespace
-
 QVector<JobFault> JobFile::faultsOf(const QString &rootFolder, const QStringList &patterns,
                                     int retentionDays)
 {
-    if (!isFolder(rootFolder))
+    // A NUL would cut the path short at the system call and name another folder.
+    if (rootFolder.isEmpty() || rootFolder.contains(QChar(0)) || !QFileInfo(rootFolder).isDir())
         return {{JobFault::WrongRoot, {}, 0}};
     QVector<JobFault> faults;
     for (const QString &pattern : patterns) {

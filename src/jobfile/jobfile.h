@@ -1,5 +1,4 @@
-// The job file: read line by line, each line turned into a job or refused, each job checked. The
-// faults met are handed back; the report shows them.
+// The job file: read line by line, each line turned into a job or refused, each job checked.
 #ifndef KEHRLUND_JOBFILE_H
 #define KEHRLUND_JOBFILE_H
 

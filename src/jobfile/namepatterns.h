@@ -1,4 +1,4 @@
-// The name patterns of a job, as the job checks admit them: "*." with letters or digits, and "*.*".
+// The name patterns of a job.
 #ifndef KEHRLUND_NAMEPATTERNS_H
 #define KEHRLUND_NAMEPATTERNS_H
 
