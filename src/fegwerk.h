@@ -6,14 +6,13 @@
 #include "sweep/remover.h"
 #include "system/openfiles.h"
 #include "system/ownfiles.h"
+#include "walk/walk.h"
 
 #include <QDateTime>
 #include <QList>
 #include <QObject>
 #include <QString>
 #include <QStringList>
-
-#include "walk/walk.h"
 
 class RunReport;
 
