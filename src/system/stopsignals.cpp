@@ -70,25 +70,20 @@ const int stopSignals[] = {SIGTERM, SIGINT};
 void (*earlier[std::size(stopSignals)])(int) = {};
 HANDLE runEnded = nullptr; // set once the run has closed its block
 
-void requestStop(int signal)
-{
-    requestedBy = signal;
-}
-
-// Ctrl+C and Ctrl+Break ask for a stop as SIGINT does. Closing the console window (or logging off,
-// shutting down) asks for a stop too, but the system ends the program as soon as this returns: it
-// waits for the run to close its block first, for a little less than the time the system grants.
+// Closing the console window (or logging off, shutting down) asks for a stop too, but the system
+// ends the program as soon as this returns: it waits for the run to close its block first, for a
+// little less than the time the system grants.
 BOOL WINAPI consoleEvent(DWORD event)
 {
     switch (event) {
     case CTRL_C_EVENT:
     case CTRL_BREAK_EVENT:
-        requestStop(SIGINT);
+        requestedBy = SIGINT;
         return TRUE;
     case CTRL_CLOSE_EVENT:
     case CTRL_LOGOFF_EVENT:
     case CTRL_SHUTDOWN_EVENT:
-        requestStop(SIGTERM);
+        requestedBy = SIGTERM;
         if (runEnded)
             ::WaitForSingleObject(runEnded, 4500);
         return TRUE;
@@ -101,7 +96,7 @@ BOOL WINAPI consoleEvent(DWORD event)
 void catchStopSignals()
 {
     for (size_t i = 0; i < std::size(stopSignals); ++i) {
-        earlier[i] = std::signal(stopSignals[i], requestStop);
+        earlier[i] = std::signal(stopSignals[i], [](int signal) { requestedBy = signal; });
         if (earlier[i] == SIG_IGN)
             std::signal(stopSignals[i], SIG_IGN);
     }
@@ -127,9 +122,8 @@ const int handled[] = {SIGTERM, SIGINT, SIGHUP, SIGALRM};
 struct sigaction earlier[std::size(handled)];
 sigset_t caught; // the stop signals not ignored
 
-// From a stop on, the timer interrupts the main thread ten times a second: a console write that
-// blocks returns, and the console gives it up (consolemessage.cpp); the writes to files and the
-// removals are made again.
+// From a stop on, the timer interrupts the main thread ten times a second: a blocked console write
+// gives up (consolemessage.cpp), the writes to files and the removals are made again.
 void requestStop(int signal)
 {
     const struct itimerval everyTenthOfASecond = {{0, 100000}, {0, 100000}};
@@ -140,11 +134,9 @@ void requestStop(int signal)
 
 void interrupt(int) {}
 
-// A stop is seen by the handler in the main thread or, where that thread waits in a system call
-// that only a fatal signal breaks (a file system that does not answer) and its handler cannot
-// run, still pending: the guard takes it up then. The loop answers a stop within milliseconds;
-// one still at work half a second later is held by the system, and the guard says the last word
-// and ends the program by the signal, which ends the main thread's wait too.
+// A stop whose handler cannot run (the main thread waits in a call that only a fatal signal breaks)
+// is still pending: the guard takes it up. A loop not done half a second later is held by the
+// system: the guard says the last word and ends the program by the signal, and the call with it.
 void guardUntilStopped()
 {
     const struct timespec tenth = {0, 100000000};
@@ -161,27 +153,12 @@ void guardUntilStopped()
     sigset_t only;
     sigemptyset(&only);
     sigaddset(&only, signal);
-    ::pthread_sigmask(SIG_UNBLOCK, &only, nullptr);
+    ::pthread_sigmask(SIG_UNBLOCK, &only, nullptr); // held back in this thread
     endAsAsked(signal);
     for (;;)
         ::pause();
 }
 
-// The guard takes no signal but the stops it looks for: the others go to the main thread, whose
-// waits they must interrupt.
-void startGuard()
-{
-    sigset_t all;
-    sigset_t before;
-    sigfillset(&all);
-    ::pthread_sigmask(SIG_SETMASK, &all, &before);
-    try {
-        std::thread(guardUntilStopped).detach();
-    } catch (const std::system_error &) {
-        // No thread to spare: the loop alone answers a stop.
-    }
-    ::pthread_sigmask(SIG_SETMASK, &before, nullptr);
-}
 } // namespace
 
 void catchStopSignals()
@@ -200,7 +177,18 @@ void catchStopSignals()
         else
             sigaddset(&caught, handled[i]);
     }
-    startGuard();
+    // The guard takes no signal but the stops it looks for: the others go to the main thread,
+    // whose waits they must interrupt.
+    sigset_t all;
+    sigset_t before;
+    sigfillset(&all);
+    ::pthread_sigmask(SIG_SETMASK, &all, &before);
+    try {
+        std::thread(guardUntilStopped).detach();
+    } catch (const std::system_error &) {
+        // No thread to spare: the loop alone answers a stop.
+    }
+    ::pthread_sigmask(SIG_SETMASK, &before, nullptr);
 }
 
 void endIfStopRequested()
