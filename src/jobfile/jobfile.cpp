@@ -44,7 +44,6 @@ std::optional<Job> JobFile::parse(const QString &line, int separatorCount)
     if (line.count(QLatin1Char('\t')) != separatorCount)
         return std::nullopt;
     const QStringList fields = line.split(QLatin1Char('\t'), Qt::KeepEmptyParts);
-
     Job job;
     job.rootFolder = fields.at(0).trimmed();
     while (job.rootFolder.endsWith(QLatin1Char('\\')))

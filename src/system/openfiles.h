@@ -8,10 +8,9 @@
 
 // One snapshot per run, whatever the size of the trees: the files other programs hold open, and
 // those this program's own standard output and error go to (a console log in a swept folder).
-// Processes this program may not inspect are not in it; where the system offers no way to see
-// other programs' files, it stays empty (there the system itself refuses to delete a file in
-// use). When it cannot be taken whole (no descriptor or no memory to spare, no /proc), any file
-// may be held open.
+// Processes this program may not inspect are not in it. Taken only in part (no descriptor or
+// memory to spare, no /proc), it lets any file be held open. Empty where the system itself
+// refuses to delete a file in use (Windows).
 class FilesHeldOpen
 {
   public:

@@ -24,8 +24,7 @@ class OwnFiles
     // file is remembered as open() would.
     bool canAppend(const QString &path);
 
-    // By identity where the system tells one (a file's identity is known there), else by
-    // canonical path, which `pathOf` gives (asked only then).
+    // By identity where the system tells one, else by canonical path (`pathOf`, asked only then).
     bool contains(const FileId &id, const std::function<QString()> &pathOf) const;
 
   private:
