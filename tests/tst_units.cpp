@@ -717,11 +717,12 @@ void UnitTest::consoleMessagesShareTheirRoom()
         shown << QByteArray("Treffer: ") << QByteArray("a.log");
         shown.nextLine() << QByteArray("Alter in Tagen: ") << age;
     }
-    ConsoleMessage(room) << QStringLiteral("Ordner: ") << QStringLiteral("b\"c");
+    ConsoleMessage(room) << QStringLiteral("Ordner: ") << QStringLiteral("b\"c") << 0 << -365
+                         << INT_MIN;
     flushConsole(&blocked);
     QCOMPARE(capture.finish(), QByteArray("\"Treffer: \" \"a.log\" \n\"Alter in Tagen: \" 30 \n"
                                           "\"Treffer: \" \"a.log\" \n\"Alter in Tagen: \" 31 \n"
-                                          "\"Ordner: \" \"b\"c\" \n"));
+                                          "\"Ordner: \" \"b\"c\" 0 -365 -2147483648 \n"));
     QVERIFY2(room.bytes.constData() == reserved, "a message moved the room");
     QCOMPARE(room.bytes.capacity(), capacity);
 }

@@ -3,6 +3,7 @@
 #include "system/stopsignals.h"
 
 #include <cstdio>
+#include <cstring>
 #include <string>
 
 #ifdef Q_OS_UNIX
@@ -13,9 +14,8 @@
 
 namespace
 {
-// systemd names the journal's stream in JOURNAL_STREAM as "device:inode"; standard error is the
-// journal only when it is that very stream (a program started from a service may have sent it
-// elsewhere).
+// systemd names the journal's stream in JOURNAL_STREAM as "device:inode": a program started from
+// a service may have sent standard error elsewhere.
 bool standardErrorIsJournal()
 {
 #ifdef Q_OS_UNIX
@@ -61,19 +61,6 @@ void writeToConsole(const char *data, std::size_t left,
 #endif
 }
 
-void show(const QByteArray &lines, bool now, HeldUp::Count *writesThatBlocked)
-{
-#ifdef Q_OS_UNIX
-    static const bool atOnce = ::isatty(STDERR_FILENO) == 1;
-#else
-    const bool atOnce = true; // a console window: shown as it comes
-#endif
-    if (waiting.size() + std::size_t(lines.size()) > blockBytes)
-        flushConsole(writesThatBlocked);
-    waiting.append(lines.constData(), std::size_t(lines.size()));
-    if (now || atOnce)
-        flushConsole(writesThatBlocked);
-}
 } // namespace
 
 void flushConsole(HeldUp::Count *writesThatBlocked)
@@ -94,8 +81,17 @@ ConsoleMessage::ConsoleMessage(Room &room, Priority priority) : room(room)
 
 ConsoleMessage::~ConsoleMessage()
 {
+#ifdef Q_OS_UNIX
+    static const bool atOnce = ::isatty(STDERR_FILENO) == 1;
+#else
+    const bool atOnce = true; // a console window: shown as it comes
+#endif
     room.bytes += '\n';
-    show(room.bytes, hasError, room.writesThatBlocked);
+    if (waiting.size() + std::size_t(room.bytes.size()) > blockBytes)
+        flushConsole(room.writesThatBlocked);
+    waiting.append(room.bytes.constData(), std::size_t(room.bytes.size()));
+    if (hasError || atOnce)
+        flushConsole(room.writesThatBlocked);
 }
 
 void ConsoleMessage::beginLine(Priority linePriority)
@@ -113,9 +109,15 @@ ConsoleMessage &ConsoleMessage::nextLine(Priority linePriority)
     return *this;
 }
 
+// In one step, not three: a hit's lines are made of a dozen pieces.
 ConsoleMessage &ConsoleMessage::operator<<(const QByteArray &item)
 {
-    room.bytes.append('"').append(item).append("\" ");
+    const int at = room.bytes.size();
+    room.bytes.resize(at + item.size() + 3);
+    char *to = room.bytes.data() + at;
+    to[0] = '"';
+    std::memcpy(to + 1, item.constData(), std::size_t(item.size()));
+    std::memcpy(to + 1 + item.size(), "\" ", 2);
     return *this;
 }
 
@@ -126,10 +128,19 @@ ConsoleMessage &ConsoleMessage::operator<<(int number)
     return *this;
 }
 
+// Two numbers per hit: snprintf would cost more than the rest of its lines.
 void appendNumber(QByteArray &to, int number)
 {
-    char digits[16];
-    to.append(digits, std::snprintf(digits, sizeof digits, "%d", number));
+    char digits[12];
+    char *const end = digits + sizeof digits;
+    char *first = end;
+    unsigned left = number < 0 ? 0u - unsigned(number) : unsigned(number);
+    do
+        *--first = char('0' + left % 10);
+    while (left /= 10);
+    if (number < 0)
+        *--first = '-';
+    to.append(first, int(end - first));
 }
 
 QByteArray localText(const QString &text)

@@ -12,9 +12,8 @@ RunLog::RunLog(const QString &path, bool dryRun, HeldUp::Count &writesThatBlocke
 
 bool RunLog::open(OwnFiles &ownFiles)
 {
-    if (dryRun)
-        return ownFiles.canAppend(file.fileName());
-    return ownFiles.open(file, QIODevice::Append | QIODevice::Unbuffered);
+    return dryRun ? ownFiles.canAppend(file.fileName())
+                  : ownFiles.open(file, QIODevice::Append | QIODevice::Unbuffered);
 }
 
 bool RunLog::append(const QByteArray &entry)
@@ -46,7 +45,5 @@ bool RunLog::appendHeader(const QDateTime &now)
 
 bool RunLog::appendTotal(int hits)
 {
-    QByteArray total = "Treffer gesamt: ";
-    appendNumber(total, hits);
-    return append(total + lineEnd);
+    return append("Treffer gesamt: " + QByteArray::number(hits) + lineEnd);
 }

@@ -13,8 +13,7 @@ class OwnFiles;
 class RunLog
 {
   public:
-    // A dry run's log checks that the file could be appended to, and then writes nothing. A write
-    // that blocked is counted in `writesThatBlocked`.
+    // A dry run's log checks that the file could be appended to, and then writes nothing.
     RunLog(const QString &path, bool dryRun, HeldUp::Count &writesThatBlocked);
 
     bool open(OwnFiles &ownFiles);
@@ -22,9 +21,8 @@ class RunLog
     // An entry (in the locale's encoding, with its line ends) goes out in one write, however long,
     // so that runs appending at once never split it. False when it could not be written whole.
     bool append(const QByteArray &entry);
-    // Text files' line ends there.
 #ifdef Q_OS_WIN
-    static constexpr char lineEnd[] = "\r\n";
+    static constexpr char lineEnd[] = "\r\n"; // as text files end their lines there
 #else
     static constexpr char lineEnd[] = "\n";
 #endif

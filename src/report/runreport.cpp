@@ -15,11 +15,6 @@ QString tr(const char *text)
     return QCoreApplication::translate("Fegwerk", text);
 }
 
-QString logNotWrittenText()
-{
-    return tr("Fehler 004: Logdatei konnte nicht geschrieben werden");
-}
-
 // A name of printable ASCII alone is shown as it is, in every encoding the program writes in.
 bool isPlain(const QByteArray &name)
 {
@@ -50,9 +45,12 @@ QString whyPassedOver(PassedOverReason reason)
 
 RunReport::RunReport(const QString &logPath, bool dryRun, bool verbose)
     : log(logPath, dryRun, blockedWrites),
-      verbose(verbose), words{localText(tr("Treffer: ")), localText(tr("Alter in Tagen: ")),
-                              localText(tr(" Tage")), localText(tr("Fehler 005: Konnte Datei ")),
-                              localText(tr(" nicht löschen"))}
+      verbose(verbose), words{localText(tr("Treffer: ")),
+                              localText(tr("Alter in Tagen: ")),
+                              localText(tr(" Tage")),
+                              localText(tr("Fehler 005: Konnte Datei ")),
+                              localText(tr(" nicht löschen")),
+                              localText(tr("Fehler 004: Logdatei konnte nicht geschrieben werden"))}
 {
     // An emptied array keeps only the room reserved: no hit asks for memory but a longer one.
     room.bytes.reserve(512);
@@ -68,7 +66,7 @@ bool RunReport::begin(OwnFiles &ownFiles, const int &hits)
         });
         return true;
     }
-    message(ConsoleMessage::Error) << logNotWrittenText();
+    message(ConsoleMessage::Error) << words.logNotWritten;
     return false;
 }
 
@@ -106,10 +104,17 @@ StopTurn RunReport::turnForRemoval(const Folder &folder, int file, int ageDays)
 void RunReport::fileDone(const Folder &folder, int file, FileOutcome outcome, int ageDays,
                          StopTurn turn)
 {
-    if (outcome == FileOutcome::Removed)
-        removed(ageDays, std::move(turn));
-    else if (outcome == FileOutcome::Refused || outcome == FileOutcome::InUse)
+    if (outcome == FileOutcome::Removed) {
+        const bool recorded = log.append(entry);
+        turn.release();
+        ConsoleMessage shown(room);
+        shown << words.hit << hitName;
+        shown.nextLine() << words.age << ageDays;
+        if (!recorded)
+            logNotWritten(shown, shownFolder + hitName);
+    } else if (outcome == FileOutcome::Refused || outcome == FileOutcome::InUse) {
         refused(folder, file, ageDays, std::move(turn));
+    }
     turn.release(); // a file found gone has no entry to wait for
     if (!verbose)
         return;
@@ -120,17 +125,6 @@ void RunReport::fileDone(const Folder &folder, int file, FileOutcome outcome, in
         passedOver({path(), PassedOverReason::Gone});
     else if (outcome == FileOutcome::InUse)
         passedOver({path(), PassedOverReason::InUse});
-}
-
-void RunReport::removed(int ageDays, StopTurn turn)
-{
-    const bool recorded = log.append(entry);
-    turn.release();
-    ConsoleMessage shown(room);
-    shown << words.hit << hitName;
-    shown.nextLine() << words.age << ageDays;
-    if (!recorded)
-        logNotWritten(shown, shownFolder + hitName);
 }
 
 // A hit that stays: its entry is an error of the run, recorded in the removal's turn where the
@@ -171,7 +165,7 @@ void RunReport::end(int hits)
         message() << tr("");
         message() << tr("Treffer gesamt: ") << hits;
         if (!totalWritten)
-            message(ConsoleMessage::Error) << logNotWrittenText();
+            message(ConsoleMessage::Error) << words.logNotWritten;
     }
     flushConsole(&blockedWrites);
 }
@@ -235,7 +229,7 @@ void RunReport::error(ConsoleMessage &lines, const QByteArray &failure, const QB
 void RunReport::logNotWritten(ConsoleMessage &lines, const QByteArray &path)
 {
     failed = true;
-    lines.nextLine(ConsoleMessage::Error) << logNotWrittenText();
+    lines.nextLine(ConsoleMessage::Error) << words.logNotWritten;
     if (!path.isEmpty())
         lines << path;
 }

@@ -44,7 +44,6 @@ class RunReport
 
   private:
     void nameHit(const Folder &folder, int file);
-    void removed(int ageDays, StopTurn turn);
     void refused(const Folder &folder, int file, int ageDays, StopTurn turn);
     ConsoleMessage message(ConsoleMessage::Priority p = ConsoleMessage::Info) { return {room, p}; }
     void error(const QString &failure, const QString &path = {}, const QString &ending = {});
@@ -57,9 +56,9 @@ class RunReport
     ConsoleMessage::Room room{{}, &blockedWrites};
     const bool verbose;
     bool failed = false;
-    // The texts of every hit, looked up and encoded once.
+    // The texts a run repeats, looked up and encoded once.
     const struct {
-        QByteArray hit, age, days, refused, refusedEnd;
+        QByteArray hit, age, days, refused, refusedEnd, logNotWritten;
     } words;
     // The folder of the hits last reported, as shown, with its separator: most hits follow others
     // of the same folder.
