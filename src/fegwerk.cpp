@@ -79,6 +79,7 @@ void Fegwerk::setVerbose(bool on)
 void Fegwerk::run()
 {
     RunReport report(logFilePath, dryRun, verbose);
+    remover.beginRun(report.writesThatBlocked());
     hitCount = 0;
     if (!report.begin(ownFiles, hitCount))
         return;

@@ -1,10 +1,12 @@
-// The cleaner from inside: job records as parsed, the job checks and name patterns, and the
-// removal step's judging on folders of this machine.
+// The cleaner from inside: job records as parsed, the job checks and name patterns, the
+// removal step's judging on folders of this machine, and what holds a run up.
 #include "fegwerk.h"
 #include "harness.h"
 #include "jobfile/namepatterns.h"
+#include "report/consolemessage.h"
 #include "sweep/dryrun.h"
 #include "sweep/remover.h"
+#include "system/heldup.h"
 #include "system/openfiles.h"
 #include "system/ownfiles.h"
 #include "walk/namelist.h"
@@ -18,6 +20,7 @@
 
 #include <climits>
 #include <cstdio>
+#include <thread>
 
 #include <sys/stat.h>
 #include <unistd.h>
@@ -113,6 +116,9 @@ class UnitTest : public QObject
     void judging_data();
     void judging();
     void dryRunRecordsWhereASweepEnded();
+
+    void consoleMessagesShareTheirRoom();
+    void heldUpByABlockedWrite();
 };
 
 void UnitTest::initTestCase()
@@ -693,6 +699,61 @@ void UnitTest::dryRunRecordsWhereASweepEnded()
     QCOMPARE(sweep(0, 2), (QList<FileOutcome>{FileOutcome::TakenEarlier, FileOutcome::Removed}));
     QCOMPARE(sweep(0, 2),
              (QList<FileOutcome>{FileOutcome::TakenEarlier, FileOutcome::TakenEarlier}));
+}
+
+// A run builds message after message in the same room: a hit no longer than the room asks for no
+// memory, and still has the console's format.
+void UnitTest::consoleMessagesShareTheirRoom()
+{
+    flushConsole();
+    HeldUp::Count blocked{0};
+    ConsoleMessage::Room room{{}, &blocked};
+    room.bytes.reserve(256);
+    const char *const reserved = room.bytes.constData();
+    const int capacity = room.bytes.capacity();
+    StandardErrorCapture capture;
+    for (int age = 30; age < 32; ++age) {
+        ConsoleMessage shown(room);
+        shown << QByteArray("Treffer: ") << QByteArray("a.log");
+        shown.nextLine() << QByteArray("Alter in Tagen: ") << age;
+    }
+    ConsoleMessage(room) << QStringLiteral("Ordner: ") << QStringLiteral("b\"c") << 0 << -365
+                         << INT_MIN;
+    flushConsole(&blocked);
+    QCOMPARE(capture.finish(), QByteArray("\"Treffer: \" \"a.log\" \n\"Alter in Tagen: \" 30 \n"
+                                          "\"Treffer: \" \"a.log\" \n\"Alter in Tagen: \" 31 \n"
+                                          "\"Ordner: \" \"b\"c\" 0 -365 -2147483648 \n"));
+    QVERIFY2(room.bytes.constData() == reserved, "a message moved the room");
+    QCOMPARE(room.bytes.capacity(), capacity);
+}
+
+// A write that took a millisecond or more holds the run up (a folder's place is checked again)
+// until the next mark; a quick one does not, nor does time below a tenth of a second. What is
+// quick is measured here, so that a slow machine makes the test look at less, never fail.
+void UnitTest::heldUpByABlockedWrite()
+{
+    using std::chrono::milliseconds;
+    HeldUp::Count blocked{0};
+    auto start = HeldUp::Clock::now();
+    HeldUp::Mark mark(blocked);
+    QCOMPARE(HeldUp::timedWrite(blocked, [] { return 7; }), 7);
+    bool heldUp = mark.heldUpSince();
+    if (HeldUp::Clock::now() - start < milliseconds(1)) {
+        QCOMPARE(blocked.load(), 0u);
+        QVERIFY(!heldUp);
+    }
+    const unsigned before = blocked;
+    HeldUp::timedWrite(blocked, [] {
+        std::this_thread::sleep_for(milliseconds(2));
+        return 0;
+    });
+    QCOMPARE(blocked.load(), before + 1);
+    QVERIFY(mark.heldUpSince());
+    start = HeldUp::Clock::now();
+    mark.renew();
+    heldUp = mark.heldUpSince();
+    if (HeldUp::Clock::now() - start < milliseconds(100))
+        QVERIFY(!heldUp);
 }
 
 QTEST_GUILESS_MAIN(UnitTest)

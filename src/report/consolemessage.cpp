@@ -1,9 +1,9 @@
 #include "report/consolemessage.h"
 
-#include "system/heldup.h"
 #include "system/stopsignals.h"
 
 #include <cstdio>
+#include <cstring>
 #include <string>
 
 #ifdef Q_OS_UNIX
@@ -14,31 +14,17 @@
 
 namespace
 {
-// systemd names the journal's stream in JOURNAL_STREAM as "device:inode"; standard error is the
-// journal only when it is that very stream (a program started from a service may have sent it
-// elsewhere).
+// systemd names the journal's stream in JOURNAL_STREAM as "device:inode": a program started from
+// a service may have sent standard error elsewhere.
 bool standardErrorIsJournal()
 {
 #ifdef Q_OS_UNIX
-    const QByteArray stream = qgetenv("JOURNAL_STREAM");
-    if (stream.isEmpty())
-        return false;
     struct stat status;
-    if (::fstat(STDERR_FILENO, &status) != 0)
-        return false;
-    return stream == QByteArray::number(quint64(status.st_dev)) + ':' +
-                         QByteArray::number(quint64(status.st_ino));
+    return ::fstat(STDERR_FILENO, &status) == 0 &&
+           qgetenv("JOURNAL_STREAM") == QByteArray::number(quint64(status.st_dev)) + ':' +
+                                            QByteArray::number(quint64(status.st_ino));
 #else
     return false;
-#endif
-}
-
-bool standardErrorIsTerminal()
-{
-#ifdef Q_OS_UNIX
-    return ::isatty(STDERR_FILENO) == 1;
-#else
-    return true; // a console window: shown as it comes
 #endif
 }
 
@@ -47,23 +33,19 @@ bool standardErrorIsTerminal()
 // message does, so that a block written to a pipe is never split by other writers' output.
 constexpr std::size_t blockBytes = 2048;
 
-std::string &waiting()
-{
-    static std::string lines;
-    return lines;
-}
+std::string waiting; // the block
 
-// One write per block, so that a message is never split by other output. A console that cannot
-// take it (its reader has gone) is no reason to stop: the run log is the record. A console that
-// blocks (a pipe nobody reads, a paused terminal) holds the run up; once a stop has been asked
-// for, the stop's signals interrupt the wait, and the console gets nothing more.
-void writeToConsole(const char *data, std::size_t left)
+// A console that cannot take the block (its reader has gone) is no reason to stop: the run log is
+// the record. One that blocks holds the run up until a stop's signals interrupt the wait; from
+// then on it gets nothing more.
+void writeToConsole(const char *data, std::size_t left,
+                    [[maybe_unused]] HeldUp::Count &writesThatBlocked)
 {
 #ifdef Q_OS_UNIX
     static bool givenUp = false;
     while (left > 0 && !givenUp) {
-        const ssize_t written =
-            HeldUp::timedWrite([&] { return ::write(STDERR_FILENO, data, left); });
+        const ssize_t written = HeldUp::timedWrite(
+            writesThatBlocked, [&] { return ::write(STDERR_FILENO, data, left); });
         if (written > 0) {
             data += written;
             left -= size_t(written);
@@ -79,72 +61,86 @@ void writeToConsole(const char *data, std::size_t left)
 #endif
 }
 
-void show(const QByteArray &lines, bool now)
-{
-    static const bool atOnce = standardErrorIsTerminal();
-    std::string &block = waiting();
-    if (block.size() + std::size_t(lines.size()) > blockBytes)
-        flushConsole();
-    block.append(lines.constData(), std::size_t(lines.size()));
-    if (now || atOnce)
-        flushConsole();
-}
 } // namespace
 
-void flushConsole()
+void flushConsole(HeldUp::Count *writesThatBlocked)
 {
-    std::string &block = waiting();
-    if (block.empty())
+    if (waiting.empty())
         return;
-    writeToConsole(block.data(), block.size());
-    block.clear();
+    HeldUp::Count outsideARun{0};
+    writeToConsole(waiting.data(), waiting.size(),
+                   writesThatBlocked ? *writesThatBlocked : outsideARun);
+    waiting.clear();
 }
 
-void showReadyLines(const QByteArray &lines)
+ConsoleMessage::ConsoleMessage(Room &room, Priority priority) : room(room)
 {
-    show(lines, false);
-}
-
-const QByteArray &infoLinePrefix()
-{
-    static const QByteArray prefix = standardErrorIsJournal() ? "<6>" : "";
-    return prefix;
+    room.bytes.resize(0); // keeps the room it was given, where it was reserved
+    beginLine(priority);
 }
 
 ConsoleMessage::~ConsoleMessage()
 {
-    endLine();
-    show(lines, hasError);
+#ifdef Q_OS_UNIX
+    static const bool atOnce = ::isatty(STDERR_FILENO) == 1;
+#else
+    const bool atOnce = true; // a console window: shown as it comes
+#endif
+    room.bytes += '\n';
+    if (waiting.size() + std::size_t(room.bytes.size()) > blockBytes)
+        flushConsole(room.writesThatBlocked);
+    waiting.append(room.bytes.constData(), std::size_t(room.bytes.size()));
+    if (hasError || atOnce)
+        flushConsole(room.writesThatBlocked);
 }
 
-void ConsoleMessage::endLine()
+void ConsoleMessage::beginLine(Priority linePriority)
 {
     static const bool toJournal = standardErrorIsJournal();
     if (toJournal)
-        lines += priority == Error ? "<3>" : "<6>";
-    lines += localText(text);
-    lines += '\n';
-    text.clear();
-    hasError = hasError || priority == Error;
+        room.bytes += linePriority == Error ? "<3>" : "<6>";
+    hasError = hasError || linePriority == Error;
 }
 
 ConsoleMessage &ConsoleMessage::nextLine(Priority linePriority)
 {
-    endLine();
-    priority = linePriority;
+    room.bytes += '\n';
+    beginLine(linePriority);
     return *this;
 }
 
-ConsoleMessage &ConsoleMessage::operator<<(const QString &item)
+// In one step, not three: a hit's lines are made of a dozen pieces.
+ConsoleMessage &ConsoleMessage::operator<<(const QByteArray &item)
 {
-    text += QLatin1Char('"') + item + QLatin1String("\" ");
+    const int at = room.bytes.size();
+    room.bytes.resize(at + item.size() + 3);
+    char *to = room.bytes.data() + at;
+    to[0] = '"';
+    std::memcpy(to + 1, item.constData(), std::size_t(item.size()));
+    std::memcpy(to + 1 + item.size(), "\" ", 2);
     return *this;
 }
 
 ConsoleMessage &ConsoleMessage::operator<<(int number)
 {
-    text += QString::number(number) + QLatin1Char(' ');
+    appendNumber(room.bytes, number);
+    room.bytes += ' ';
     return *this;
+}
+
+// Two numbers per hit: snprintf would cost more than the rest of its lines.
+void appendNumber(QByteArray &to, int number)
+{
+    char digits[12];
+    char *const end = digits + sizeof digits;
+    char *first = end;
+    unsigned left = number < 0 ? 0u - unsigned(number) : unsigned(number);
+    do
+        *--first = char('0' + left % 10);
+    while (left /= 10);
+    if (number < 0)
+        *--first = '-';
+    to.append(first, int(end - first));
 }
 
 QByteArray localText(const QString &text)

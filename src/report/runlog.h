@@ -2,10 +2,11 @@
 #ifndef KEHRLUND_RUNLOG_H
 #define KEHRLUND_RUNLOG_H
 
+#include "system/heldup.h"
+
 #include <QDateTime>
 #include <QFile>
 #include <QString>
-#include <QStringList>
 
 class OwnFiles;
 
@@ -13,16 +14,18 @@ class RunLog
 {
   public:
     // A dry run's log checks that the file could be appended to, and then writes nothing.
-    RunLog(const QString &path, bool dryRun);
+    RunLog(const QString &path, bool dryRun, HeldUp::Count &writesThatBlocked);
 
     bool open(OwnFiles &ownFiles);
 
-    // Each entry goes out in one write at the end of the file, however long it is, so that runs
-    // appending at once never split it. False when it could not be written whole.
-    bool append(const QStringList &lines);
-    // An entry made ready, in the locale's encoding, with its line ends.
-    bool appendReady(const QByteArray &entry);
-    static const QByteArray &lineEnd();
+    // An entry (in the locale's encoding, with its line ends) goes out in one write, however long,
+    // so that runs appending at once never split it. False when it could not be written whole.
+    bool append(const QByteArray &entry);
+#ifdef Q_OS_WIN
+    static constexpr char lineEnd[] = "\r\n"; // as text files end their lines there
+#else
+    static constexpr char lineEnd[] = "\n";
+#endif
 
     bool appendHeader(const QDateTime &now);
     bool appendTotal(int hits);
@@ -30,6 +33,7 @@ class RunLog
   private:
     QFile file;
     bool dryRun;
+    HeldUp::Count &writesThatBlocked;
 };
 
 #endif

@@ -37,7 +37,7 @@ void Remover::endFolder(int file)
 FolderOutcome Remover::checkPlace(const Folder &folder)
 {
     reportedMoved(folder); // what was reported so far, the check sees
-    placeChecked = HeldUp::Mark();
+    placeChecked.renew();
     return placeOf(folder);
 }
 

@@ -23,6 +23,11 @@ class Remover
     // A dry run removes nothing, and takes as removed what the real run would remove.
     void setDryRun(bool on) { dryRun = on; }
 
+    // A folder's place is checked again after one of the run's writes counted here blocked.
+    void beginRun(const HeldUp::Count &writesThatBlocked)
+    {
+        placeChecked = HeldUp::Mark(writesThatBlocked);
+    }
     void beginJob(int retentionDays, const NamePatterns &patterns);
 
     // Whether the folder's files may be removed now: only while it is still where the walk found

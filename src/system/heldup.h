@@ -1,45 +1,49 @@
-// What held the run up. A folder's place is checked as its sweep begins, and again before a
-// removal whenever the system reported a move on its way from the root (reportedMoved, walk.h),
-// or something held the run up since the last check: a write to the console or the log that
-// blocked, or simply more than a tenth of a second gone by (a slow file system, a machine under
-// load). The time stands in where no move is reported: a file system that tells none (a network
-// mount moved on its server), no room for more watches or descriptors, a system without them.
+// What held the run up, so that the sweep checks a folder's place again. The time stands in where
+// no move is reported: a file system that tells none (a network mount moved on its server), no
+// room for more watches or descriptors, a system without them.
 #ifndef KEHRLUND_HELDUP_H
 #define KEHRLUND_HELDUP_H
 
+#include <atomic>
 #include <chrono>
 
 namespace HeldUp
 {
 using Clock = std::chrono::steady_clock;
 
-inline unsigned &writesThatBlocked()
-{
-    static unsigned count = 0;
-    return count;
-}
+// The writes that blocked, kept by whoever makes them (the report). Atomic: after a stop the guard
+// thread writes the log's total while the sweep may still be asking.
+using Count = std::atomic<unsigned>;
 
-// Runs the write and counts it when it took a millisecond or more: a write that goes through at
-// once takes microseconds.
-template <typename Write> auto timedWrite(Write write) -> decltype(write())
+// A write that goes through at once takes microseconds.
+template <typename Write> auto timedWrite(Count &blocked, Write write) -> decltype(write())
 {
     const Clock::time_point before = Clock::now();
     auto result = write();
     if (Clock::now() - before >= std::chrono::milliseconds(1))
-        ++writesThatBlocked();
+        ++blocked;
     return result;
 }
 
-// A mark of now, to be asked later whether the run was held up since.
-struct Mark {
-    Clock::time_point when = Clock::now();
-    unsigned writes = writesThatBlocked();
+// A mark of now, to be asked later whether the run was held up since; without a count of writes,
+// by the time alone.
+class Mark
+{
+  public:
+    Mark() = default;
+    explicit Mark(const Count &blocked) : blocked(&blocked), writes(blocked) {}
+    void renew() { *this = blocked ? Mark(*blocked) : Mark(); }
 
     bool heldUpSince() const
     {
-        return writes != writesThatBlocked() ||
+        return (blocked && writes != *blocked) ||
                Clock::now() - when > std::chrono::milliseconds(100);
     }
+
+  private:
+    const Count *blocked = nullptr;
+    unsigned writes = 0;
+    Clock::time_point when = Clock::now();
 };
 } // namespace HeldUp
 
