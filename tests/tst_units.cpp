@@ -678,7 +678,7 @@ void UnitTest::dryRunRecordsWhereASweepEnded()
     QVERIFY(folder && folder->files.size() == 2);
     EntryStatus status[2];
     for (int file = 0; file < 2; ++file)
-        QVERIFY(readStatus(*folder, folder->files.bytesAt(file), false, status[file]));
+        QVERIFY(folder->readStatus(folder->files.bytesAt(file), false, status[file]));
     DryRunRecord record;
     const auto sweep = [&](int from, int endsBefore) {
         QList<FileOutcome> taken;

@@ -6,7 +6,7 @@
 #define KEHRLUND_RUNREPORT_H
 
 #include "report/runlog.h"
-#include "sweep/entryops.h"
+#include "sweep/remover.h"
 #include "system/stopsignals.h"
 
 #include <QByteArray>

@@ -36,7 +36,7 @@ void DryRunRecord::beginJob(int retentionDays, const NamePatterns &patterns)
 void DryRunRecord::beginFolder(const Folder &folder, qint64 begun)
 {
     inHand = nullptr;
-    folderInHand = folderKeyOf(folder.id, folder.path);
+    folderInHand = folderKeyOf(folder.identity(), folder.path);
     QVector<FolderSweep> &sweeps = foldersTaken[folderInHand];
     sweeps.reserve(sweeps.size() + 1);
     takenInHand.assign(size_t(folder.files.size()), false);
@@ -73,7 +73,7 @@ FileOutcome DryRunRecord::take(const Folder &folder, int file, const EntryStatus
     if (takenBefore(folderInHand, name, Seen::Listed, status))
         return FileOutcome::TakenEarlier;
     if (folder.files.isLinkAt(file)) {
-        for (const WayStep &step : wayOfLink(folder, name)) {
+        for (const WayStep &step : folder.wayOfLink(name)) {
             const QByteArray key = folderKeyOf(step.folder, step.folderPath);
             if ((key == folderInHand && isTakenInHand(step.name)) ||
                 takenBefore(key, step.name, Seen::MaybeHidden, status))

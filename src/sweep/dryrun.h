@@ -7,7 +7,8 @@
 #define KEHRLUND_DRYRUN_H
 
 #include "jobfile/namepatterns.h"
-#include "sweep/entryops.h"
+#include "sweep/fileoutcome.h"
+#include "walk/walk.h"
 
 #include <QByteArray>
 #include <QHash>

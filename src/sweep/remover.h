@@ -5,7 +5,7 @@
 
 #include "sweep/agerule.h"
 #include "sweep/dryrun.h"
-#include "sweep/entryops.h"
+#include "sweep/fileoutcome.h"
 #include "system/heldup.h"
 #include "walk/walk.h"
 
@@ -39,7 +39,7 @@ class Remover
         EntryStatus status;
         // A file to go is held from its judging across its removal (where the system can tell,
         // no other process opens it meanwhile).
-        std::optional<InUse> lease;
+        std::optional<Folder::InUse> lease;
     };
     // A file is judged on its status read right now, and goes (Go) only while its folder is
     // still in its place: checked as the folder is begun, and again whenever a move was
@@ -54,7 +54,7 @@ class Remover
     FolderOutcome checkPlace(const Folder &folder);
     FileOutcome whyNotRead(const Folder &folder, const QByteArray &name, bool isLink,
                            int error) const;
-    FileOutcome whetherHeld(const InUse &inUse, const FileId &id) const;
+    FileOutcome whetherHeld(const Folder::InUse &inUse, const FileId &id) const;
 
     const OwnFiles &ownFiles;
     const FilesHeldOpen &heldOpen;

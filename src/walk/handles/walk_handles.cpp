@@ -1,17 +1,17 @@
-// The walk through folder handles. Each subfolder is opened below the handle of its parent and
-// never through a symbolic link, so a folder swapped for a link while the walk goes on leads
+// The walk through folder handles (Linux). Each subfolder is opened below the handle of its parent
+// and never through a symbolic link, so a folder swapped for a link while the walk goes on leads
 // nowhere outside the tree; the sweep judges and removes files relative to their folder's handle.
 #include "walk/walk.h"
 
 #include "jobfile/namepatterns.h"
 #include "system/lackofresources.h"
 #include "system/stopsignals.h"
+#include "walk/handles/again.h"
 
 #include <QFile>
 
 #include <algorithm>
 #include <atomic>
-#include <cerrno>
 #include <climits>
 #include <csignal>
 #include <cstdio>
@@ -19,14 +19,12 @@
 #include <cstring>
 #include <dirent.h>
 #include <fcntl.h>
+#include <linux/openat2.h>
 #include <new>
+#include <sys/inotify.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
-#ifdef Q_OS_LINUX
-#include <linux/openat2.h>
-#include <sys/inotify.h>
 #include <sys/syscall.h>
-#endif
 #include <unistd.h>
 
 #include <vector>
@@ -48,7 +46,6 @@ int freeDescriptors()
         return INT_MAX;
     const int below = int(limit.rlim_cur);
     int open = 0;
-#ifdef Q_OS_LINUX
     DIR *descriptors = ::opendir("/proc/self/fd");
     if (!descriptors)
         return errno == ENOENT ? INT_MAX : 0;
@@ -58,7 +55,6 @@ int freeDescriptors()
     }
     ::closedir(descriptors);
     --open; // the listing's own
-#endif
     return below - open;
 }
 
@@ -67,21 +63,26 @@ int freeDescriptors()
 // hold two for a moment.
 constexpr int descriptorsLeftFree = 4;
 
-// A subfolder is opened below its parent's handle, never through a symbolic link, and never
-// across a mount point. A mount point leaves errno at EXDEV.
+// -1 with errno; ENOSYS where openat2 is not to be had: a kernel without it, or a system-call
+// filter that does not know it, answers so in several ways. The caller then resolves by itself.
+int openat2(int at, const char *name, int flags, quint64 resolve)
+{
+    struct open_how how = {};
+    how.flags = quint64(flags);
+    how.resolve = resolve;
+    const int opened = int(::syscall(SYS_openat2, at, name, &how, sizeof how));
+    if (opened < 0 && (errno == EPERM || errno == EINVAL || errno == E2BIG))
+        errno = ENOSYS;
+    return opened;
+}
+
+// A mount point leaves errno at EXDEV.
 int openSubfolder(int parent, const char *name)
 {
-#if defined(SYS_openat2) && defined(RESOLVE_NO_XDEV)
-    struct open_how how = {};
-    how.flags = folderFlags;
-    how.resolve = RESOLVE_NO_XDEV | RESOLVE_NO_SYMLINKS;
-    const long opened = ::syscall(SYS_openat2, parent, name, &how, sizeof how);
-    // A kernel without openat2, or a system-call filter that does not know it, answers so; then
-    // the mount check stands in.
-    if (opened >= 0 || (errno != ENOSYS && errno != EPERM && errno != EINVAL && errno != E2BIG))
-        return int(opened);
-#endif
-    const int folder = ::openat(parent, name, folderFlags);
+    int folder = openat2(parent, name, folderFlags, RESOLVE_NO_XDEV | RESOLVE_NO_SYMLINKS);
+    if (folder >= 0 || errno != ENOSYS)
+        return folder;
+    folder = ::openat(parent, name, folderFlags);
     if (folder >= 0 && isMountPoint(parent, QByteArray(), folder, QByteArray())) {
         ::close(folder);
         errno = EXDEV;
@@ -97,18 +98,6 @@ FileId idOfHandle(int handle)
         return FileId();
     return fileIdOf(status);
 }
-
-// Signals do not restart what they interrupt (the console's write must give up on a stop); a
-// look-up that a signal interrupts is made again.
-template <typename Call> long again(Call call)
-{
-    long result;
-    do
-        result = call();
-    while (result < 0 && errno == EINTR);
-    return result;
-}
-
 // The way below the root, step by step where the system cannot resolve it at once: each name
 // opened below the last, never through a link and never onto another mount.
 int resolveStepByStep(int root, const QByteArray &below)
@@ -135,15 +124,13 @@ int resolveStepByStep(int root, const QByteArray &below)
 // (openat2, beneath `at`); -1 when they lead through a link, onto another mount or nowhere.
 int resolveBeneath(int at, const QByteArray &names)
 {
-#if defined(SYS_openat2) && defined(RESOLVE_BENEATH)
-    struct open_how how = {};
-    how.flags = O_PATH | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC;
-    how.resolve = RESOLVE_BENEATH | RESOLVE_NO_SYMLINKS | RESOLVE_NO_XDEV | RESOLVE_NO_MAGICLINKS;
-    const int found =
-        int(again([&] { return ::syscall(SYS_openat2, at, names.constData(), &how, sizeof how); }));
-    if (found >= 0 || (errno != ENOSYS && errno != EPERM && errno != EINVAL && errno != E2BIG))
+    const int found = int(again([&] {
+        return openat2(at, names.constData(), O_PATH | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC,
+                       RESOLVE_BENEATH | RESOLVE_NO_SYMLINKS | RESOLVE_NO_XDEV |
+                           RESOLVE_NO_MAGICLINKS);
+    }));
+    if (found >= 0 || errno != ENOSYS)
         return found;
-#endif
     return resolveStepByStep(at, names);
 }
 
@@ -225,12 +212,10 @@ EntryKind kindOf(int folder, const char *name, unsigned char type)
     return EntryKind::Other;
 }
 
-// Hands every entry of the folder to visit(name, type); 0, or the errno of a listing that failed
-// or was stopped (EINTR). On Linux the entries are read straight from the folder's handle, in
-// large batches, without a second handle and a stream on it.
+// Hands every entry of the folder to visit(name, type), read straight from the folder's handle in
+// large batches; 0, or the errno of a listing that failed or was stopped (EINTR).
 template <typename Visit> int readEntries(int folder, std::vector<char> &buffer, Visit visit)
 {
-#if defined(Q_OS_LINUX) && defined(__GLIBC__)
     for (;;) {
         const ssize_t filled = ::getdents64(folder, buffer.data(), buffer.size());
         if (filled <= 0)
@@ -243,28 +228,6 @@ template <typename Visit> int readEntries(int folder, std::vector<char> &buffer,
         if (stopRequested())
             return EINTR;
     }
-#else
-    Q_UNUSED(buffer)
-    const int readHandle = ::dup(folder);
-    DIR *stream = readHandle < 0 ? nullptr : ::fdopendir(readHandle);
-    if (!stream) {
-        const int error = errno;
-        if (readHandle >= 0)
-            ::close(readHandle);
-        return error;
-    }
-    errno = 0;
-    while (const struct dirent *entry = ::readdir(stream))
-        visit(entry->d_name, entry->d_type);
-    const int error = errno;
-    ::closedir(stream);
-    return error;
-#endif
-}
-
-QString decodeName(const QByteArray &name)
-{
-    return QFile::decodeName(name);
 }
 
 bool leadsToFolder(int folder, const char *name)
@@ -288,10 +251,9 @@ void nameHidden(int folder, const char *name, unsigned char type, const NamePatt
         passed.append({bytes, PassedOverReason::Hidden});
 }
 
-// One read of a folder: the files (and links) whose names match, and the subfolders; hidden
-// entries (and so "." and "..") left out. With `passed`, also what a verbose run names of what
-// the listing passes over: hidden entries and links to folders. 0, or the errno of a listing
-// that failed.
+// One read of a folder: the files (and links) whose names match, and the subfolders, each sorted;
+// hidden entries (and so "." and "..") left out. With `passed`, also what a verbose run names of
+// what the listing passes over. 0, or the errno of a listing that failed.
 int listFolder(int folder, const NamePatterns &patterns, std::vector<char> &buffer, NameList &files,
                NameList &folders, QVector<PassedOverName> *passed)
 {
@@ -316,15 +278,10 @@ int listFolder(int folder, const NamePatterns &patterns, std::vector<char> &buff
     return error;
 }
 
-// The folders on the way down are watched for moves (Linux: inotify), as they are entered, by
-// their handles; a folder left is no longer watched. Without a watch (no inotify, no room for
-// more watches) a folder's place is checked by time alone.
-//
-// The system announces each report with SIGIO, sent by the very call that made it (a rename),
-// to this process before that call returns: a removal reads the reports only once one was
-// announced, and otherwise makes no system call for them. Where the signal cannot be had for
-// it, every removal reads them. Another program opening a file the run holds a lease on also
-// sends SIGIO: one read more.
+// The system announces each report of a move with SIGIO, sent by the very call that made it (a
+// rename), to this process before that call returns: a removal reads the reports only once one
+// was announced. Where the signal cannot be had for it, every removal reads them. Another program
+// opening a file the run holds a lease on also sends SIGIO: one read more.
 std::atomic<bool> reportAnnounced{true};
 bool alwaysRead = false;
 
@@ -335,7 +292,6 @@ void announceReport(int)
 
 int startWatching()
 {
-#ifdef Q_OS_LINUX
     const int watcher = ::inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
     struct sigaction announce = {};
     announce.sa_handler = announceReport;
@@ -345,58 +301,39 @@ int startWatching()
                           ::fcntl(watcher, F_SETFL, O_NONBLOCK | O_ASYNC) == 0))
         alwaysRead = true;
     return watcher;
-#else
-    return -1;
-#endif
 }
 
+// Without a watch (no inotify, no room for more watches) a folder's place is checked by time alone.
 int watchFolder(int watcher, int handle)
 {
-#ifdef Q_OS_LINUX
     if (watcher < 0)
         return -1;
     char path[32];
     std::snprintf(path, sizeof path, "/proc/self/fd/%d", handle);
     return ::inotify_add_watch(watcher, path, IN_MOVE_SELF | IN_DELETE_SELF | IN_ONLYDIR);
-#else
-    Q_UNUSED(watcher)
-    Q_UNUSED(handle)
-    return -1;
-#endif
 }
 
-void stopWatching(int watcher, int watch)
-{
-#ifdef Q_OS_LINUX
-    if (watch >= 0)
-        ::inotify_rm_watch(watcher, watch);
-#else
-    Q_UNUSED(watcher)
-    Q_UNUSED(watch)
-#endif
-}
-
-// One folder on the way down.
+// What the walk keeps of a folder on the way down, beside its level.
 struct Frame {
     int handle = -1; // -1 once given up; the root's is never given up
     int watch = -1;  // its watch for moves; -1 where it has none
     FileId id;
-    int pathLength = 0;
     int belowLength = 0;
-    NameList subfolders{decodeName};
-    int next = 0;
     bool lacking = false; // could not be opened again for lack of descriptors or memory
 };
 } // namespace
 
+QString decodedName(const QByteArray &name)
+{
+    return QFile::decodeName(name);
+}
+
 struct FolderWalk::State {
-    State(const NamePatterns &patterns, const QString &rootPath, QVector<PassedOver> *passedOver,
-          int spare)
-        : patterns(patterns), rootPath(QFile::encodeName(rootPath)), path(rootPath),
+    State(FolderWalk &walk, int spare)
+        : walk(walk), rootPath(QFile::encodeName(walk.path)),
           handlesAtMost(std::min(folderHandlesAtMost, spare)),
-          watcher(spare > folderHandlesAtMost ? startWatching() : -1), passedOver(passedOver)
+          watcher(spare > folderHandlesAtMost ? startWatching() : -1)
     {
-        folder.moveWatch = watcher;
     }
     ~State()
     {
@@ -406,33 +343,31 @@ struct FolderWalk::State {
             ::close(watcher);
     }
 
-    const NamePatterns &patterns;
+    FolderWalk &walk;
     const QByteArray rootPath;
-    QString path;     // of the folder entered last
-    QByteArray below; // its way from the root
+    QByteArray below; // the way from the root to the folder entered last
     const int handlesAtMost;
     // Taken only where a descriptor is to spare beyond the walk's own: short of them, the walk
     // keeps its room and the place is checked by time alone.
     const int watcher;
     int handlesHeld = 0;
-    bool rootEntered = false;
-    std::vector<Frame> frames;             // the folder entered last is the last
-    std::vector<char> buffer;              // made when first needed: there may be no memory for it
-    Folder folder{decodeName};             // the one yielded last
-    QVector<PassedOver> *const passedOver; // null unless the walk names what it passes over
+    std::vector<Frame> frames; // beside the walk's levels
+    std::vector<char> buffer;  // made when first needed: there may be no memory for it
 
     int open(int parent, const char *name, int &error);
     void close(int &handle);
     bool giveUpAncestorsBut(int kept);
     const Folder *enter(int handle);
-    const Folder *notListed();
-    const Folder *enterNextSubfolder();
-    void leaveFolder();
-    void passOver(const QString &passedPath, PassedOverReason reason);
     void climbInto(std::size_t at);
-    std::size_t highestMoved(std::size_t moved) const;
-    void passOverMoved(std::size_t moved);
 };
+
+FolderWalk::State *FolderWalk::newState()
+{
+    State *made = new State(*this, freeDescriptors() - descriptorsLeftFree);
+    folder.rootPath = made->rootPath;
+    folder.moveWatch = made->watcher;
+    return made;
+}
 
 void FolderWalk::Delete::operator()(State *state) const
 {
@@ -479,78 +414,75 @@ bool FolderWalk::State::giveUpAncestorsBut(int kept)
     return gaveUp;
 }
 
-// Lists the folder just opened and goes into it; the folder to yield, or null when it has
-// nothing to sweep or go into (or the listing was stopped).
+// Lists the folder just opened and goes into it. A listing that failed part way (a damaged
+// folder, an input or output error) is not taken for the whole folder: it is named as not listed,
+// as one short of descriptors or memory is.
 const Folder *FolderWalk::State::enter(int handle)
 {
-    Frame frame;
+    Folder &folder = walk.folder;
+    NameList subfolders(decodedName);
     int error = 0;
     QVector<PassedOverName> passedNames;
     try {
         folder.files.clear();
         if (buffer.empty())
             buffer.resize(256 * 1024);
-        error = listFolder(handle, patterns, buffer, folder.files, frame.subfolders,
-                           passedOver ? &passedNames : nullptr);
+        error = listFolder(handle, walk.patterns, buffer, folder.files, subfolders,
+                           walk.namesPassedOver ? &passedNames : nullptr);
         if (error == 0 && !passedNames.isEmpty())
-            appendPassedOver(*passedOver, path, passedNames, decodeName);
+            appendPassedOver(walk.passedOver, walk.path, passedNames);
     } catch (const std::bad_alloc &) {
         error = ENOMEM;
     }
-    // A listing that failed part way (a damaged folder, an input or output error) is not taken
-    // for the whole folder: it is named as not listed, as one short of descriptors or memory is.
     if (error != 0) {
         close(handle);
-        return error == EINTR ? nullptr : notListed();
+        return error == EINTR ? nullptr : walk.notListed();
     }
-    folder.outcome = FolderOutcome::Listed;
-    folder.path = path;
-    folder.id = idOfHandle(handle);
+    Frame frame;
+    frame.handle = folder.handle = handle;
+    frame.id = folder.id = idOfHandle(handle);
+    frame.belowLength = below.size();
     folder.below = below;
-    folder.handle = handle;
     if (frames.empty()) {
         folder.rootHandle = handle;
         folder.rootId = folder.id;
     }
-    frame.handle = handle;
-    frame.id = folder.id;
-    frame.pathLength = path.size();
-    frame.belowLength = below.size();
-    const bool worthYielding = folder.files.size() > 0 || frame.subfolders.size() > 0;
     // A folder with nothing to sweep or go into is left at once: no removal needs its watch.
-    if (worthYielding)
+    if (folder.files.size() > 0 || subfolders.size() > 0)
         frame.watch = watchFolder(watcher, handle);
     try {
-        frames.push_back(std::move(frame));
+        frames.push_back(frame);
     } catch (const std::bad_alloc &) {
-        stopWatching(watcher, frame.watch);
+        if (frame.watch >= 0)
+            ::inotify_rm_watch(watcher, frame.watch);
         close(handle);
         throw;
     }
     if (frames.size() > openAncestorsKept + 1)
         close(frames[frames.size() - 1 - openAncestorsKept].handle);
-    return worthYielding ? &folder : nullptr;
+    return walk.entered(subfolders);
 }
 
-const Folder *FolderWalk::State::notListed()
+const Folder *FolderWalk::enterRoot()
 {
-    folder.outcome = FolderOutcome::NotListed;
-    folder.path = path;
-    folder.files.clear();
-    folder.handle = -1;
-    return &folder;
+    int error = 0;
+    const int root = state->open(AT_FDCWD, state->rootPath.constData(), error);
+    if (root < 0 && isLackOfResources(error))
+        return notListed();
+    if (root < 0) {
+        passOver(path, passedOverFor(error));
+        return nullptr;
+    }
+    return state->enter(root);
 }
 
-// The next subfolder of the folder entered last. One that is no real folder any more, is not
-// readable or is a mount point is passed over; one that cannot be opened for lack of
-// descriptors is yielded as not listed.
-const Folder *FolderWalk::State::enterNextSubfolder()
+// One that is no real folder any more, is not readable or is a mount point is passed over; one
+// that cannot be opened for lack of descriptors is yielded as not listed.
+const Folder *FolderWalk::enterSubfolder(int sub)
 {
-    Frame &top = frames.back();
-    const int sub = top.next++;
-    const QByteArray name = top.subfolders.bytesAt(sub);
-    path.truncate(top.pathLength);
-    path = joinedPath(path, top.subfolders.nameAt(sub));
+    const Frame &top = state->frames.back();
+    const QByteArray name = levels.back().subfolders.bytesAt(sub);
+    QByteArray &below = state->below;
     below.truncate(top.belowLength);
     if (!below.isEmpty())
         below += '/';
@@ -558,37 +490,29 @@ const Folder *FolderWalk::State::enterNextSubfolder()
     if (top.lacking)
         return notListed();
     int error = 0;
-    const int child = open(top.handle, name.constData(), error);
+    const int child = state->open(top.handle, name.constData(), error);
     if (child < 0 && isLackOfResources(error))
         return notListed();
     if (child < 0) {
         passOver(path, passedOverFor(error));
         return nullptr;
     }
-    return enter(child);
+    return state->enter(child);
 }
 
-void FolderWalk::State::passOver(const QString &passedPath, PassedOverReason reason)
+// Only a parent with subfolders left to go into needs its handle again.
+void FolderWalk::leftLevel()
 {
-    if (passedOver)
-        passedOver->append({passedPath, reason});
-}
-
-// Back up from the folder entered last into its parent. Only a parent with subfolders left to go
-// into needs its handle again.
-void FolderWalk::State::leaveFolder()
-{
-    Frame finished = std::move(frames.back());
+    std::vector<Frame> &frames = state->frames;
+    if (frames.back().watch >= 0)
+        ::inotify_rm_watch(state->watcher, frames.back().watch);
+    state->close(frames.back().handle);
     frames.pop_back();
-    stopWatching(watcher, finished.watch);
-    close(finished.handle);
     if (frames.empty())
         return;
-    const Frame &parent = frames.back();
-    path.truncate(parent.pathLength);
-    below.truncate(parent.belowLength);
-    if (parent.handle < 0 && parent.next < parent.subfolders.size())
-        climbInto(frames.size() - 1);
+    state->below.truncate(frames.back().belowLength);
+    if (frames.back().handle < 0 && levels.back().next < levels.back().subfolders.size())
+        state->climbInto(frames.size() - 1);
 }
 
 // Back up into the folder at `at`, whose handle was given up, by the way the place check goes: its
@@ -615,79 +539,40 @@ void FolderWalk::State::climbInto(std::size_t at)
     } else if (handle < 0 && isLackOfResources(error)) {
         folder.lacking = true;
     } else if (handle < 0 && passedOverFor(error) == PassedOverReason::NotReadable) {
-        passOver(path, PassedOverReason::NotReadable);
-        folder.subfolders.clear();
+        walk.passOver(walk.path, PassedOverReason::NotReadable);
+        walk.levels[at].subfolders.clear();
     } else {
         close(handle);
-        passOverMoved(at);
+        walk.passOverMoved(at);
     }
 }
 
-// The highest folder, from the root down to the one at `moved` (which has left its place), whose
-// way no longer leads to it; the root when its path no longer does. One whose place cannot be
-// checked for lack of descriptors or memory is taken to be in it.
-std::size_t FolderWalk::State::highestMoved(std::size_t moved) const
+// One whose place cannot be checked for lack of descriptors or memory is taken to be in it.
+std::size_t FolderWalk::highestMoved(std::size_t moved) const
 {
-    if (!rootStillAt(rootPath, frames.front().id))
+    const std::vector<Frame> &frames = state->frames;
+    if (!rootStillAt(state->rootPath, frames.front().id))
         return 0;
     for (std::size_t level = 1; level < moved; ++level) {
-        const Frame &frame = frames[level];
-        if (leadsTo(frames.front().handle, below.left(frame.belowLength), frame.id) ==
-            FolderOutcome::Moved)
+        if (leadsTo(frames.front().handle, state->below.left(frames[level].belowLength),
+                    frames[level].id) == FolderOutcome::Moved)
             return level;
     }
     return moved;
 }
 
-// The folder at `moved`, the deepest on the way, has left its place, or one above it has: from the
-// highest of them down, nothing more is listed or swept, and a verbose run names that one.
-void FolderWalk::State::passOverMoved(std::size_t moved)
-{
-    const std::size_t highest = highestMoved(moved);
-    for (std::size_t level = highest; level < frames.size(); ++level)
-        frames[level].subfolders.clear();
-    passOver(path.left(frames[highest].pathLength), PassedOverReason::Moved);
-}
-
-const Folder *FolderWalk::enterNextFolder()
-{
-    State &walk = *state;
-    if (!walk.rootEntered) {
-        walk.rootEntered = true;
-        int error = 0;
-        const int root = walk.open(AT_FDCWD, walk.rootPath.constData(), error);
-        if (root < 0 && isLackOfResources(error))
-            return walk.notListed();
-        if (root < 0) {
-            walk.passOver(walk.path, passedOverFor(error));
-            return nullptr;
-        }
-        if (const Folder *folder = walk.enter(root))
-            return folder;
-    }
-    while (!walk.frames.empty() && !stopRequested()) {
-        const Frame &top = walk.frames.back();
-        if (top.next >= top.subfolders.size())
-            walk.leaveFolder();
-        else if (const Folder *folder = walk.enterNextSubfolder())
-            return folder;
-    }
-    return nullptr;
-}
-
 // Every report waiting is read: one of a move, a deletion or an unmount of a watched folder (or
 // of reports lost) asks for the place to be checked; one that a watch ended (a folder left) does
 // not.
-bool reportedMoved(const Folder &folder)
+bool Folder::reportedMoved() const
 {
-#ifdef Q_OS_LINUX
-    if (folder.moveWatch < 0 ||
+    if (moveWatch < 0 ||
         !(reportAnnounced.exchange(false, std::memory_order_relaxed) || alwaysRead))
         return false;
     bool moved = false;
     alignas(struct inotify_event) char buffer[4096];
     ssize_t got;
-    while ((got = ::read(folder.moveWatch, buffer, sizeof buffer)) > 0) {
+    while ((got = ::read(moveWatch, buffer, sizeof buffer)) > 0) {
         for (ssize_t at = 0; at < got;) {
             const auto *event = reinterpret_cast<const struct inotify_event *>(buffer + at);
             moved = moved ||
@@ -696,31 +581,13 @@ bool reportedMoved(const Folder &folder)
         }
     }
     return moved;
-#else
-    Q_UNUSED(folder)
-    return false;
-#endif
 }
 
-FolderOutcome placeOf(const Folder &folder)
+// The root still at its path, and the folder reachable from there by the same names, through no
+// link and no other mount.
+FolderOutcome Folder::place() const
 {
-    if (!rootStillAt(folder.rootPath, folder.rootId))
+    if (!rootStillAt(rootPath, rootId))
         return FolderOutcome::Moved;
-    return leadsTo(folder.rootHandle, folder.below, folder.id);
+    return leadsTo(rootHandle, below, id);
 }
-
-void FolderWalk::passOverMoved()
-{
-    State &walk = *state;
-    if (walk.folder.outcome == FolderOutcome::Listed && !walk.frames.empty())
-        walk.passOverMoved(walk.frames.size() - 1);
-}
-
-FolderWalk::FolderWalk(const QString &rootPath, const NamePatterns &patterns, bool namesPassedOver)
-    : state(new State(patterns, rootPath, namesPassedOver ? &passedOver : nullptr,
-                      freeDescriptors() - descriptorsLeftFree))
-{
-    state->folder.rootPath = state->rootPath;
-}
-
-FolderWalk::~FolderWalk() = default;
