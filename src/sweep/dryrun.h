@@ -16,10 +16,8 @@
 
 #include <vector>
 
-// It keeps no list of files, which would grow with the hits: for each folder it took files from,
-// it keeps which jobs did so, when, and, for a sweep that ended part way (its folder moved), the
-// first name it did not come to; an entry met again is judged as that job judged it. Only the
-// files taken in the folder in hand are marked, a bit each beside its listing.
+// No list of files, which would grow with the hits: only the files taken in the folder in hand are
+// marked, a bit each beside its listing.
 class DryRunRecord
 {
   public:

@@ -25,10 +25,8 @@ class Remover
 
     void beginJob(int retentionDays, const NamePatterns &patterns);
 
-    // Whether the folder's files may be removed now: only while it is still where the walk found
-    // it (Listed); one that has moved is passed over with all that lies below it. Ages are
-    // measured against the clock as each folder is begun. A dry run short of memory for its
-    // record throws std::bad_alloc.
+    // Whether the folder's files may be removed now (Listed). Ages are measured against the clock
+    // as each folder is begun. A dry run short of memory for its record throws std::bad_alloc.
     FolderOutcome beginFolder(const Folder &folder);
     // The folder's sweep ends before its file `file` (its count when it came to every file).
     void endFolder(int file);
@@ -37,13 +35,8 @@ class Remover
     struct Judgement {
         int ageDays = 0;
         EntryStatus status;
-        // A file to go is held from its judging across its removal (where the system can tell,
-        // no other process opens it meanwhile).
-        std::optional<Folder::InUse> lease;
+        std::optional<Folder::InUse> lease; // for a file to go, across its removal
     };
-    // A file is judged on its status read right now, and goes (Go) only while its folder is
-    // still in its place: checked as the folder is begun, and again whenever a move was
-    // reported on the way or the run was held up since.
     FileOutcome judge(const Folder &folder, int file, Judgement &judged);
     // Removes a file judged to go: Removed, Refused, or Gone; in a dry run, as the real run would.
     FileOutcome remove(const Folder &folder, int file, Judgement &judged);

@@ -116,14 +116,13 @@ QVector<PassedOver> FolderWalk::takePassedOver()
 }
 
 // The same order as the listing's files and folders, so that it never depends on the system's.
-void appendPassedOver(QVector<PassedOver> &to, const QString &folderPath,
-                      QVector<PassedOverName> names)
+void FolderWalk::passOver(QVector<PassedOverName> names)
 {
     std::sort(names.begin(), names.end(), [](const PassedOverName &a, const PassedOverName &b) {
         return NameList::precedes(decodedName, a.name, b.name);
     });
     for (const PassedOverName &name : names)
-        to.append({joinedPath(folderPath, decodedName(name.name)), name.reason});
+        passedOver.append({joinedPath(path, decodedName(name.name)), name.reason});
 }
 
 // A folder that is gone from its place, or is no folder there any more (a link or a file took

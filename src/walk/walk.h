@@ -60,6 +60,12 @@ struct WayStep {
 // The back end's: a name as the file system spells it, as text.
 QString decodedName(const QByteArray &name);
 
+// For the back ends: a name one listing passed over.
+struct PassedOverName {
+    QByteArray name;
+    PassedOverReason reason;
+};
+
 // A folder as the walk yields it, and what the sweep does to its entries, by their names as the
 // file system spells them; valid until the walk goes on.
 class Folder
@@ -87,9 +93,8 @@ class Folder
     QVector<WayStep> wayOfLink(const QByteArray &name) const;
     const FileId &identity() const { return id; }
 
-    // Whether another process has the file open or mapped, asked right before its removal. Where
-    // the system can tell exactly (a write lease), the answer holds while this lives. Unknown where
-    // it cannot be asked; Changed when the name leads to another file than the one judged.
+    // Whether another process has the file open or mapped; where a lease tells, the answer holds
+    // while this lives. Changed when the name leads to another file than the one judged.
     class InUse
     {
       public:
@@ -123,9 +128,6 @@ class Folder
     int moveWatch = -1;
 #endif
 };
-
-// How many folder handles the walk holds open at most: fewer where fewer descriptors are free.
-constexpr int folderHandlesAtMost = 32;
 
 // Depth-first, each folder before its subfolders, subfolders by name. Hidden entries, system
 // entries, symbolic links to folders and mount points are passed over, and so is a folder that
@@ -163,6 +165,8 @@ class FolderWalk
     const Folder *entered(NameList &subfolders);
     const Folder *notListed();
     void passOver(const QString &passedPath, PassedOverReason reason);
+    // The names one listing of the folder entered last passed over, in the order it gave them.
+    void passOver(QVector<PassedOverName> names);
     void passOverMoved(std::size_t moved);
 
     // The back end's: its state for a new walk; enter the root, or the next subfolder of the last
@@ -174,10 +178,10 @@ class FolderWalk
     const Folder *enterSubfolder(int sub);
     void leftLevel();
     std::size_t highestMoved(std::size_t moved) const;
-
     struct Delete {
         void operator()(State *state) const;
     };
+
     const NamePatterns &patterns;
     QString path; // of the folder entered last
     std::vector<Level> levels;
@@ -188,15 +192,6 @@ class FolderWalk
     const bool namesPassedOver;
     QVector<PassedOver> passedOver;
 };
-
-// For the back ends: the names one listing passed over (in the order the listing gave them),
-// added to `to` as paths below `folderPath`, in the order of a NameList.
-struct PassedOverName {
-    QByteArray name;
-    PassedOverReason reason;
-};
-void appendPassedOver(QVector<PassedOver> &to, const QString &folderPath,
-                      QVector<PassedOverName> names);
 
 // Why a folder could not be opened, by the error the system gave (not one for lack of
 // descriptors or memory).

@@ -1,12 +1,12 @@
-// The walk through folder handles (Linux). Each subfolder is opened below the handle of its parent
-// and never through a symbolic link, so a folder swapped for a link while the walk goes on leads
-// nowhere outside the tree; the sweep judges and removes files relative to their folder's handle.
+// The walk through folder handles (Linux), and what the sweep does to a folder's entries, relative
+// to the folder's handle. Each subfolder is opened below the handle of its parent and never
+// through a symbolic link, so a folder swapped for a link while the walk goes on leads nowhere
+// outside the tree.
 #include "walk/walk.h"
 
 #include "jobfile/namepatterns.h"
 #include "system/lackofresources.h"
 #include "system/stopsignals.h"
-#include "walk/handles/again.h"
 
 #include <QFile>
 
@@ -17,6 +17,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <ctime>
 #include <dirent.h>
 #include <fcntl.h>
 #include <linux/openat2.h>
@@ -25,16 +26,28 @@
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/syscall.h>
+#include <sys/sysmacros.h>
 #include <unistd.h>
 
 #include <vector>
 
 namespace
 {
+// Signals do not restart what they interrupt (the console's write must give up on a stop); a call
+// that a signal interrupts is made again. -1 with errno, as the system answers.
+template <typename Call> long again(Call call)
+{
+    long result;
+    do
+        result = call();
+    while (result < 0 && errno == EINTR);
+    return result;
+}
+
+// Well below the usual limit of 1,024 descriptors per process.
+constexpr int folderHandlesAtMost = 32;
 constexpr int folderFlags = O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK;
 
-// The deepest folders on the way down keep their handles; an ancestor above them is opened again
-// on the way back, by its way beneath the root's handle, as the place check finds it.
 constexpr std::size_t openAncestorsKept = 12;
 
 // The descriptor numbers free now: a descriptor must lie below the process's limit, so those
@@ -76,19 +89,22 @@ int openat2(int at, const char *name, int flags, quint64 resolve)
     return opened;
 }
 
-// A mount point leaves errno at EXDEV.
-int openSubfolder(int parent, const char *name)
+// Where openat2 is missing: a folder opened below `at`, never onto another mount (errno EXDEV).
+int openOnMount(int at, const char *name, int flags)
 {
-    int folder = openat2(parent, name, folderFlags, RESOLVE_NO_XDEV | RESOLVE_NO_SYMLINKS);
-    if (folder >= 0 || errno != ENOSYS)
-        return folder;
-    folder = ::openat(parent, name, folderFlags);
-    if (folder >= 0 && isMountPoint(parent, QByteArray(), folder, QByteArray())) {
+    const int folder = int(again([&] { return ::openat(at, name, flags); }));
+    if (folder >= 0 && isMountPoint(at, QByteArray(), folder, QByteArray())) {
         ::close(folder);
         errno = EXDEV;
         return -1;
     }
     return folder;
+}
+
+int openSubfolder(int parent, const char *name)
+{
+    const int folder = openat2(parent, name, folderFlags, RESOLVE_NO_XDEV | RESOLVE_NO_SYMLINKS);
+    return folder >= 0 || errno != ENOSYS ? folder : openOnMount(parent, name, folderFlags);
 }
 
 FileId idOfHandle(int handle)
@@ -98,19 +114,15 @@ FileId idOfHandle(int handle)
         return FileId();
     return fileIdOf(status);
 }
+
 // The way below the root, step by step where the system cannot resolve it at once: each name
 // opened below the last, never through a link and never onto another mount.
 int resolveStepByStep(int root, const QByteArray &below)
 {
     int at = root;
     for (const QByteArray &name : below.split('/')) {
-        int next = int(again([&] {
-            return ::openat(at, name.constData(), O_PATH | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
-        }));
-        if (next >= 0 && isMountPoint(at, QByteArray(), next, QByteArray())) {
-            ::close(next);
-            next = -1;
-        }
+        const int next =
+            openOnMount(at, name.constData(), O_PATH | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
         if (at != root)
             ::close(at);
         if (next < 0)
@@ -188,28 +200,13 @@ enum class EntryKind { File, Link, Folder, Other };
 
 EntryKind kindOf(int folder, const char *name, unsigned char type)
 {
-    switch (type) {
-    case DT_REG:
-        return EntryKind::File;
-    case DT_LNK:
-        return EntryKind::Link;
-    case DT_DIR:
-        return EntryKind::Folder;
-    case DT_UNKNOWN:
-        break;
-    default:
-        return EntryKind::Other;
-    }
     struct stat status;
-    if (::fstatat(folder, name, &status, AT_SYMLINK_NOFOLLOW) != 0)
-        return EntryKind::Other;
-    if (S_ISREG(status.st_mode))
-        return EntryKind::File;
-    if (S_ISLNK(status.st_mode))
-        return EntryKind::Link;
-    if (S_ISDIR(status.st_mode))
-        return EntryKind::Folder;
-    return EntryKind::Other;
+    if (type == DT_UNKNOWN && ::fstatat(folder, name, &status, AT_SYMLINK_NOFOLLOW) == 0)
+        type = IFTODT(status.st_mode);
+    return type == DT_REG   ? EntryKind::File
+           : type == DT_LNK ? EntryKind::Link
+           : type == DT_DIR ? EntryKind::Folder
+                            : EntryKind::Other;
 }
 
 // Hands every entry of the folder to visit(name, type), read straight from the folder's handle in
@@ -278,10 +275,8 @@ int listFolder(int folder, const NamePatterns &patterns, std::vector<char> &buff
     return error;
 }
 
-// The system announces each report of a move with SIGIO, sent by the very call that made it (a
-// rename), to this process before that call returns: a removal reads the reports only once one
-// was announced. Where the signal cannot be had for it, every removal reads them. Another program
-// opening a file the run holds a lease on also sends SIGIO: one read more.
+// Where SIGIO cannot be had for the watch, every removal reads the reports. Another program opening
+// a file the run holds a lease on also sends SIGIO: one read more.
 std::atomic<bool> reportAnnounced{true};
 bool alwaysRead = false;
 
@@ -354,7 +349,8 @@ struct FolderWalk::State {
     std::vector<Frame> frames; // beside the walk's levels
     std::vector<char> buffer;  // made when first needed: there may be no memory for it
 
-    int open(int parent, const char *name, int &error);
+    int open(int parent, const char *name);
+    const Folder *openAndEnter(int parent, const char *name);
     void close(int &handle);
     bool giveUpAncestorsBut(int kept);
     const Folder *enter(int handle);
@@ -375,22 +371,32 @@ void FolderWalk::Delete::operator()(State *state) const
 }
 
 // Opens a folder within the bound on handles; without room, gives up the ancestors on the way
-// down (all but the folder entered last and `parent`). -1 with `error` set when it cannot.
-int FolderWalk::State::open(int parent, const char *name, int &error)
+// down (all but the folder entered last and `parent`).
+int FolderWalk::State::open(int parent, const char *name)
 {
     if (handlesHeld >= handlesAtMost &&
         !(giveUpAncestorsBut(parent) && handlesHeld < handlesAtMost)) {
-        error = EMFILE;
+        errno = EMFILE;
         return -1;
     }
     const int opened =
         parent == AT_FDCWD ? ::open(name, folderFlags & ~O_NOFOLLOW) : openSubfolder(parent, name);
-    if (opened < 0) {
-        error = errno;
-        return -1;
-    }
-    ++handlesHeld;
+    handlesHeld += opened >= 0 ? 1 : 0;
     return opened;
+}
+
+// One that is no real folder any more, is not readable or is a mount point is passed over; one
+// that cannot be opened for lack of descriptors is yielded as not listed.
+const Folder *FolderWalk::State::openAndEnter(int parent, const char *name)
+{
+    const int handle = open(parent, name);
+    const int error = errno;
+    if (handle >= 0)
+        return enter(handle);
+    if (isLackOfResources(error))
+        return walk.notListed();
+    walk.passOver(walk.path, passedOverFor(error));
+    return nullptr;
 }
 
 void FolderWalk::State::close(int &handle)
@@ -430,7 +436,7 @@ const Folder *FolderWalk::State::enter(int handle)
         error = listFolder(handle, walk.patterns, buffer, folder.files, subfolders,
                            walk.namesPassedOver ? &passedNames : nullptr);
         if (error == 0 && !passedNames.isEmpty())
-            appendPassedOver(walk.passedOver, walk.path, passedNames);
+            walk.passOver(passedNames);
     } catch (const std::bad_alloc &) {
         error = ENOMEM;
     }
@@ -465,19 +471,9 @@ const Folder *FolderWalk::State::enter(int handle)
 
 const Folder *FolderWalk::enterRoot()
 {
-    int error = 0;
-    const int root = state->open(AT_FDCWD, state->rootPath.constData(), error);
-    if (root < 0 && isLackOfResources(error))
-        return notListed();
-    if (root < 0) {
-        passOver(path, passedOverFor(error));
-        return nullptr;
-    }
-    return state->enter(root);
+    return state->openAndEnter(AT_FDCWD, state->rootPath.constData());
 }
 
-// One that is no real folder any more, is not readable or is a mount point is passed over; one
-// that cannot be opened for lack of descriptors is yielded as not listed.
 const Folder *FolderWalk::enterSubfolder(int sub)
 {
     const Frame &top = state->frames.back();
@@ -487,17 +483,7 @@ const Folder *FolderWalk::enterSubfolder(int sub)
     if (!below.isEmpty())
         below += '/';
     below += name;
-    if (top.lacking)
-        return notListed();
-    int error = 0;
-    const int child = state->open(top.handle, name.constData(), error);
-    if (child < 0 && isLackOfResources(error))
-        return notListed();
-    if (child < 0) {
-        passOver(path, passedOverFor(error));
-        return nullptr;
-    }
-    return state->enter(child);
+    return top.lacking ? notListed() : state->openAndEnter(top.handle, name.constData());
 }
 
 // Only a parent with subfolders left to go into needs its handle again.
@@ -515,25 +501,19 @@ void FolderWalk::leftLevel()
         state->climbInto(frames.size() - 1);
 }
 
-// Back up into the folder at `at`, whose handle was given up, by the way the place check goes: its
-// parent resolved beneath the root's handle (never given up), the folder opened below that as on
-// the way down, and taken only when it is the very folder the walk entered there. One that has
-// moved is passed over as a moved folder in hand is; one that may no longer be read is passed
-// over alone; one that cannot be opened for lack of descriptors or memory has its remaining
-// subfolders yielded as not listed.
+// Back into the folder at `at`, whose handle was given up. One that may no longer be read is passed
+// over alone; one short of descriptors or memory has its remaining subfolders yielded as not
+// listed.
 void FolderWalk::State::climbInto(std::size_t at)
 {
     Frame &folder = frames[at];
     const int root = frames.front().handle;
     const int slash = below.lastIndexOf('/');
     const int parent = slash < 0 ? root : resolveWay(root, below.left(slash));
-    int error = errno;
-    int handle = -1;
-    if (parent >= 0) {
-        handle = open(parent, below.constData() + slash + 1, error);
-        if (parent != root)
-            ::close(parent);
-    }
+    int handle = parent < 0 ? -1 : open(parent, below.constData() + slash + 1);
+    const int error = errno;
+    if (parent >= 0 && parent != root)
+        ::close(parent);
     if (handle >= 0 && idOfHandle(handle) == folder.id) {
         folder.handle = handle;
     } else if (handle < 0 && isLackOfResources(error)) {
@@ -583,11 +563,150 @@ bool Folder::reportedMoved() const
     return moved;
 }
 
-// The root still at its path, and the folder reachable from there by the same names, through no
-// link and no other mount.
 FolderOutcome Folder::place() const
 {
     if (!rootStillAt(rootPath, rootId))
         return FolderOutcome::Moved;
     return leadsTo(rootHandle, below, id);
+}
+
+// A symbolic link is judged by the file it points to, as the listing lists it as that file; an
+// entry listed as a file is never followed: a link put in its place leads nowhere.
+bool Folder::readStatus(const QByteArray &name, bool isLink, EntryStatus &status) const
+{
+    struct statx info;
+    if (again([&] {
+            return ::statx(handle, name.constData(),
+                           (isLink ? 0 : AT_SYMLINK_NOFOLLOW) | AT_STATX_SYNC_AS_STAT,
+                           STATX_TYPE | STATX_INO | STATX_BTIME | STATX_CTIME, &info);
+        }) != 0) {
+        status.error = errno;
+        return false;
+    }
+    if (!S_ISREG(info.stx_mode))
+        return false;
+    // A birth time of zero is one the file system never recorded (images, old inode formats).
+    const bool hasBirth = (info.stx_mask & STATX_BTIME) &&
+                          (info.stx_btime.tv_sec != 0 || info.stx_btime.tv_nsec != 0);
+    const struct statx_timestamp &time = hasBirth ? info.stx_btime : info.stx_ctime;
+    status.createdMs = qint64(time.tv_sec) * 1000 + time.tv_nsec / 1000000;
+    status.id =
+        FileId{quint64(makedev(info.stx_dev_major, info.stx_dev_minor)), quint64(info.stx_ino)};
+    return true;
+}
+
+int Folder::remove(const QByteArray &name) const
+{
+    return again([&] { return ::unlinkat(handle, name.constData(), 0); }) == 0 ? 0 : errno;
+}
+
+bool Folder::entryIsThere(const QByteArray &name) const
+{
+    struct stat status;
+    return again([&] {
+               return ::fstatat(handle, name.constData(), &status, AT_SYMLINK_NOFOLLOW);
+           }) == 0;
+}
+
+// Each step is taken from the folder of the step before, by handle, so that a way beyond the
+// system's path limit is followed as well as a short one.
+QVector<WayStep> Folder::wayOfLink(const QByteArray &name) const
+{
+    QVector<WayStep> way;
+    int at = handle;
+    QByteArray current = name;
+    char target[PATH_MAX];
+    for (int step = 0; step < linksFollowedAtMost; ++step) {
+        const ssize_t length = ::readlinkat(at, current.constData(), target, sizeof target);
+        if (length <= 0 || size_t(length) >= sizeof target)
+            break;
+        const QByteArray pointed(target, int(length));
+        const int slash = pointed.lastIndexOf('/');
+        const QByteArray holder = slash < 0    ? QByteArray(".")
+                                  : slash == 0 ? QByteArray("/")
+                                               : pointed.left(slash);
+        const int next = ::openat(at, holder.constData(), O_PATH | O_DIRECTORY | O_CLOEXEC);
+        if (at != handle)
+            ::close(at);
+        at = next;
+        struct stat status;
+        if (at < 0 || ::fstat(at, &status) != 0)
+            break;
+        current = pointed.mid(slash + 1);
+        way.append({fileIdOf(status), QString(), current});
+    }
+    if (at >= 0 && at != handle)
+        ::close(at);
+    return way;
+}
+
+namespace
+{
+// Another run removing the same file holds it open for a moment, and two runs that meet there
+// would each refuse the file because of the other; a program that has just let go of a file may
+// still have a child that closes its copy of the descriptor a moment later. A file refused is so
+// tried again, after pauses drawn at random (so that two runs part) and growing from a
+// millisecond or two. Those two seconds are the whole run's, not each file's: whoever keeps many
+// old files open in a swept folder cannot hold the run for hours. They are counted in pauses
+// asked for, not in time gone by, so a busy machine gets as many tries as an idle one.
+int leaseWaitLeftMs = 2000;
+
+int pauseBeforeTryingAgain(int tried)
+{
+    static unsigned state = unsigned(::getpid());
+    state = state * 1103515245u + 12345u;
+    const long pausedNs = long(500000 + (state >> 8) % 1500000) << std::min(tried, 5);
+    const struct timespec pause = {pausedNs / 1000000000, pausedNs % 1000000000};
+    ::nanosleep(&pause, nullptr);
+    return int(pausedNs / 1000000) + 1;
+}
+} // namespace
+
+// The file judged, reached once (O_PATH: a FIFO or a device put in its place is never opened),
+// checked on that handle, and opened through it by /proc (without it, no snapshot can be taken
+// either, and every file is held), not blocking: another run's lease on the file cannot hold the
+// run (the opening fails with EAGAIN then). The handle stays open with a lease taken (No), else it
+// is closed.
+Folder::InUse::Answer Folder::InUse::ask(const Folder &folder, const QByteArray &name, bool isLink,
+                                         const FileId &id)
+{
+    const int reached = int(again([&] {
+        return ::openat(folder.handle, name.constData(),
+                        O_PATH | O_CLOEXEC | (isLink ? 0 : O_NOFOLLOW));
+    }));
+    if (reached < 0)
+        return errno == ENOENT || errno == ELOOP ? Changed : Unknown;
+    struct stat status;
+    Answer found = Changed;
+    if (::fstat(reached, &status) == 0 && S_ISREG(status.st_mode) && fileIdOf(status) == id &&
+        status.st_nlink > 0) {
+        char path[32];
+        std::snprintf(path, sizeof path, "/proc/self/fd/%d", reached);
+        handle =
+            int(again([&] { return ::open(path, O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC); }));
+        found = handle >= 0 ? No : errno == EAGAIN ? Yes : Unknown;
+    }
+    ::close(reached);
+    if (handle < 0 || ::fcntl(handle, F_SETLEASE, F_WRLCK) == 0)
+        return found;
+    found = errno == EAGAIN ? Yes : Unknown;
+    ::close(handle);
+    handle = -1;
+    return found;
+}
+
+Folder::InUse::InUse(const Folder &folder, const QByteArray &name, bool isLink, const FileId &id)
+{
+    answer = ask(folder, name, isLink, id);
+    for (int tried = 0; answer == Yes && leaseWaitLeftMs > 0; ++tried) {
+        leaseWaitLeftMs -= pauseBeforeTryingAgain(tried);
+        answer = ask(folder, name, isLink, id);
+    }
+}
+
+// Closing the handle gives the lease up.
+Folder::InUse::~InUse()
+{
+    if (handle >= 0)
+        ::close(handle);
 }
