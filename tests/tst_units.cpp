@@ -681,18 +681,17 @@ void UnitTest::dryRunRecordsWhereASweepEnded()
         QVERIFY(folder->readStatus(folder->files.bytesAt(file), false, status[file]));
     DryRunRecord record;
     const auto sweep = [&](int from, int endsBefore) {
-        QList<FileOutcome> taken;
+        QList<bool> taken;
         record.beginJob(0, patterns);
         record.beginFolder(*folder, QDateTime::currentMSecsSinceEpoch());
         for (int file = from; file < endsBefore; ++file)
-            taken << record.take(*folder, file, status[file]);
+            taken << record.takenEarlier(*folder, file, status[file]);
         record.endFolder(endsBefore);
         return taken;
     };
-    QCOMPARE(sweep(0, 1), QList<FileOutcome>{FileOutcome::Removed});
-    QCOMPARE(sweep(0, 2), (QList<FileOutcome>{FileOutcome::TakenEarlier, FileOutcome::Removed}));
-    QCOMPARE(sweep(0, 2),
-             (QList<FileOutcome>{FileOutcome::TakenEarlier, FileOutcome::TakenEarlier}));
+    QCOMPARE(sweep(0, 1), QList<bool>{false});
+    QCOMPARE(sweep(0, 2), (QList<bool>{true, false}));
+    QCOMPARE(sweep(0, 2), (QList<bool>{true, true}));
 }
 
 QTEST_GUILESS_MAIN(UnitTest)

@@ -7,7 +7,6 @@
 #define KEHRLUND_DRYRUN_H
 
 #include "jobfile/namepatterns.h"
-#include "sweep/fileoutcome.h"
 #include "walk/walk.h"
 
 #include <QByteArray>
@@ -28,9 +27,9 @@ class DryRunRecord
     // The sweep of the folder in hand ends before its file `file` (its count when it came to
     // every file).
     void endFolder(int file);
-    // Removed, as the real run would remove the file now; TakenEarlier where the real run would
-    // have removed it, or an entry its way leads through, before.
-    FileOutcome take(const Folder &folder, int file, const EntryStatus &status);
+    // Whether the real run would have removed the file, or an entry its way leads through, before;
+    // if not, the file is taken as the real run would remove it now.
+    bool takenEarlier(const Folder &folder, int file, const EntryStatus &status);
 
   private:
     struct JobRule {

@@ -93,11 +93,11 @@ FileOutcome Remover::whyNotRead(const Folder &folder, const QByteArray &name, bo
 
 FileOutcome Remover::remove(const Folder &folder, int file, Judgement &judged)
 {
-    const int error = dryRun ? 0 : folder.remove(folder.files.bytesAt(file));
-    const FileOutcome outcome = dryRun       ? dryRunRecord.take(folder, file, judged.status)
-                                : error == 0 ? FileOutcome::Removed
-                                : error == ENOENT || error == EISDIR ? FileOutcome::Gone
-                                                                     : FileOutcome::Refused;
+    FileOutcome outcome = FileOutcome::Removed;
+    if (dryRun && dryRunRecord.takenEarlier(folder, file, judged.status))
+        outcome = FileOutcome::TakenEarlier;
+    else if (const int error = dryRun ? 0 : folder.remove(folder.files.bytesAt(file)))
+        outcome = error == ENOENT || error == EISDIR ? FileOutcome::Gone : FileOutcome::Refused;
     judged.lease.reset();
     return outcome;
 }
