@@ -7,7 +7,6 @@
 #include <QDir>
 
 #include <algorithm>
-#include <cerrno>
 #include <new>
 #include <utility>
 
@@ -123,22 +122,6 @@ void FolderWalk::passOver(QVector<PassedOverName> names)
     });
     for (const PassedOverName &name : names)
         passedOver.append({joinedPath(path, decodedName(name.name)), name.reason});
-}
-
-// A folder that is gone from its place, or is no folder there any more (a link or a file took
-// its name), has vanished as far as the walk is concerned.
-PassedOverReason passedOverFor(int error)
-{
-    switch (error) {
-    case EXDEV:
-        return PassedOverReason::OtherMount;
-    case ENOENT:
-    case ENOTDIR:
-    case ELOOP:
-        return PassedOverReason::Gone;
-    default:
-        return PassedOverReason::NotReadable;
-    }
 }
 
 #ifdef Q_OS_UNIX

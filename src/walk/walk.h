@@ -71,11 +71,9 @@ struct PassedOverName {
 class Folder
 {
   public:
-    explicit Folder(NameList::Decoder decode) : files(decode) {}
-
     FolderOutcome outcome = FolderOutcome::Listed;
-    QString path;   // the root as given, then separator and name for each level below
-    NameList files; // those whose names match, in name order
+    QString path;                // the root as given, then separator and name for each level below
+    NameList files{decodedName}; // those whose names match, in name order
 
     // Listed while the folder is still where the walk found it; Moved when it is not; NotListed
     // when that could not be found out for lack of descriptors or memory.
@@ -120,12 +118,9 @@ class Folder
     // The way to it from the job's root, names joined by '/' (empty for the root itself), the
     // root's path and identity, the handles the walk holds until it goes on, and the walk's watch
     // for moves.
-    QByteArray below;
-    QByteArray rootPath;
+    QByteArray below, rootPath;
     FileId rootId;
-    int handle = -1;
-    int rootHandle = -1;
-    int moveWatch = -1;
+    int handle = -1, rootHandle = -1, moveWatch = -1;
 #endif
 };
 
@@ -185,17 +180,13 @@ class FolderWalk
     const NamePatterns &patterns;
     QString path; // of the folder entered last
     std::vector<Level> levels;
-    Folder folder{decodedName}; // the one yielded last
+    Folder folder; // the one yielded last
     std::unique_ptr<State, Delete> state;
     bool rootEntered = false;
     bool cutShort = false;
     const bool namesPassedOver;
     QVector<PassedOver> passedOver;
 };
-
-// Why a folder could not be opened, by the error the system gave (not one for lack of
-// descriptors or memory).
-PassedOverReason passedOverFor(int error);
 
 // The path of an entry: the folder path, the native separator and the name, joined as they are.
 QString joinedPath(const QString &folderPath, const QString &name);

@@ -209,6 +209,22 @@ EntryKind kindOf(int folder, const char *name, unsigned char type)
                             : EntryKind::Other;
 }
 
+// A folder that is gone from its place, or is no folder there any more (a link or a file took
+// its name), has vanished as far as the walk is concerned.
+PassedOverReason passedOverFor(int error)
+{
+    switch (error) {
+    case EXDEV:
+        return PassedOverReason::OtherMount;
+    case ENOENT:
+    case ENOTDIR:
+    case ELOOP:
+        return PassedOverReason::Gone;
+    default:
+        return PassedOverReason::NotReadable;
+    }
+}
+
 // Hands every entry of the folder to visit(name, type), read straight from the folder's handle in
 // large batches; 0, or the errno of a listing that failed or was stopped (EINTR).
 template <typename Visit> int readEntries(int folder, std::vector<char> &buffer, Visit visit)
@@ -306,6 +322,25 @@ int watchFolder(int watcher, int handle)
     char path[32];
     std::snprintf(path, sizeof path, "/proc/self/fd/%d", handle);
     return ::inotify_add_watch(watcher, path, IN_MOVE_SELF | IN_DELETE_SELF | IN_ONLYDIR);
+}
+
+// Another run removing the same file holds it open for a moment, and two runs that meet there
+// would each refuse the file because of the other; a program that has just let go of a file may
+// still have a child that closes its copy of the descriptor a moment later. A file refused is so
+// tried again, after pauses drawn at random (so that two runs part) and growing from a
+// millisecond or two. Those two seconds are the whole run's, not each file's: whoever keeps many
+// old files open in a swept folder cannot hold the run for hours. They are counted in pauses
+// asked for, not in time gone by, so a busy machine gets as many tries as an idle one.
+int leaseWaitLeftMs = 2000;
+
+int pauseBeforeTryingAgain(int tried)
+{
+    static unsigned state = unsigned(::getpid());
+    state = state * 1103515245u + 12345u;
+    const long pausedNs = long(500000 + (state >> 8) % 1500000) << std::min(tried, 5);
+    const struct timespec pause = {pausedNs / 1000000000, pausedNs % 1000000000};
+    ::nanosleep(&pause, nullptr);
+    return int(pausedNs / 1000000) + 1;
 }
 
 // What the walk keeps of a folder on the way down, beside its level.
@@ -420,9 +455,8 @@ bool FolderWalk::State::giveUpAncestorsBut(int kept)
     return gaveUp;
 }
 
-// Lists the folder just opened and goes into it. A listing that failed part way (a damaged
-// folder, an input or output error) is not taken for the whole folder: it is named as not listed,
-// as one short of descriptors or memory is.
+// Lists the folder just opened and goes into it; a listing that failed part way is not taken for
+// the whole folder.
 const Folder *FolderWalk::State::enter(int handle)
 {
     Folder &folder = walk.folder;
@@ -639,28 +673,6 @@ QVector<WayStep> Folder::wayOfLink(const QByteArray &name) const
         ::close(at);
     return way;
 }
-
-namespace
-{
-// Another run removing the same file holds it open for a moment, and two runs that meet there
-// would each refuse the file because of the other; a program that has just let go of a file may
-// still have a child that closes its copy of the descriptor a moment later. A file refused is so
-// tried again, after pauses drawn at random (so that two runs part) and growing from a
-// millisecond or two. Those two seconds are the whole run's, not each file's: whoever keeps many
-// old files open in a swept folder cannot hold the run for hours. They are counted in pauses
-// asked for, not in time gone by, so a busy machine gets as many tries as an idle one.
-int leaseWaitLeftMs = 2000;
-
-int pauseBeforeTryingAgain(int tried)
-{
-    static unsigned state = unsigned(::getpid());
-    state = state * 1103515245u + 12345u;
-    const long pausedNs = long(500000 + (state >> 8) % 1500000) << std::min(tried, 5);
-    const struct timespec pause = {pausedNs / 1000000000, pausedNs % 1000000000};
-    ::nanosleep(&pause, nullptr);
-    return int(pausedNs / 1000000) + 1;
-}
-} // namespace
 
 // The file judged, reached once (O_PATH: a FIFO or a device put in its place is never opened),
 // checked on that handle, and opened through it by /proc (without it, no snapshot can be taken
