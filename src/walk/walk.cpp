@@ -72,8 +72,6 @@ const Folder *FolderWalk::entered(NameList &subfolders)
 {
     folder.outcome = FolderOutcome::Listed;
     folder.path = path;
-    folder.files.sort();
-    subfolders.sort();
     const bool worthYielding = folder.files.size() > 0 || subfolders.size() > 0;
     levels.push_back({std::move(subfolders), 0, path.size()});
     return worthYielding ? &folder : nullptr;

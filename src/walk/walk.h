@@ -157,7 +157,7 @@ class FolderWalk
     };
 
     const Folder *enterNextFolder();
-    const Folder *entered(NameList &subfolders);
+    const Folder *entered(NameList &subfolders); // the folder's files and subfolders sorted
     const Folder *notListed();
     void passOver(const QString &passedPath, PassedOverReason reason);
     // The names one listing of the folder entered last passed over, in the order it gave them.

@@ -108,6 +108,7 @@ const Folder *FolderWalk::State::enter(FolderWalk &walk)
         if (walk.patterns.matches(info.fileName()))
             append(walk.folder.files, info.fileName(), info.isSymLink());
     }
+    walk.folder.files.sort();
     NameList subfolders(decodedName);
     const QByteArray encodedPath = QFile::encodeName(walk.path);
     for (const QString &sub :
@@ -119,6 +120,7 @@ const Folder *FolderWalk::State::enter(FolderWalk &walk)
         if (!mounted || walk.namesPassedOver)
             append(subfolders, sub, mounted);
     }
+    subfolders.sort();
     if (!walk.namesPassedOver)
         return walk.entered(subfolders);
     // What the listings above leave out that a verbose run names: hidden folders (and links to
