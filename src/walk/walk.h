@@ -134,8 +134,6 @@ class FolderWalk
     // Only a walk that names what it passes over gathers it: the others pay nothing for it.
     FolderWalk(const QString &rootPath, const NamePatterns &patterns, bool namesPassedOver = false);
     ~FolderWalk();
-    FolderWalk(const FolderWalk &) = delete;
-    FolderWalk &operator=(const FolderWalk &) = delete;
 
     // The next folder; null when none is left, a stop was requested or memory ran short.
     const Folder *next();
@@ -144,8 +142,7 @@ class FolderWalk
     void passOverMoved();
     // The walk ran short of memory and ended early: the rest of the tree was not listed.
     bool wasCutShort() const { return cutShort; }
-    // What the walk passed over since last asked, in its order; always empty unless it names
-    // what it passes over.
+    // What the walk passed over since last asked, in its order; gathered only if it names it.
     QVector<PassedOver> takePassedOver();
 
   private:
@@ -164,9 +161,8 @@ class FolderWalk
     void passOver(QVector<PassedOverName> names);
     void passOverMoved(std::size_t moved);
 
-    // The back end's: its state for a new walk; enter the root, or the next subfolder of the last
-    // level (`path` is its path); after the last level was left; the highest level from the root
-    // down to `moved` that has left its place.
+    // The back end's: its state; enter the root, or the last level's next subfolder (at `path`);
+    // after a level was left; the highest level from the root down to `moved` that has moved.
     struct State;
     State *newState();
     const Folder *enterRoot();

@@ -67,8 +67,7 @@ int freeDescriptors()
             ++open;
     }
     ::closedir(descriptors);
-    --open; // the listing's own
-    return below - open;
+    return below - (open - 1); // the listing's own is not counted
 }
 
 // A few descriptors are left to the libraries the program uses (and, under test, the sanitizers),
