@@ -684,21 +684,20 @@ void UnitTest::dryRunRecordsWhereASweepEnded()
     QVERIFY(folder && folder->files.size() == 2);
     EntryStatus status[2];
     for (int file = 0; file < 2; ++file)
-        QVERIFY(readStatus(*folder, folder->files.bytesAt(file), false, status[file]));
+        QVERIFY(folder->readStatus(folder->files.bytesAt(file), false, status[file]));
     DryRunRecord record;
     const auto sweep = [&](int from, int endsBefore) {
-        QList<FileOutcome> taken;
+        QList<bool> taken;
         record.beginJob(0, patterns);
         record.beginFolder(*folder, QDateTime::currentMSecsSinceEpoch());
         for (int file = from; file < endsBefore; ++file)
-            taken << record.take(*folder, file, status[file]);
+            taken << record.takenEarlier(*folder, file, status[file]);
         record.endFolder(endsBefore);
         return taken;
     };
-    QCOMPARE(sweep(0, 1), QList<FileOutcome>{FileOutcome::Removed});
-    QCOMPARE(sweep(0, 2), (QList<FileOutcome>{FileOutcome::TakenEarlier, FileOutcome::Removed}));
-    QCOMPARE(sweep(0, 2),
-             (QList<FileOutcome>{FileOutcome::TakenEarlier, FileOutcome::TakenEarlier}));
+    QCOMPARE(sweep(0, 1), QList<bool>{false});
+    QCOMPARE(sweep(0, 2), (QList<bool>{true, false}));
+    QCOMPARE(sweep(0, 2), (QList<bool>{true, true}));
 }
 
 // A run builds message after message in the same room: a hit no longer than the room asks for no

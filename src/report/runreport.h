@@ -5,7 +5,7 @@
 
 #include "report/consolemessage.h"
 #include "report/runlog.h"
-#include "sweep/entryops.h"
+#include "sweep/remover.h"
 #include "system/stopsignals.h"
 
 class OwnFiles;

@@ -36,7 +36,7 @@ void DryRunRecord::beginJob(int retentionDays, const NamePatterns &patterns)
 void DryRunRecord::beginFolder(const Folder &folder, qint64 begun)
 {
     inHand = nullptr;
-    folderInHand = folderKeyOf(folder.id, folder.path);
+    folderInHand = folderKeyOf(folder.identity(), folder.path);
     QVector<FolderSweep> &sweeps = foldersTaken[folderInHand];
     sweeps.reserve(sweeps.size() + 1);
     takenInHand.assign(size_t(folder.files.size()), false);
@@ -67,22 +67,22 @@ void DryRunRecord::endFolder(int file)
 // As the real run finds gone what it removed before: an entry removed before (two jobs over one
 // folder), and a link whose way leads through an entry removed before (a link to a file the run
 // removed, also to one of its names).
-FileOutcome DryRunRecord::take(const Folder &folder, int file, const EntryStatus &status)
+bool DryRunRecord::takenEarlier(const Folder &folder, int file, const EntryStatus &status)
 {
     const QByteArray name = folder.files.bytesAt(file);
     if (takenBefore(folderInHand, name, Seen::Listed, status))
-        return FileOutcome::TakenEarlier;
+        return true;
     if (folder.files.isLinkAt(file)) {
-        for (const WayStep &step : wayOfLink(folder, name)) {
+        for (const WayStep &step : folder.wayOfLink(name)) {
             const QByteArray key = folderKeyOf(step.folder, step.folderPath);
             if ((key == folderInHand && isTakenInHand(step.name)) ||
                 takenBefore(key, step.name, Seen::MaybeHidden, status))
-                return FileOutcome::TakenEarlier;
+                return true;
         }
     }
     takenInHand[size_t(file)] = true;
     anyTakenInHand = true;
-    return FileOutcome::Removed;
+    return false;
 }
 
 // Whether an earlier sweep of the folder took the entry. An entry listed in the folder now was

@@ -7,7 +7,7 @@
 #define KEHRLUND_DRYRUN_H
 
 #include "jobfile/namepatterns.h"
-#include "sweep/entryops.h"
+#include "walk/walk.h"
 
 #include <QByteArray>
 #include <QHash>
@@ -15,10 +15,8 @@
 
 #include <vector>
 
-// It keeps no list of files, which would grow with the hits: for each folder it took files from,
-// it keeps which jobs did so, when, and, for a sweep that ended part way (its folder moved), the
-// first name it did not come to; an entry met again is judged as that job judged it. Only the
-// files taken in the folder in hand are marked, a bit each beside its listing.
+// No list of files, which would grow with the hits: only the files taken in the folder in hand are
+// marked, a bit each beside its listing.
 class DryRunRecord
 {
   public:
@@ -29,9 +27,9 @@ class DryRunRecord
     // The sweep of the folder in hand ends before its file `file` (its count when it came to
     // every file).
     void endFolder(int file);
-    // Removed, as the real run would remove the file now; TakenEarlier where the real run would
-    // have removed it, or an entry its way leads through, before.
-    FileOutcome take(const Folder &folder, int file, const EntryStatus &status);
+    // Whether the real run would have removed the file, or an entry its way leads through, before;
+    // if not, the file is taken as the real run would remove it now.
+    bool takenEarlier(const Folder &folder, int file, const EntryStatus &status);
 
   private:
     struct JobRule {

@@ -36,9 +36,9 @@ void Remover::endFolder(int file)
 
 FolderOutcome Remover::checkPlace(const Folder &folder)
 {
-    reportedMoved(folder); // what was reported so far, the check sees
+    folder.reportedMoved(); // what was reported so far, the check sees
     placeChecked.renew();
-    return placeOf(folder);
+    return folder.place();
 }
 
 // Each rung a file does not pass ends its judgement: it must be a regular file, old enough, none
@@ -48,14 +48,14 @@ FileOutcome Remover::judge(const Folder &folder, int file, Judgement &judged)
     const QByteArray name = folder.files.bytesAt(file);
     const bool isLink = folder.files.isLinkAt(file);
     EntryStatus &status = judged.status;
-    if (!readStatus(folder, name, isLink, status))
+    if (!folder.readStatus(name, isLink, status))
         return whyNotRead(folder, name, isLink, status.error);
     if (!age.isOldEnough(status.createdMs))
         return FileOutcome::Young;
     if (ownFiles.contains(status.id,
                           [&] { return joinedPath(folder.path, folder.files.nameAt(file)); }))
         return FileOutcome::OwnFile;
-    if (reportedMoved(folder) || placeChecked.heldUpSince()) {
+    if (folder.reportedMoved() || placeChecked.heldUpSince()) {
         const FolderOutcome place = checkPlace(folder);
         if (place != FolderOutcome::Listed)
             return place == FolderOutcome::Moved ? FileOutcome::FolderMoved
@@ -69,12 +69,12 @@ FileOutcome Remover::judge(const Folder &folder, int file, Judgement &judged)
 // will not remove: asked of the system right before the removal where it can tell, else looked
 // up in the snapshot of files held open. A snapshot that could not be taken whole holds every
 // file back, as its message says, but tells of none that it is in use.
-FileOutcome Remover::whetherHeld(const InUse &inUse, const FileId &id) const
+FileOutcome Remover::whetherHeld(const Folder::InUse &inUse, const FileId &id) const
 {
-    if (inUse.answer == InUse::Changed)
+    if (inUse.answer == Folder::InUse::Changed)
         return FileOutcome::Gone;
-    if (inUse.answer == InUse::Yes ||
-        (inUse.answer == InUse::Unknown && heldOpen.isComplete() && heldOpen.mayBeHeld(id)))
+    if (inUse.answer == Folder::InUse::Yes ||
+        (inUse.answer == Folder::InUse::Unknown && heldOpen.isComplete() && heldOpen.mayBeHeld(id)))
         return FileOutcome::InUse;
     return heldOpen.isComplete() ? FileOutcome::Go : FileOutcome::Refused;
 }
@@ -86,15 +86,18 @@ FileOutcome Remover::whyNotRead(const Folder &folder, const QByteArray &name, bo
 {
     if (error == EACCES || error == EPERM)
         return FileOutcome::NotReadable;
-    if (error == ENOENT && !(isLink && entryIsThere(folder, name)))
+    if (error == ENOENT && !(isLink && folder.entryIsThere(name)))
         return FileOutcome::Gone;
     return FileOutcome::NotAFile;
 }
 
 FileOutcome Remover::remove(const Folder &folder, int file, Judgement &judged)
 {
-    const FileOutcome outcome = dryRun ? dryRunRecord.take(folder, file, judged.status)
-                                       : removeEntry(folder, folder.files.bytesAt(file));
+    FileOutcome outcome = FileOutcome::Removed;
+    if (dryRun && dryRunRecord.takenEarlier(folder, file, judged.status))
+        outcome = FileOutcome::TakenEarlier;
+    else if (const int error = dryRun ? 0 : folder.remove(folder.files.bytesAt(file)))
+        outcome = error == ENOENT || error == EISDIR ? FileOutcome::Gone : FileOutcome::Refused;
     judged.lease.reset();
     return outcome;
 }

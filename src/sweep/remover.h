@@ -5,7 +5,6 @@
 
 #include "sweep/agerule.h"
 #include "sweep/dryrun.h"
-#include "sweep/entryops.h"
 #include "system/heldup.h"
 #include "walk/walk.h"
 
@@ -14,6 +13,29 @@
 class FilesHeldOpen;
 class NamePatterns;
 class OwnFiles;
+
+// What became of a listed file, as the sweep judged it and removed it.
+enum class FileOutcome {
+    NotAFile,    // no regular file (any more), or a link that leads to none: nothing to judge
+    NotReadable, // its status may not be read
+    Gone,        // gone since the listing, or another file in its place: another got there first
+    Young,       // not old enough
+    OwnFile,     // the job file or the run log: never removed, never counted
+    InUse,       // another process holds it open: refused
+    FolderMoved, // its folder has left its place: passed over with all below it
+    FolderNotListed, // its folder's place could not be checked for lack of descriptors or memory
+    Go,              // to be removed, now
+    Removed,
+    Refused,      // the system would not remove it, or no file may go (no snapshot could be taken)
+    TakenEarlier, // a dry run took it before: the real run would not have met it
+};
+
+// A hit is a file old enough to go, counted and recorded whether it went or not.
+inline bool isHit(FileOutcome outcome)
+{
+    return outcome == FileOutcome::Removed || outcome == FileOutcome::Refused ||
+           outcome == FileOutcome::InUse;
+}
 
 class Remover
 {
@@ -30,10 +52,8 @@ class Remover
     }
     void beginJob(int retentionDays, const NamePatterns &patterns);
 
-    // Whether the folder's files may be removed now: only while it is still where the walk found
-    // it (Listed); one that has moved is passed over with all that lies below it. Ages are
-    // measured against the clock as each folder is begun. A dry run short of memory for its
-    // record throws std::bad_alloc.
+    // Whether the folder's files may be removed now (Listed). Ages are measured against the clock
+    // as each folder is begun. A dry run short of memory for its record throws std::bad_alloc.
     FolderOutcome beginFolder(const Folder &folder);
     // The folder's sweep ends before its file `file` (its count when it came to every file).
     void endFolder(int file);
@@ -42,13 +62,8 @@ class Remover
     struct Judgement {
         int ageDays = 0;
         EntryStatus status;
-        // A file to go is held from its judging across its removal (where the system can tell,
-        // no other process opens it meanwhile).
-        std::optional<InUse> lease;
+        std::optional<Folder::InUse> lease; // for a file to go, across its removal
     };
-    // A file is judged on its status read right now, and goes (Go) only while its folder is
-    // still in its place: checked as the folder is begun, and again whenever a move was
-    // reported on the way or the run was held up since.
     FileOutcome judge(const Folder &folder, int file, Judgement &judged);
     // Removes a file judged to go: Removed, Refused, or Gone; in a dry run, as the real run would.
     FileOutcome remove(const Folder &folder, int file, Judgement &judged);
@@ -59,7 +74,7 @@ class Remover
     FolderOutcome checkPlace(const Folder &folder);
     FileOutcome whyNotRead(const Folder &folder, const QByteArray &name, bool isLink,
                            int error) const;
-    FileOutcome whetherHeld(const InUse &inUse, const FileId &id) const;
+    FileOutcome whetherHeld(const Folder::InUse &inUse, const FileId &id) const;
 
     const OwnFiles &ownFiles;
     const FilesHeldOpen &heldOpen;

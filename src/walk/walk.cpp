@@ -1,4 +1,5 @@
-// What both back ends of the walk share: the order of stopping, the path rule and the mount check.
+// What both back ends of the walk share: the loop over the levels on the way down, stopping, the
+// path rule and the mount check.
 #include "walk/walk.h"
 
 #include "system/stopsignals.h"
@@ -6,7 +7,6 @@
 #include <QDir>
 
 #include <algorithm>
-#include <cerrno>
 #include <new>
 #include <utility>
 
@@ -19,6 +19,14 @@ QString joinedPath(const QString &folderPath, const QString &name)
 {
     return folderPath + QDir::separator() + name;
 }
+
+FolderWalk::FolderWalk(const QString &rootPath, const NamePatterns &patterns, bool namesPassedOver)
+    : patterns(patterns), path(rootPath), namesPassedOver(namesPassedOver)
+{
+    state.reset(newState());
+}
+
+FolderWalk::~FolderWalk() = default;
 
 // Short of memory where a folder's own listing is not to blame, the walk cannot go on where it
 // was: it ends, cut short, and the sweep says so.
@@ -34,37 +42,84 @@ const Folder *FolderWalk::next()
     }
 }
 
+const Folder *FolderWalk::enterNextFolder()
+{
+    if (!rootEntered) {
+        rootEntered = true;
+        if (const Folder *entered = enterRoot())
+            return entered;
+    }
+    while (!levels.empty() && !stopRequested()) {
+        Level &top = levels.back();
+        if (top.next < top.subfolders.size()) {
+            const int sub = top.next++;
+            path.truncate(top.pathLength);
+            path = joinedPath(path, top.subfolders.nameAt(sub));
+            if (const Folder *entered = enterSubfolder(sub))
+                return entered;
+            continue;
+        }
+        levels.pop_back();
+        if (!levels.empty())
+            path.truncate(levels.back().pathLength);
+        leftLevel();
+    }
+    return nullptr;
+}
+
+// A folder with nothing to sweep or go into is not yielded; it is left as the walk goes on.
+const Folder *FolderWalk::entered(NameList &subfolders)
+{
+    folder.outcome = FolderOutcome::Listed;
+    folder.path = path;
+    const bool worthYielding = folder.files.size() > 0 || subfolders.size() > 0;
+    levels.push_back({std::move(subfolders), 0, path.size()});
+    return worthYielding ? &folder : nullptr;
+}
+
+const Folder *FolderWalk::notListed()
+{
+    folder.outcome = FolderOutcome::NotListed;
+    folder.path = path;
+    folder.files.clear();
+    return &folder;
+}
+
+void FolderWalk::passOver(const QString &passedPath, PassedOverReason reason)
+{
+    if (namesPassedOver)
+        passedOver.append({passedPath, reason});
+}
+
+void FolderWalk::passOverMoved()
+{
+    if (folder.outcome == FolderOutcome::Listed && !levels.empty())
+        passOverMoved(levels.size() - 1);
+}
+
+// From the highest level that has moved down, nothing more is listed or swept, and a verbose run
+// names that one.
+void FolderWalk::passOverMoved(std::size_t moved)
+{
+    const std::size_t highest = highestMoved(moved);
+    for (std::size_t level = highest; level < levels.size(); ++level)
+        levels[level].subfolders.clear();
+    passOver(path.left(levels[highest].pathLength), PassedOverReason::Moved);
+}
+
 QVector<PassedOver> FolderWalk::takePassedOver()
 {
     return std::exchange(passedOver, QVector<PassedOver>());
 }
 
 // The same order as the listing's files and folders, so that it never depends on the system's.
-void appendPassedOver(QVector<PassedOver> &to, const QString &folderPath,
-                      QVector<PassedOverName> names, NameList::Decoder decode)
+void FolderWalk::passOver(QVector<PassedOverName> names)
 {
-    std::sort(names.begin(), names.end(),
-              [decode](const PassedOverName &a, const PassedOverName &b) {
-                  return NameList::precedes(decode, a.name, b.name);
-              });
+    std::sort(names.begin(), names.end(), [](const PassedOverName &a, const PassedOverName &b) {
+        return NameList::precedes(decodedName, a.name, b.name);
+    });
     for (const PassedOverName &name : names)
-        to.append({joinedPath(folderPath, decode(name.name)), name.reason});
-}
-
-// A folder that is gone from its place, or is no folder there any more (a link or a file took
-// its name), has vanished as far as the walk is concerned.
-PassedOverReason passedOverFor(int error)
-{
-    switch (error) {
-    case EXDEV:
-        return PassedOverReason::OtherMount;
-    case ENOENT:
-    case ENOTDIR:
-    case ELOOP:
-        return PassedOverReason::Gone;
-    default:
-        return PassedOverReason::NotReadable;
-    }
+        passedOver.append({joinedPath(path, decodedName(name.name)), name.reason});
 }
 
 #ifdef Q_OS_UNIX

@@ -1,7 +1,6 @@
 // The walk over one folder tree: yields its folders, each with the files whose names match, and
-// knows nothing of ages or hits. One back end per kind of system, chosen by the build: folder
-// handles where the system has them (walk_handles.cpp), paths through Qt elsewhere
-// (walk_paths.cpp).
+// knows nothing of ages or hits. One back end per kind of system, chosen by the build, each in its
+// folder: folder handles on Linux (handles/), paths through Qt elsewhere (paths/).
 #ifndef KEHRLUND_WALK_H
 #define KEHRLUND_WALK_H
 
@@ -10,10 +9,10 @@
 
 #include <QByteArray>
 #include <QString>
-
 #include <QVector>
 
 #include <memory>
+#include <vector>
 
 class NamePatterns;
 
@@ -41,105 +40,157 @@ enum class FolderOutcome {
     Moved,     // the sweep found it gone from its place: passed over with all below it
 };
 
-// A folder as the walk yields it; valid until the walk goes on.
-struct Folder {
-    explicit Folder(NameList::Decoder decode) : files(decode) {}
-
-    FolderOutcome outcome = FolderOutcome::Listed;
-    QString path;   // the root as given, then separator and name for each level below
-    NameList files; // those whose names match, in name order
-
-    // What shows that the folder is still where the walk found it: the folder the walk opened,
-    // and the way to it from the job's root: the names as the file system spells them, joined
-    // by '/' (empty for the root itself), and the root's path and identity.
+struct EntryStatus {
+    qint64 createdMs = 0; // birth time, or status-change time where no birth time is kept
     FileId id;
-    QByteArray below;
-    QByteArray rootPath;
-    FileId rootId;
-    // Where the walk goes by folder handles: the folder's handle and the root's, held by the walk
-    // until it goes on.
-    int handle = -1;
-    int rootHandle = -1;
-    // Where the system reports moves: the walk's watch on the folders of its way from the root.
-    int moveWatch = -1;
+    int error = 0; // why it could not be read: the system's error; 0 when it is no regular file
 };
 
-// Where the folder is now. Listed while it is still where the walk found it: the root still at
-// its path, and the folder reachable from there by the same names, through no link, no hidden
-// name and no other mount (where the system tells no identities, a folder is taken to be where
-// it was). Moved when it is not; NotListed when that could not be found out for lack of
-// descriptors or memory.
-FolderOutcome placeOf(const Folder &folder);
+// How many links in a row the system itself follows before it gives up; a dry run follows as many.
+constexpr int linksFollowedAtMost = 40;
 
-// Whether the system reported that the folder, or one on its way from the root, was moved or
-// deleted since last asked: its place is then checked before the next removal, so that no file
-// is removed once its folder has left the tree, but the one being removed as it left. Always
-// false where the system reports no moves (a file system that tells none, the walk by paths):
-// there the place is checked again when time has gone by.
-bool reportedMoved(const Folder &folder);
+// One entry a link leads through: the identity of the folder that holds it (its path, where the
+// system tells no identities) and its name there.
+struct WayStep {
+    FileId folder;
+    QString folderPath;
+    QByteArray name;
+};
 
-// How many folder handles the walk holds open at most: the root's, the folders on its way down
-// (the deepest twelve keep theirs) and the one in hand. Fewer where fewer descriptors are free;
-// well below the usual limit of 1,024 per process.
-constexpr int folderHandlesAtMost = 32;
+// The back end's: a name as the file system spells it, as text.
+QString decodedName(const QByteArray &name);
+
+// For the back ends: a name one listing passed over.
+struct PassedOverName {
+    QByteArray name;
+    PassedOverReason reason;
+};
+
+// A folder as the walk yields it, and what the sweep does to its entries, by their names as the
+// file system spells them; valid until the walk goes on.
+class Folder
+{
+  public:
+    FolderOutcome outcome = FolderOutcome::Listed;
+    QString path;                // the root as given, then separator and name for each level below
+    NameList files{decodedName}; // those whose names match, in name order
+
+    // Listed while the folder is still where the walk found it; Moved when it is not; NotListed
+    // when that could not be found out for lack of descriptors or memory.
+    FolderOutcome place() const;
+    // Whether the system reported a move of the folder, or of one on its way from the root, since
+    // last asked; always false where it reports none.
+    bool reportedMoved() const;
+    // False when the entry is no regular file (any more), or, listed as a link, leads to none.
+    bool readStatus(const QByteArray &name, bool isLink, EntryStatus &status) const;
+    // 0, or the system's error.
+    int remove(const QByteArray &name) const;
+    // Whether the entry itself is there, a link not followed.
+    bool entryIsThere(const QByteArray &name) const;
+    // Each entry a listed link leads through, the file at its end last; empty for no link.
+    QVector<WayStep> wayOfLink(const QByteArray &name) const;
+    const FileId &identity() const { return id; }
+
+    // Whether another process has the file open or mapped; where a lease tells, the answer holds
+    // while this lives. Changed when the name leads to another file than the one judged.
+    class InUse
+    {
+      public:
+        enum Answer { No, Yes, Unknown, Changed };
+        InUse(const Folder &folder, const QByteArray &name, bool isLink, const FileId &id);
+        ~InUse();
+        InUse(const InUse &) = delete;
+        InUse &operator=(const InUse &) = delete;
+
+        Answer answer = Unknown;
+
+      private:
+        Answer ask(const Folder &folder, const QByteArray &name, bool isLink, const FileId &id);
+        int handle = -1;
+    };
+
+  private:
+    friend class FolderWalk;
+
+    // The folder the walk opened (unknown where the system tells no identities).
+    FileId id;
+#ifndef KEHRLUND_WALK_BY_PATHS
+    // The way to it from the job's root, names joined by '/' (empty for the root itself), the
+    // root's path and identity, the handles the walk holds until it goes on, and the walk's watch
+    // for moves.
+    QByteArray below, rootPath;
+    FileId rootId;
+    int handle = -1, rootHandle = -1, moveWatch = -1;
+#endif
+};
 
 // Depth-first, each folder before its subfolders, subfolders by name. Hidden entries, system
-// entries (FIFOs, sockets, devices), symbolic links to folders and mount points are passed over,
-// and so is a folder that cannot be read. A folder is yielded when it holds matching files or
-// subfolders, or could not be listed for lack of descriptors or memory.
+// entries, symbolic links to folders and mount points are passed over, and so is a folder that
+// cannot be read. A folder is yielded when it holds matching files or subfolders, or could not be
+// listed for lack of descriptors or memory.
 class FolderWalk
 {
   public:
     // Only a walk that names what it passes over gathers it: the others pay nothing for it.
     FolderWalk(const QString &rootPath, const NamePatterns &patterns, bool namesPassedOver = false);
     ~FolderWalk();
-    FolderWalk(const FolderWalk &) = delete;
-    FolderWalk &operator=(const FolderWalk &) = delete;
 
     // The next folder; null when none is left, a stop was requested or memory ran short.
     const Folder *next();
-    // The folder yielded last is no longer where the walk found it: it is passed over with all
-    // below it, and so is the highest folder above it that has moved too (or the whole tree,
-    // when the root has).
+    // The folder yielded last has left its place: it is passed over with all below it, and so is
+    // the highest folder above it that has moved too (or the whole tree, when the root has).
     void passOverMoved();
     // The walk ran short of memory and ended early: the rest of the tree was not listed.
     bool wasCutShort() const { return cutShort; }
-    // What the walk passed over since last asked, in its order; always empty unless it names
-    // what it passes over.
+    // What the walk passed over since last asked, in its order; gathered only if it names it.
     QVector<PassedOver> takePassedOver();
 
   private:
-    const Folder *enterNextFolder(); // the back end's
+    // A folder on the way down, from the root to the one entered last.
+    struct Level {
+        NameList subfolders{decodedName};
+        int next = 0;
+        int pathLength = 0;
+    };
 
-    struct State; // the back end's
+    const Folder *enterNextFolder();
+    const Folder *entered(NameList &subfolders); // the folder's files and subfolders sorted
+    const Folder *notListed();
+    void passOver(const QString &passedPath, PassedOverReason reason);
+    // The names one listing of the folder entered last passed over, in the order it gave them.
+    void passOver(QVector<PassedOverName> names);
+    void passOverMoved(std::size_t moved);
+
+    // The back end's: its state; enter the root, or the last level's next subfolder (at `path`);
+    // after a level was left; the highest level from the root down to `moved` that has moved.
+    struct State;
+    State *newState();
+    const Folder *enterRoot();
+    const Folder *enterSubfolder(int sub);
+    void leftLevel();
+    std::size_t highestMoved(std::size_t moved) const;
     struct Delete {
         void operator()(State *state) const;
     };
+
+    const NamePatterns &patterns;
+    QString path; // of the folder entered last
+    std::vector<Level> levels;
+    Folder folder; // the one yielded last
     std::unique_ptr<State, Delete> state;
+    bool rootEntered = false;
     bool cutShort = false;
+    const bool namesPassedOver;
     QVector<PassedOver> passedOver;
 };
-
-// For the back ends: the names one listing passed over (in the order the listing gave them),
-// added to `to` as paths below `folderPath`, in the order of a NameList.
-struct PassedOverName {
-    QByteArray name;
-    PassedOverReason reason;
-};
-void appendPassedOver(QVector<PassedOver> &to, const QString &folderPath,
-                      QVector<PassedOverName> names, NameList::Decoder decode);
-
-// Why a folder could not be opened, by the error the system gave (not one for lack of
-// descriptors or memory).
-PassedOverReason passedOverFor(int error);
 
 // The path of an entry: the folder path, the native separator and the name, joined as they are.
 QString joinedPath(const QString &folderPath, const QString &name);
 
 // Whether the folder at `path` (relative to the folder handle `at`; AT_FDCWD for none, an empty
 // path for the handle itself) lies on another mount than its parent (`parentAt`, `parentPath`
-// alike): another file system, or a bind mount on the same one. A job's tree stays on its own
-// mount, as a link to a folder is not followed. Never so where the system tells no mounts.
+// alike): another file system, or a bind mount on the same one. Never so where the system tells no
+// mounts.
 bool isMountPoint(int parentAt, const QByteArray &parentPath, int at, const QByteArray &path);
 
 #endif

@@ -1,0 +1,723 @@
+// The walk through folder handles (Linux), and what the sweep does to a folder's entries, relative
+// to the folder's handle. Each subfolder is opened below the handle of its parent and never
+// through a symbolic link, so a folder swapped for a link while the walk goes on leads nowhere
+// outside the tree.
+#include "walk/walk.h"
+
+#include "jobfile/namepatterns.h"
+#include "system/lackofresources.h"
+#include "system/stopsignals.h"
+
+#include <QFile>
+
+#include <algorithm>
+#include <atomic>
+#include <climits>
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <ctime>
+#include <dirent.h>
+#include <fcntl.h>
+#include <linux/openat2.h>
+#include <new>
+#include <sys/inotify.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <sys/syscall.h>
+#include <sys/sysmacros.h>
+#include <unistd.h>
+
+#include <vector>
+
+namespace
+{
+// Signals do not restart what they interrupt (the console's write must give up on a stop); a call
+// that a signal interrupts is made again. -1 with errno, as the system answers.
+template <typename Call> long again(Call call)
+{
+    long result;
+    do
+        result = call();
+    while (result < 0 && errno == EINTR);
+    return result;
+}
+
+// Well below the usual limit of 1,024 descriptors per process.
+constexpr int folderHandlesAtMost = 32;
+constexpr int folderFlags = O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK;
+
+constexpr std::size_t openAncestorsKept = 12;
+
+// The descriptor numbers free now: a descriptor must lie below the process's limit, so those
+// open below it are taken (an inherited one above it takes none).
+int freeDescriptors()
+{
+    struct rlimit limit;
+    if (::getrlimit(RLIMIT_NOFILE, &limit) != 0 || limit.rlim_cur >= rlim_t(INT_MAX))
+        return INT_MAX;
+    const int below = int(limit.rlim_cur);
+    int open = 0;
+    DIR *descriptors = ::opendir("/proc/self/fd");
+    if (!descriptors)
+        return errno == ENOENT ? INT_MAX : 0;
+    while (const struct dirent *entry = ::readdir(descriptors)) {
+        if (entry->d_name[0] != '.' && std::atoi(entry->d_name) < below)
+            ++open;
+    }
+    ::closedir(descriptors);
+    return below - (open - 1); // the listing's own is not counted
+}
+
+// A few descriptors are left to the libraries the program uses (and, under test, the sanitizers),
+// which open files of their own now and then, and to the place check and the removal, which
+// hold two for a moment.
+constexpr int descriptorsLeftFree = 4;
+
+// -1 with errno; ENOSYS where openat2 is not to be had: a kernel without it, or a system-call
+// filter that does not know it, answers so in several ways. The caller then resolves by itself.
+int openat2(int at, const char *name, int flags, quint64 resolve)
+{
+    struct open_how how = {};
+    how.flags = quint64(flags);
+    how.resolve = resolve;
+    const int opened = int(::syscall(SYS_openat2, at, name, &how, sizeof how));
+    if (opened < 0 && (errno == EPERM || errno == EINVAL || errno == E2BIG))
+        errno = ENOSYS;
+    return opened;
+}
+
+// Where openat2 is missing: a folder opened below `at`, never onto another mount (errno EXDEV).
+int openOnMount(int at, const char *name, int flags)
+{
+    const int folder = int(again([&] { return ::openat(at, name, flags); }));
+    if (folder >= 0 && isMountPoint(at, QByteArray(), folder, QByteArray())) {
+        ::close(folder);
+        errno = EXDEV;
+        return -1;
+    }
+    return folder;
+}
+
+int openSubfolder(int parent, const char *name)
+{
+    const int folder = openat2(parent, name, folderFlags, RESOLVE_NO_XDEV | RESOLVE_NO_SYMLINKS);
+    return folder >= 0 || errno != ENOSYS ? folder : openOnMount(parent, name, folderFlags);
+}
+
+FileId idOfHandle(int handle)
+{
+    struct stat status;
+    if (::fstat(handle, &status) != 0)
+        return FileId();
+    return fileIdOf(status);
+}
+
+// The way below the root, step by step where the system cannot resolve it at once: each name
+// opened below the last, never through a link and never onto another mount.
+int resolveStepByStep(int root, const QByteArray &below)
+{
+    int at = root;
+    for (const QByteArray &name : below.split('/')) {
+        const int next =
+            openOnMount(at, name.constData(), O_PATH | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+        if (at != root)
+            ::close(at);
+        if (next < 0)
+            return -1;
+        at = next;
+    }
+    return at;
+}
+
+// The folder that the names lead to below `at`, resolved by the system in one call where it can
+// (openat2, beneath `at`); -1 when they lead through a link, onto another mount or nowhere.
+int resolveBeneath(int at, const QByteArray &names)
+{
+    const int found = int(again([&] {
+        return openat2(at, names.constData(), O_PATH | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC,
+                       RESOLVE_BENEATH | RESOLVE_NO_SYMLINKS | RESOLVE_NO_XDEV |
+                           RESOLVE_NO_MAGICLINKS);
+    }));
+    if (found >= 0 || errno != ENOSYS)
+        return found;
+    return resolveStepByStep(at, names);
+}
+
+// The folder the way below the root leads to (the root itself for an empty way), as a handle that
+// opens nothing; -1 with errno set when it leads through a link, onto another mount or nowhere. A
+// way longer than the system resolves at once (a tree deeper than the path limit) is resolved a
+// stretch at a time, so that at most two handles are held on the way.
+int resolveWay(int root, const QByteArray &below)
+{
+    constexpr int stretch = 2048;
+    int at = root;
+    for (int from = 0; from < below.size();) {
+        int to = below.size();
+        if (to - from > stretch) {
+            to = below.lastIndexOf('/', from + stretch);
+            if (to <= from)
+                to = below.indexOf('/', from + stretch);
+            if (to < 0)
+                to = below.size();
+        }
+        const int next = resolveBeneath(at, below.mid(from, to - from));
+        const int error = errno;
+        if (at != root)
+            ::close(at);
+        errno = error;
+        if (next < 0)
+            return -1;
+        at = next;
+        from = to + 1;
+    }
+    return at;
+}
+
+// Whether the names below the root still lead to the folder `id` (Listed), lead elsewhere or
+// nowhere (Moved), or could not be followed for lack of descriptors or memory (NotListed).
+FolderOutcome leadsTo(int root, const QByteArray &below, const FileId &id)
+{
+    const int found = resolveWay(root, below);
+    if (found < 0)
+        return isLackOfResources(errno) ? FolderOutcome::NotListed : FolderOutcome::Moved;
+    const bool same = idOfHandle(found) == id;
+    if (found != root)
+        ::close(found);
+    return same ? FolderOutcome::Listed : FolderOutcome::Moved;
+}
+
+bool rootStillAt(const QByteArray &rootPath, const FileId &rootId)
+{
+    struct stat status;
+    return again([&] { return ::stat(rootPath.constData(), &status); }) == 0 &&
+           fileIdOf(status) == rootId;
+}
+
+enum class EntryKind { File, Link, Folder, Other };
+
+EntryKind kindOf(int folder, const char *name, unsigned char type)
+{
+    struct stat status;
+    if (type == DT_UNKNOWN && ::fstatat(folder, name, &status, AT_SYMLINK_NOFOLLOW) == 0)
+        type = IFTODT(status.st_mode);
+    return type == DT_REG   ? EntryKind::File
+           : type == DT_LNK ? EntryKind::Link
+           : type == DT_DIR ? EntryKind::Folder
+                            : EntryKind::Other;
+}
+
+// A folder that is gone from its place, or is no folder there any more (a link or a file took
+// its name), has vanished as far as the walk is concerned.
+PassedOverReason passedOverFor(int error)
+{
+    switch (error) {
+    case EXDEV:
+        return PassedOverReason::OtherMount;
+    case ENOENT:
+    case ENOTDIR:
+    case ELOOP:
+        return PassedOverReason::Gone;
+    default:
+        return PassedOverReason::NotReadable;
+    }
+}
+
+// Hands every entry of the folder to visit(name, type), read straight from the folder's handle in
+// large batches; 0, or the errno of a listing that failed or was stopped (EINTR).
+template <typename Visit> int readEntries(int folder, std::vector<char> &buffer, Visit visit)
+{
+    for (;;) {
+        const ssize_t filled = ::getdents64(folder, buffer.data(), buffer.size());
+        if (filled <= 0)
+            return filled == 0 ? 0 : errno;
+        for (ssize_t at = 0; at < filled;) {
+            const auto *entry = reinterpret_cast<const struct dirent64 *>(buffer.data() + at);
+            visit(entry->d_name, entry->d_type);
+            at += entry->d_reclen;
+        }
+        if (stopRequested())
+            return EINTR;
+    }
+}
+
+bool leadsToFolder(int folder, const char *name)
+{
+    struct stat status;
+    return ::fstatat(folder, name, &status, 0) == 0 && S_ISDIR(status.st_mode);
+}
+
+// A hidden entry that a verbose run names: a folder (or a link to one), or a file whose name
+// matches, which the operator may have expected to go.
+void nameHidden(int folder, const char *name, unsigned char type, const NamePatterns &patterns,
+                QVector<PassedOverName> &passed)
+{
+    if (std::strcmp(name, ".") == 0 || std::strcmp(name, "..") == 0)
+        return;
+    const QByteArray bytes(name);
+    const EntryKind kind = kindOf(folder, name, type);
+    if (kind == EntryKind::Folder ||
+        ((kind == EntryKind::File || kind == EntryKind::Link) && patterns.matches(bytes)) ||
+        (kind == EntryKind::Link && leadsToFolder(folder, name)))
+        passed.append({bytes, PassedOverReason::Hidden});
+}
+
+// One read of a folder: the files (and links) whose names match, and the subfolders, each sorted;
+// hidden entries (and so "." and "..") left out. With `passed`, also what a verbose run names of
+// what the listing passes over. 0, or the errno of a listing that failed.
+int listFolder(int folder, const NamePatterns &patterns, std::vector<char> &buffer, NameList &files,
+               NameList &folders, QVector<PassedOverName> *passed)
+{
+    const int error = readEntries(folder, buffer, [&](const char *name, unsigned char type) {
+        if (name[0] == '.') {
+            if (passed)
+                nameHidden(folder, name, type, patterns, *passed);
+            return;
+        }
+        const int length = int(std::strlen(name));
+        const EntryKind kind = kindOf(folder, name, type);
+        if (kind == EntryKind::Folder)
+            folders.append(name, length, false);
+        else if ((kind == EntryKind::File || kind == EntryKind::Link) &&
+                 patterns.matches(QByteArray::fromRawData(name, length)))
+            files.append(name, length, kind == EntryKind::Link);
+        if (passed && kind == EntryKind::Link && leadsToFolder(folder, name))
+            passed->append({QByteArray(name, length), PassedOverReason::LinkToFolder});
+    });
+    files.sort();
+    folders.sort();
+    return error;
+}
+
+// Where SIGIO cannot be had for the watch, every removal reads the reports. Another program opening
+// a file the run holds a lease on also sends SIGIO: one read more.
+std::atomic<bool> reportAnnounced{true};
+bool alwaysRead = false;
+
+void announceReport(int)
+{
+    reportAnnounced.store(true, std::memory_order_relaxed);
+}
+
+int startWatching()
+{
+    const int watcher = ::inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
+    struct sigaction announce = {};
+    announce.sa_handler = announceReport;
+    announce.sa_flags = SA_RESTART;
+    if (watcher >= 0 && !(::sigaction(SIGIO, &announce, nullptr) == 0 &&
+                          ::fcntl(watcher, F_SETOWN, ::getpid()) == 0 &&
+                          ::fcntl(watcher, F_SETFL, O_NONBLOCK | O_ASYNC) == 0))
+        alwaysRead = true;
+    return watcher;
+}
+
+// Without a watch (no inotify, no room for more watches) a folder's place is checked by time alone.
+int watchFolder(int watcher, int handle)
+{
+    if (watcher < 0)
+        return -1;
+    char path[32];
+    std::snprintf(path, sizeof path, "/proc/self/fd/%d", handle);
+    return ::inotify_add_watch(watcher, path, IN_MOVE_SELF | IN_DELETE_SELF | IN_ONLYDIR);
+}
+
+// Another run removing the same file holds it open for a moment, and two runs that meet there
+// would each refuse the file because of the other; a program that has just let go of a file may
+// still have a child that closes its copy of the descriptor a moment later. A file refused is so
+// tried again, after pauses drawn at random (so that two runs part) and growing from a
+// millisecond or two. Those two seconds are the whole run's, not each file's: whoever keeps many
+// old files open in a swept folder cannot hold the run for hours. They are counted in pauses
+// asked for, not in time gone by, so a busy machine gets as many tries as an idle one.
+int leaseWaitLeftMs = 2000;
+
+int pauseBeforeTryingAgain(int tried)
+{
+    static unsigned state = unsigned(::getpid());
+    state = state * 1103515245u + 12345u;
+    const long pausedNs = long(500000 + (state >> 8) % 1500000) << std::min(tried, 5);
+    const struct timespec pause = {pausedNs / 1000000000, pausedNs % 1000000000};
+    ::nanosleep(&pause, nullptr);
+    return int(pausedNs / 1000000) + 1;
+}
+
+// What the walk keeps of a folder on the way down, beside its level.
+struct Frame {
+    int handle = -1; // -1 once given up; the root's is never given up
+    int watch = -1;  // its watch for moves; -1 where it has none
+    FileId id;
+    int belowLength = 0;
+    bool lacking = false; // could not be opened again for lack of descriptors or memory
+};
+} // namespace
+
+QString decodedName(const QByteArray &name)
+{
+    return QFile::decodeName(name);
+}
+
+struct FolderWalk::State {
+    State(FolderWalk &walk, int spare)
+        : walk(walk), rootPath(QFile::encodeName(walk.path)),
+          handlesAtMost(std::min(folderHandlesAtMost, spare)),
+          watcher(spare > folderHandlesAtMost ? startWatching() : -1)
+    {
+    }
+    ~State()
+    {
+        for (Frame &frame : frames)
+            close(frame.handle);
+        if (watcher >= 0)
+            ::close(watcher);
+    }
+
+    FolderWalk &walk;
+    const QByteArray rootPath;
+    QByteArray below; // the way from the root to the folder entered last
+    const int handlesAtMost;
+    // Taken only where a descriptor is to spare beyond the walk's own: short of them, the walk
+    // keeps its room and the place is checked by time alone.
+    const int watcher;
+    int handlesHeld = 0;
+    std::vector<Frame> frames; // beside the walk's levels
+    std::vector<char> buffer;  // made when first needed: there may be no memory for it
+
+    int open(int parent, const char *name);
+    const Folder *openAndEnter(int parent, const char *name);
+    void close(int &handle);
+    bool giveUpAncestorsBut(int kept);
+    const Folder *enter(int handle);
+    void climbInto(std::size_t at);
+};
+
+FolderWalk::State *FolderWalk::newState()
+{
+    State *made = new State(*this, freeDescriptors() - descriptorsLeftFree);
+    folder.rootPath = made->rootPath;
+    folder.moveWatch = made->watcher;
+    return made;
+}
+
+void FolderWalk::Delete::operator()(State *state) const
+{
+    delete state;
+}
+
+// Opens a folder within the bound on handles; without room, gives up the ancestors on the way
+// down (all but the folder entered last and `parent`).
+int FolderWalk::State::open(int parent, const char *name)
+{
+    if (handlesHeld >= handlesAtMost &&
+        !(giveUpAncestorsBut(parent) && handlesHeld < handlesAtMost)) {
+        errno = EMFILE;
+        return -1;
+    }
+    const int opened =
+        parent == AT_FDCWD ? ::open(name, folderFlags & ~O_NOFOLLOW) : openSubfolder(parent, name);
+    handlesHeld += opened >= 0 ? 1 : 0;
+    return opened;
+}
+
+// One that is no real folder any more, is not readable or is a mount point is passed over; one
+// that cannot be opened for lack of descriptors is yielded as not listed.
+const Folder *FolderWalk::State::openAndEnter(int parent, const char *name)
+{
+    const int handle = open(parent, name);
+    const int error = errno;
+    if (handle >= 0)
+        return enter(handle);
+    if (isLackOfResources(error))
+        return walk.notListed();
+    walk.passOver(walk.path, passedOverFor(error));
+    return nullptr;
+}
+
+void FolderWalk::State::close(int &handle)
+{
+    if (handle < 0)
+        return;
+    ::close(handle);
+    --handlesHeld;
+    handle = -1;
+}
+
+bool FolderWalk::State::giveUpAncestorsBut(int kept)
+{
+    bool gaveUp = false;
+    for (std::size_t i = 1; i + 1 < frames.size(); ++i) {
+        if (frames[i].handle >= 0 && frames[i].handle != kept) {
+            close(frames[i].handle);
+            gaveUp = true;
+        }
+    }
+    return gaveUp;
+}
+
+// Lists the folder just opened and goes into it; a listing that failed part way is not taken for
+// the whole folder.
+const Folder *FolderWalk::State::enter(int handle)
+{
+    Folder &folder = walk.folder;
+    NameList subfolders(decodedName);
+    int error = 0;
+    QVector<PassedOverName> passedNames;
+    try {
+        folder.files.clear();
+        if (buffer.empty())
+            buffer.resize(256 * 1024);
+        error = listFolder(handle, walk.patterns, buffer, folder.files, subfolders,
+                           walk.namesPassedOver ? &passedNames : nullptr);
+        if (error == 0 && !passedNames.isEmpty())
+            walk.passOver(passedNames);
+    } catch (const std::bad_alloc &) {
+        error = ENOMEM;
+    }
+    if (error != 0) {
+        close(handle);
+        return error == EINTR ? nullptr : walk.notListed();
+    }
+    Frame frame;
+    frame.handle = folder.handle = handle;
+    frame.id = folder.id = idOfHandle(handle);
+    frame.belowLength = below.size();
+    folder.below = below;
+    if (frames.empty()) {
+        folder.rootHandle = handle;
+        folder.rootId = folder.id;
+    }
+    // A folder with nothing to sweep or go into is left at once: no removal needs its watch.
+    if (folder.files.size() > 0 || subfolders.size() > 0)
+        frame.watch = watchFolder(watcher, handle);
+    try {
+        frames.push_back(frame);
+    } catch (const std::bad_alloc &) {
+        if (frame.watch >= 0)
+            ::inotify_rm_watch(watcher, frame.watch);
+        close(handle);
+        throw;
+    }
+    if (frames.size() > openAncestorsKept + 1)
+        close(frames[frames.size() - 1 - openAncestorsKept].handle);
+    return walk.entered(subfolders);
+}
+
+const Folder *FolderWalk::enterRoot()
+{
+    return state->openAndEnter(AT_FDCWD, state->rootPath.constData());
+}
+
+const Folder *FolderWalk::enterSubfolder(int sub)
+{
+    const Frame &top = state->frames.back();
+    const QByteArray name = levels.back().subfolders.bytesAt(sub);
+    QByteArray &below = state->below;
+    below.truncate(top.belowLength);
+    if (!below.isEmpty())
+        below += '/';
+    below += name;
+    return top.lacking ? notListed() : state->openAndEnter(top.handle, name.constData());
+}
+
+// Only a parent with subfolders left to go into needs its handle again.
+void FolderWalk::leftLevel()
+{
+    std::vector<Frame> &frames = state->frames;
+    if (frames.back().watch >= 0)
+        ::inotify_rm_watch(state->watcher, frames.back().watch);
+    state->close(frames.back().handle);
+    frames.pop_back();
+    if (frames.empty())
+        return;
+    state->below.truncate(frames.back().belowLength);
+    if (frames.back().handle < 0 && levels.back().next < levels.back().subfolders.size())
+        state->climbInto(frames.size() - 1);
+}
+
+// Back into the folder at `at`, whose handle was given up. One that may no longer be read is passed
+// over alone; one short of descriptors or memory has its remaining subfolders yielded as not
+// listed.
+void FolderWalk::State::climbInto(std::size_t at)
+{
+    Frame &folder = frames[at];
+    const int root = frames.front().handle;
+    const int slash = below.lastIndexOf('/');
+    const int parent = slash < 0 ? root : resolveWay(root, below.left(slash));
+    int handle = parent < 0 ? -1 : open(parent, below.constData() + slash + 1);
+    const int error = errno;
+    if (parent >= 0 && parent != root)
+        ::close(parent);
+    if (handle >= 0 && idOfHandle(handle) == folder.id) {
+        folder.handle = handle;
+    } else if (handle < 0 && isLackOfResources(error)) {
+        folder.lacking = true;
+    } else if (handle < 0 && passedOverFor(error) == PassedOverReason::NotReadable) {
+        walk.passOver(walk.path, PassedOverReason::NotReadable);
+        walk.levels[at].subfolders.clear();
+    } else {
+        close(handle);
+        walk.passOverMoved(at);
+    }
+}
+
+// One whose place cannot be checked for lack of descriptors or memory is taken to be in it.
+std::size_t FolderWalk::highestMoved(std::size_t moved) const
+{
+    const std::vector<Frame> &frames = state->frames;
+    if (!rootStillAt(state->rootPath, frames.front().id))
+        return 0;
+    for (std::size_t level = 1; level < moved; ++level) {
+        if (leadsTo(frames.front().handle, state->below.left(frames[level].belowLength),
+                    frames[level].id) == FolderOutcome::Moved)
+            return level;
+    }
+    return moved;
+}
+
+// Every report waiting is read: one of a move, a deletion or an unmount of a watched folder (or
+// of reports lost) asks for the place to be checked; one that a watch ended (a folder left) does
+// not.
+bool Folder::reportedMoved() const
+{
+    if (moveWatch < 0 ||
+        !(reportAnnounced.exchange(false, std::memory_order_relaxed) || alwaysRead))
+        return false;
+    bool moved = false;
+    alignas(struct inotify_event) char buffer[4096];
+    ssize_t got;
+    while ((got = ::read(moveWatch, buffer, sizeof buffer)) > 0) {
+        for (ssize_t at = 0; at < got;) {
+            const auto *event = reinterpret_cast<const struct inotify_event *>(buffer + at);
+            moved = moved ||
+                    (event->mask & (IN_MOVE_SELF | IN_DELETE_SELF | IN_UNMOUNT | IN_Q_OVERFLOW));
+            at += ssize_t(sizeof(struct inotify_event) + event->len);
+        }
+    }
+    return moved;
+}
+
+FolderOutcome Folder::place() const
+{
+    if (!rootStillAt(rootPath, rootId))
+        return FolderOutcome::Moved;
+    return leadsTo(rootHandle, below, id);
+}
+
+// A symbolic link is judged by the file it points to, as the listing lists it as that file; an
+// entry listed as a file is never followed: a link put in its place leads nowhere.
+bool Folder::readStatus(const QByteArray &name, bool isLink, EntryStatus &status) const
+{
+    struct statx info;
+    if (again([&] {
+            return ::statx(handle, name.constData(),
+                           (isLink ? 0 : AT_SYMLINK_NOFOLLOW) | AT_STATX_SYNC_AS_STAT,
+                           STATX_TYPE | STATX_INO | STATX_BTIME | STATX_CTIME, &info);
+        }) != 0) {
+        status.error = errno;
+        return false;
+    }
+    if (!S_ISREG(info.stx_mode))
+        return false;
+    // A birth time of zero is one the file system never recorded (images, old inode formats).
+    const bool hasBirth = (info.stx_mask & STATX_BTIME) &&
+                          (info.stx_btime.tv_sec != 0 || info.stx_btime.tv_nsec != 0);
+    const struct statx_timestamp &time = hasBirth ? info.stx_btime : info.stx_ctime;
+    status.createdMs = qint64(time.tv_sec) * 1000 + time.tv_nsec / 1000000;
+    status.id =
+        FileId{quint64(makedev(info.stx_dev_major, info.stx_dev_minor)), quint64(info.stx_ino)};
+    return true;
+}
+
+int Folder::remove(const QByteArray &name) const
+{
+    return again([&] { return ::unlinkat(handle, name.constData(), 0); }) == 0 ? 0 : errno;
+}
+
+bool Folder::entryIsThere(const QByteArray &name) const
+{
+    struct stat status;
+    return again([&] {
+               return ::fstatat(handle, name.constData(), &status, AT_SYMLINK_NOFOLLOW);
+           }) == 0;
+}
+
+// Each step is taken from the folder of the step before, by handle, so that a way beyond the
+// system's path limit is followed as well as a short one.
+QVector<WayStep> Folder::wayOfLink(const QByteArray &name) const
+{
+    QVector<WayStep> way;
+    int at = handle;
+    QByteArray current = name;
+    char target[PATH_MAX];
+    for (int step = 0; step < linksFollowedAtMost; ++step) {
+        const ssize_t length = ::readlinkat(at, current.constData(), target, sizeof target);
+        if (length <= 0 || size_t(length) >= sizeof target)
+            break;
+        const QByteArray pointed(target, int(length));
+        const int slash = pointed.lastIndexOf('/');
+        const QByteArray holder = slash < 0    ? QByteArray(".")
+                                  : slash == 0 ? QByteArray("/")
+                                               : pointed.left(slash);
+        const int next = ::openat(at, holder.constData(), O_PATH | O_DIRECTORY | O_CLOEXEC);
+        if (at != handle)
+            ::close(at);
+        at = next;
+        struct stat status;
+        if (at < 0 || ::fstat(at, &status) != 0)
+            break;
+        current = pointed.mid(slash + 1);
+        way.append({fileIdOf(status), QString(), current});
+    }
+    if (at >= 0 && at != handle)
+        ::close(at);
+    return way;
+}
+
+// The file judged, reached once (O_PATH: a FIFO or a device put in its place is never opened),
+// checked on that handle, and opened through it by /proc (without it, no snapshot can be taken
+// either, and every file is held), not blocking: another run's lease on the file cannot hold the
+// run (the opening fails with EAGAIN then). The handle stays open with a lease taken (No), else it
+// is closed.
+Folder::InUse::Answer Folder::InUse::ask(const Folder &folder, const QByteArray &name, bool isLink,
+                                         const FileId &id)
+{
+    const int reached = int(again([&] {
+        return ::openat(folder.handle, name.constData(),
+                        O_PATH | O_CLOEXEC | (isLink ? 0 : O_NOFOLLOW));
+    }));
+    if (reached < 0)
+        return errno == ENOENT || errno == ELOOP ? Changed : Unknown;
+    struct stat status;
+    Answer found = Changed;
+    if (::fstat(reached, &status) == 0 && S_ISREG(status.st_mode) && fileIdOf(status) == id &&
+        status.st_nlink > 0) {
+        char path[32];
+        std::snprintf(path, sizeof path, "/proc/self/fd/%d", reached);
+        handle =
+            int(again([&] { return ::open(path, O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC); }));
+        found = handle >= 0 ? No : errno == EAGAIN ? Yes : Unknown;
+    }
+    ::close(reached);
+    if (handle < 0 || ::fcntl(handle, F_SETLEASE, F_WRLCK) == 0)
+        return found;
+    found = errno == EAGAIN ? Yes : Unknown;
+    ::close(handle);
+    handle = -1;
+    return found;
+}
+
+Folder::InUse::InUse(const Folder &folder, const QByteArray &name, bool isLink, const FileId &id)
+{
+    answer = ask(folder, name, isLink, id);
+    for (int tried = 0; answer == Yes && leaseWaitLeftMs > 0; ++tried) {
+        leaseWaitLeftMs -= pauseBeforeTryingAgain(tried);
+        answer = ask(folder, name, isLink, id);
+    }
+}
+
+// Closing the handle gives the lease up.
+Folder::InUse::~InUse()
+{
+    if (handle >= 0)
+        ::close(handle);
+}
