@@ -24,8 +24,7 @@ void reportNotListed(RunReport &report, const QString &path)
 } // namespace
 
 Fegwerk::Fegwerk(const QString &jobFilePath, const QString &logFilePath, QObject *parent)
-    : QObject(parent), startTime(QDateTime::currentDateTime()), logFilePath(logFilePath),
-      jobFilePath(jobFilePath)
+    : QObject(parent), logFilePath(logFilePath), jobFilePath(jobFilePath)
 {
     readJobFile();
     // Every job is checked after the whole file has been read, in file order. A faulty job is
@@ -97,12 +96,7 @@ void Fegwerk::run()
     report.end(hitCount);
 }
 
-// One loop over the tree: take the next folder, check that it is still in its place, and judge
-// and remove each of its listed files in turn, right as its status is read. A folder that could
-// not be listed, or whose place could not be checked, for lack of descriptors or memory is
-// named, and so is the root of a walk that ran short of memory; a folder that has moved, as it
-// is begun or while it is swept, is passed over with all below it, in silence unless the run is
-// verbose. What the walk passed over is named as it comes, before the folder it yields next.
+// What the walk passed over is named as it comes, before the folder it yields next.
 void Fegwerk::sweepFolder(const QString &folderPath, RunReport &report, int jobIndex)
 {
     const Job &job = jobs.at(jobIndex);
@@ -127,15 +121,14 @@ void Fegwerk::sweepFolder(const QString &folderPath, RunReport &report, int jobI
         reportNotListed(report, folderPath);
 }
 
-// A folder's files, judged and removed in turn. Short of memory (a dry run's record that cannot
-// grow, a message that cannot be made), the folder is named as not listed and the run goes on.
+// Short of memory (a dry run's record that cannot grow, a message that cannot be made), the
+// folder is named as not listed and the run goes on.
 FolderOutcome Fegwerk::sweepFiles(const Folder &folder, RunReport &report)
 {
     int file = 0;
     FolderOutcome outcome = FolderOutcome::NotListed;
     try {
         outcome = remover.beginFolder(folder);
-        startTime = remover.referenceTime();
         while (outcome == FolderOutcome::Listed && file < folder.files.size() &&
                !mustStop(report)) {
             outcome = removeFile(folder, file, report);
@@ -148,8 +141,7 @@ FolderOutcome Fegwerk::sweepFiles(const Folder &folder, RunReport &report)
     return outcome;
 }
 
-// The removal step: the file is judged right now; one to go is removed and recorded in one turn,
-// so that no stop parts them; the report shows it, or names why it stayed.
+// One to go is removed and recorded in one turn, so that no stop parts them.
 FolderOutcome Fegwerk::removeFile(const Folder &folder, int file, RunReport &report)
 {
     Remover::Judgement judged;

@@ -8,7 +8,6 @@
 #include "system/ownfiles.h"
 #include "walk/walk.h"
 
-#include <QDateTime>
 #include <QList>
 #include <QObject>
 #include <QString>
@@ -16,8 +15,7 @@
 
 class RunReport;
 
-// The cleaner, owner of a run: reads and checks the jobs when it is made (the job file's stage),
-// and when it runs sweeps them (the walk and the removal) and reports (the report's stage).
+// The cleaner, owner of a run: reads and checks the jobs when it is made, and runs them.
 class Fegwerk : public QObject
 {
     Q_OBJECT
@@ -48,7 +46,6 @@ class Fegwerk : public QObject
 
     QList<Job> jobs;
     int separatorCount = 2;
-    QDateTime startTime; // the reference time of the age test, taken anew as each folder begins
     QString logFilePath;
     QString jobFilePath;
     int hitCount = 0;

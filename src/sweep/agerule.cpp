@@ -1,5 +1,7 @@
 #include "sweep/agerule.h"
 
+#include <QDateTime>
+
 #include <iterator>
 
 namespace
@@ -13,8 +15,7 @@ bool AgeRule::setNow(qint64 nowMs)
 {
     if (today.isValid() && nowMs >= todayStartMs && nowMs < tomorrowStartMs)
         return false;
-    reference = QDateTime::fromMSecsSinceEpoch(nowMs);
-    today = reference.date();
+    today = QDateTime::fromMSecsSinceEpoch(nowMs).date();
     todayStartMs = today.startOfDay().toMSecsSinceEpoch();
     tomorrowStartMs = today.addDays(1).startOfDay().toMSecsSinceEpoch();
     // The age is at least the retention period exactly when the creation date is on or before

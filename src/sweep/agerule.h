@@ -4,7 +4,6 @@
 #define KEHRLUND_AGERULE_H
 
 #include <QDate>
-#include <QDateTime>
 #include <QtGlobal>
 
 #include <map>
@@ -19,7 +18,6 @@ class AgeRule
     // True when the reference day changed.
     bool setNow(qint64 nowMs);
 
-    QDateTime referenceTime() const { return reference; }
     bool isOldEnough(qint64 createdMs) const { return createdMs < oldEnoughBeforeMs; }
     // Whole calendar days from the creation date to the reference date; negative for a date
     // after it.
@@ -29,7 +27,6 @@ class AgeRule
     QDate localDateOf(qint64 ms);
 
     int retentionDays;
-    QDateTime reference;
     QDate today;
     qint64 todayStartMs = 0;
     qint64 tomorrowStartMs = 0;

@@ -1,5 +1,4 @@
-// The one place where files are removed: it judges each listed file on its status read right
-// before its removal, and removes it.
+// The one place where files are judged and removed.
 #ifndef KEHRLUND_REMOVER_H
 #define KEHRLUND_REMOVER_H
 
@@ -67,8 +66,6 @@ class Remover
     FileOutcome judge(const Folder &folder, int file, Judgement &judged);
     // Removes a file judged to go: Removed, Refused, or Gone; in a dry run, as the real run would.
     FileOutcome remove(const Folder &folder, int file, Judgement &judged);
-
-    QDateTime referenceTime() const { return age.referenceTime(); }
 
   private:
     FolderOutcome checkPlace(const Folder &folder);
