@@ -1,6 +1,5 @@
 // The walk over one folder tree: yields its folders, each with the files whose names match, and
-// knows nothing of ages or hits. One back end per kind of system, chosen by the build, each in its
-// folder: folder handles on Linux (handles/), paths through Qt elsewhere (paths/).
+// knows nothing of ages or hits.
 #ifndef KEHRLUND_WALK_H
 #define KEHRLUND_WALK_H
 
@@ -124,10 +123,9 @@ class Folder
 #endif
 };
 
-// Depth-first, each folder before its subfolders, subfolders by name. Hidden entries, system
-// entries, symbolic links to folders and mount points are passed over, and so is a folder that
-// cannot be read. A folder is yielded when it holds matching files or subfolders, or could not be
-// listed for lack of descriptors or memory.
+// Depth-first, each folder before its subfolders by name. Hidden and system entries, links to
+// folders, mount points and folders that cannot be read are passed over. A folder is yielded when
+// it holds matching files or subfolders, or could not be listed for lack of descriptors or memory.
 class FolderWalk
 {
   public:

@@ -1,5 +1,4 @@
-// The walk through folder handles (Linux), and what the sweep does to a folder's entries, relative
-// to the folder's handle. Each subfolder is opened below the handle of its parent and never
+// The walk by folder handles (Linux). Each subfolder is opened below its parent's handle, never
 // through a symbolic link, so a folder swapped for a link while the walk goes on leads nowhere
 // outside the tree.
 #include "walk/walk.h"
@@ -33,8 +32,8 @@
 
 namespace
 {
-// Signals do not restart what they interrupt (the console's write must give up on a stop); a call
-// that a signal interrupts is made again. -1 with errno, as the system answers.
+// Signals do not restart what they interrupt (the console's write must give up on a stop): any
+// other call they interrupt is made again.
 template <typename Call> long again(Call call)
 {
     long result;
@@ -46,9 +45,14 @@ template <typename Call> long again(Call call)
 
 // Well below the usual limit of 1,024 descriptors per process.
 constexpr int folderHandlesAtMost = 32;
-constexpr int folderFlags = O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK;
-
 constexpr std::size_t openAncestorsKept = 12;
+// Left to the libraries (and, under test, the sanitizers), which open files of their own now and
+// then, and to the place check and the removal, which hold two for a moment.
+constexpr int descriptorsLeftFree = 4;
+
+constexpr int folderFlags = O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK;
+// A step of a folder's way is only looked at, never opened.
+constexpr int stepFlags = O_PATH | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC;
 
 // The descriptor numbers free now: a descriptor must lie below the process's limit, so those
 // open below it are taken (an inherited one above it takes none).
@@ -69,11 +73,6 @@ int freeDescriptors()
     ::closedir(descriptors);
     return below - (open - 1); // the listing's own is not counted
 }
-
-// A few descriptors are left to the libraries the program uses (and, under test, the sanitizers),
-// which open files of their own now and then, and to the place check and the removal, which
-// hold two for a moment.
-constexpr int descriptorsLeftFree = 4;
 
 // -1 with errno; ENOSYS where openat2 is not to be had: a kernel without it, or a system-call
 // filter that does not know it, answers so in several ways. The caller then resolves by itself.
@@ -109,40 +108,30 @@ int openSubfolder(int parent, const char *name)
 FileId idOfHandle(int handle)
 {
     struct stat status;
-    if (::fstat(handle, &status) != 0)
-        return FileId();
-    return fileIdOf(status);
+    return ::fstat(handle, &status) == 0 ? fileIdOf(status) : FileId();
 }
 
-// The way below the root, step by step where the system cannot resolve it at once: each name
-// opened below the last, never through a link and never onto another mount.
-int resolveStepByStep(int root, const QByteArray &below)
+// The folder that the names lead to below `from`: in one call where the system can, else each
+// name opened below the last; -1 when they lead through a link, onto another mount or nowhere.
+int resolveBeneath(int from, const QByteArray &names)
 {
-    int at = root;
-    for (const QByteArray &name : below.split('/')) {
-        const int next =
-            openOnMount(at, name.constData(), O_PATH | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
-        if (at != root)
+    int at = int(again([&] {
+        return openat2(from, names.constData(), stepFlags,
+                       RESOLVE_BENEATH | RESOLVE_NO_SYMLINKS | RESOLVE_NO_XDEV |
+                           RESOLVE_NO_MAGICLINKS);
+    }));
+    if (at >= 0 || errno != ENOSYS)
+        return at;
+    at = from;
+    for (const QByteArray &name : names.split('/')) {
+        const int next = openOnMount(at, name.constData(), stepFlags);
+        if (at != from)
             ::close(at);
         if (next < 0)
             return -1;
         at = next;
     }
     return at;
-}
-
-// The folder that the names lead to below `at`, resolved by the system in one call where it can
-// (openat2, beneath `at`); -1 when they lead through a link, onto another mount or nowhere.
-int resolveBeneath(int at, const QByteArray &names)
-{
-    const int found = int(again([&] {
-        return openat2(at, names.constData(), O_PATH | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC,
-                       RESOLVE_BENEATH | RESOLVE_NO_SYMLINKS | RESOLVE_NO_XDEV |
-                           RESOLVE_NO_MAGICLINKS);
-    }));
-    if (found >= 0 || errno != ENOSYS)
-        return found;
-    return resolveStepByStep(at, names);
 }
 
 // The folder the way below the root leads to (the root itself for an empty way), as a handle that
@@ -323,13 +312,11 @@ int watchFolder(int watcher, int handle)
     return ::inotify_add_watch(watcher, path, IN_MOVE_SELF | IN_DELETE_SELF | IN_ONLYDIR);
 }
 
-// Another run removing the same file holds it open for a moment, and two runs that meet there
-// would each refuse the file because of the other; a program that has just let go of a file may
-// still have a child that closes its copy of the descriptor a moment later. A file refused is so
-// tried again, after pauses drawn at random (so that two runs part) and growing from a
-// millisecond or two. Those two seconds are the whole run's, not each file's: whoever keeps many
-// old files open in a swept folder cannot hold the run for hours. They are counted in pauses
-// asked for, not in time gone by, so a busy machine gets as many tries as an idle one.
+// Another run removing the same file holds it open for a moment, and a program that has just let
+// go of a file may have a child that closes its copy a moment later: a refused file is tried
+// again, after growing pauses drawn at random (so that two runs that meet there part). The wait
+// is the run's, so that files kept open cannot hold it for hours, and counted in pauses asked
+// for, so a busy machine gets as many tries as an idle one.
 int leaseWaitLeftMs = 2000;
 
 int pauseBeforeTryingAgain(int tried)
@@ -419,8 +406,6 @@ int FolderWalk::State::open(int parent, const char *name)
     return opened;
 }
 
-// One that is no real folder any more, is not readable or is a mount point is passed over; one
-// that cannot be opened for lack of descriptors is yielded as not listed.
 const Folder *FolderWalk::State::openAndEnter(int parent, const char *name)
 {
     const int handle = open(parent, name);
