@@ -19,8 +19,7 @@ class AgeRule
     bool setNow(qint64 nowMs);
 
     bool isOldEnough(qint64 createdMs) const { return createdMs < oldEnoughBeforeMs; }
-    // Whole calendar days from the creation date to the reference date; negative for a date
-    // after it.
+    // Whole calendar days from the creation date to the reference date; negative after it.
     int ageInDays(qint64 createdMs);
 
   private:
