@@ -13,6 +13,12 @@ bool isUnsafe(QChar c)
     return (u < 0x20 && u != '\t') || (u >= 0x7f && u <= 0x9f) || u == 0x2028 || u == 0x2029;
 }
 
+// The text the order compares, for a name of any kind.
+QString orderKey(const QString &name)
+{
+    return shownName(name).toLower();
+}
+
 // The unit the order compares for an ASCII byte: what orderKey() makes of it.
 ushort orderUnit(uchar c)
 {
@@ -34,11 +40,6 @@ int compareBytes(const char *a, int aLength, const char *b, int bLength)
     return common != 0 ? common : aLength - bLength;
 }
 } // namespace
-
-QString NameList::orderKey(const QString &name)
-{
-    return shownName(name).toLower();
-}
 
 void NameList::append(const char *name, int length, bool isLink)
 {

@@ -29,13 +29,9 @@ class NameList
     QString nameAt(int i) const { return decode(bytesAt(i)); }
     bool isLinkAt(int i) const { return index.at(i).isLink; }
 
-    // Whether the name `a` comes before `b` in the order of a list whose names `decode` gives as
-    // text.
+    // Whether `a` comes before `b` in the order of a list whose names `decode` gives as text.
     static bool precedes(Decoder decode, const QByteArray &a, const QByteArray &b);
     Decoder decoder() const { return decode; }
-
-    // The text the order compares, for a name of any kind.
-    static QString orderKey(const QString &name);
 
   private:
     struct Slot {

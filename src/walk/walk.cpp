@@ -1,5 +1,4 @@
-// What both back ends of the walk share: the loop over the levels on the way down, stopping, the
-// path rule and the mount check.
+// What both back ends of the walk share.
 #include "walk/walk.h"
 
 #include "system/stopsignals.h"

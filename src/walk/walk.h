@@ -185,10 +185,9 @@ class FolderWalk
 // The path of an entry: the folder path, the native separator and the name, joined as they are.
 QString joinedPath(const QString &folderPath, const QString &name);
 
-// Whether the folder at `path` (relative to the folder handle `at`; AT_FDCWD for none, an empty
-// path for the handle itself) lies on another mount than its parent (`parentAt`, `parentPath`
-// alike): another file system, or a bind mount on the same one. Never so where the system tells no
-// mounts.
+// Whether the folder at `path` (below the handle `at`, AT_FDCWD for none; empty for `at` itself)
+// lies on another mount than its parent (`parentAt`, `parentPath` alike), a bind mount too. Never
+// so where the system tells no mounts.
 bool isMountPoint(int parentAt, const QByteArray &parentPath, int at, const QByteArray &path);
 
 #endif

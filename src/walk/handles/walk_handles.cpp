@@ -51,8 +51,10 @@ constexpr std::size_t openAncestorsKept = 12;
 constexpr int descriptorsLeftFree = 4;
 
 constexpr int folderFlags = O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK;
-// A step of a folder's way is only looked at, never opened.
+// A folder's way is only looked at, never opened, and never leaves the tree.
 constexpr int stepFlags = O_PATH | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC;
+constexpr quint64 stepResolve =
+    RESOLVE_BENEATH | RESOLVE_NO_SYMLINKS | RESOLVE_NO_XDEV | RESOLVE_NO_MAGICLINKS;
 
 // The descriptor numbers free now: a descriptor must lie below the process's limit, so those
 // open below it are taken (an inherited one above it takes none).
@@ -111,47 +113,38 @@ FileId idOfHandle(int handle)
     return ::fstat(handle, &status) == 0 ? fileIdOf(status) : FileId();
 }
 
-// The folder that the names lead to below `from`: in one call where the system can, else each
-// name opened below the last; -1 when they lead through a link, onto another mount or nowhere.
-int resolveBeneath(int from, const QByteArray &names)
+// Where a stretch of the way that begins at `from` ends: at the last '/' within `most` bytes, or
+// after the first name where that name alone is longer.
+int stretchEnd(const QByteArray &way, int from, int most)
 {
-    int at = int(again([&] {
-        return openat2(from, names.constData(), stepFlags,
-                       RESOLVE_BENEATH | RESOLVE_NO_SYMLINKS | RESOLVE_NO_XDEV |
-                           RESOLVE_NO_MAGICLINKS);
-    }));
-    if (at >= 0 || errno != ENOSYS)
-        return at;
-    at = from;
-    for (const QByteArray &name : names.split('/')) {
-        const int next = openOnMount(at, name.constData(), stepFlags);
-        if (at != from)
-            ::close(at);
-        if (next < 0)
-            return -1;
-        at = next;
-    }
-    return at;
+    if (way.size() - from <= most)
+        return way.size();
+    int to = way.lastIndexOf('/', from + most);
+    if (to <= from)
+        to = way.indexOf('/', from + most);
+    return to < 0 ? way.size() : to;
 }
 
 // The folder the way below the root leads to (the root itself for an empty way), as a handle that
-// opens nothing; -1 with errno set when it leads through a link, onto another mount or nowhere. A
-// way longer than the system resolves at once (a tree deeper than the path limit) is resolved a
-// stretch at a time, so that at most two handles are held on the way.
+// opens nothing; -1 with errno set when it leads through a link, onto another mount or nowhere.
+// openat2 resolves it beneath the root a stretch at a time, so that a way longer than the system
+// resolves at once (a tree deeper than the path limit) holds at most two handles; where openat2
+// is missing, each name is opened below the last.
 int resolveWay(int root, const QByteArray &below)
 {
-    constexpr int stretch = 2048;
+    bool byName = false;
     int at = root;
     for (int from = 0; from < below.size();) {
-        int to = below.size();
-        if (to - from > stretch) {
-            to = below.lastIndexOf('/', from + stretch);
-            if (to <= from)
-                to = below.indexOf('/', from + stretch);
-            if (to < 0)
-                to = below.size();
+        const int to = stretchEnd(below, from, byName ? 0 : 2048);
+        const QByteArray names = below.mid(from, to - from);
+        const char *name = names.constData();
+        const int next =
+            byName ? openOnMount(at, name, stepFlags)
+                   : int(again([&] { return openat2(at, name, stepFlags, stepResolve); }));
+        if (next < 0 && errno == ENOSYS && !byName) {
+            byName = true;
+            continue;
         }
-        const int next = resolveBeneath(at, below.mid(from, to - from));
         const int error = errno;
         if (at != root)
             ::close(at);
@@ -201,16 +194,10 @@ EntryKind kindOf(int folder, const char *name, unsigned char type)
 // its name), has vanished as far as the walk is concerned.
 PassedOverReason passedOverFor(int error)
 {
-    switch (error) {
-    case EXDEV:
+    if (error == EXDEV)
         return PassedOverReason::OtherMount;
-    case ENOENT:
-    case ENOTDIR:
-    case ELOOP:
-        return PassedOverReason::Gone;
-    default:
-        return PassedOverReason::NotReadable;
-    }
+    return error == ENOENT || error == ENOTDIR || error == ELOOP ? PassedOverReason::Gone
+                                                                 : PassedOverReason::NotReadable;
 }
 
 // Hands every entry of the folder to visit(name, type), read straight from the folder's handle in
