@@ -6,6 +6,8 @@
 #include "system/stopsignals.h"
 #include "walk/walk.h"
 
+#include <algorithm>
+
 namespace
 {
 // Stopping is checked between files, so that every file removed has its entry.
@@ -29,13 +31,10 @@ Fegwerk::Fegwerk(const QString &jobFilePath, const QString &logFilePath, QObject
     readJobFile();
     // Every job is checked after the whole file has been read, in file order. A faulty job is
     // dropped: sweeping it would apply the very patterns and period the check refused.
-    for (int i = 0; i < jobs.size();) {
-        const Job &job = jobs.at(i);
-        if (validateJob(job.rootFolder, job.extensions.data(), job.retentionDays))
-            jobs.removeAt(i);
-        else
-            ++i;
-    }
+    const auto faulty = [this](const Job &job) {
+        return validateJob(job.rootFolder, job.extensions.data(), job.retentionDays);
+    };
+    jobs.erase(std::remove_if(jobs.begin(), jobs.end(), faulty), jobs.end());
 }
 
 Fegwerk::~Fegwerk() = default;
@@ -90,18 +89,17 @@ void Fegwerk::run()
     }
     for (int jobIndex = 0; jobIndex < jobs.size() && !mustStop(report); ++jobIndex) {
         report.jobBegins(jobs.at(jobIndex).rootFolder);
-        sweepFolder(jobs.at(jobIndex).rootFolder, report, jobIndex);
+        sweepFolder(jobs.at(jobIndex), report);
         report.jobEnds();
     }
     report.end(hitCount);
 }
 
 // What the walk passed over is named as it comes, before the folder it yields next.
-void Fegwerk::sweepFolder(const QString &folderPath, RunReport &report, int jobIndex)
+void Fegwerk::sweepFolder(const Job &job, RunReport &report)
 {
-    const Job &job = jobs.at(jobIndex);
     const NamePatterns patterns(*job.extensions);
-    FolderWalk walk(folderPath, patterns, verbose);
+    FolderWalk walk(job.rootFolder, patterns, verbose);
     remover.beginJob(job.retentionDays, patterns);
     while (!mustStop(report)) {
         const Folder *folder = walk.next();
@@ -118,7 +116,7 @@ void Fegwerk::sweepFolder(const QString &folderPath, RunReport &report, int jobI
             walk.passOverMoved();
     }
     if (walk.wasCutShort() && !mustStop(report))
-        reportNotListed(report, folderPath);
+        reportNotListed(report, job.rootFolder);
 }
 
 // Short of memory (a dry run's record that cannot grow, a message that cannot be made), the

@@ -28,7 +28,7 @@ class Fegwerk : public QObject
     void parseJobLine(const QString &line);
     bool validateJob(const QString &rootFolder, const QStringList *extensions, int retentionDays);
     void run();
-    void sweepFolder(const QString &folderPath, RunReport &report, int jobIndex);
+    void sweepFolder(const Job &job, RunReport &report);
     // Listed while the folder is still to be swept; else why nothing more of it is.
     FolderOutcome removeFile(const Folder &folder, int file, RunReport &report);
 
