@@ -45,7 +45,6 @@ class DryRunRecord
     bool takenBefore(const QByteArray &folderKey, const QByteArray &name, Seen seen,
                      const EntryStatus &status) const;
     bool isTakenInHand(const QByteArray &name) const;
-    int keepNameEndedBefore(int file);
 
     QVector<JobRule> jobRules;
     QHash<QByteArray, QVector<FolderSweep>> foldersTaken; // by the folder's identity

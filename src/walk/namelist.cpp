@@ -48,20 +48,9 @@ void NameList::append(const char *name, int length, bool isLink)
     buffer.append('\0');
 }
 
-void NameList::clear()
-{
-    buffer.clear();
-    index.clear();
-}
-
 QByteArray NameList::bytesOf(const Slot &slot) const
 {
     return QByteArray::fromRawData(buffer.constData() + slot.offset, int(slot.length));
-}
-
-QByteArray NameList::bytesAt(int i) const
-{
-    return bytesOf(index.at(i));
 }
 
 QString NameList::keyOf(const Slot &slot) const

@@ -21,11 +21,15 @@ class NameList
 
     void append(const char *name, int length, bool isLink);
     void sort();
-    void clear();
+    void clear()
+    {
+        buffer.clear();
+        index.clear();
+    }
 
     int size() const { return index.size(); }
     // A view of the name's bytes, valid while the list is neither changed nor gone.
-    QByteArray bytesAt(int i) const;
+    QByteArray bytesAt(int i) const { return bytesOf(index.at(i)); }
     QString nameAt(int i) const { return decode(bytesAt(i)); }
     bool isLinkAt(int i) const { return index.at(i).isLink; }
 

@@ -11,6 +11,7 @@
 #include <QVector>
 
 #include <memory>
+#include <utility>
 #include <vector>
 
 class NamePatterns;
@@ -141,7 +142,7 @@ class FolderWalk
     // The walk ran short of memory and ended early: the rest of the tree was not listed.
     bool wasCutShort() const { return cutShort; }
     // What the walk passed over since last asked, in its order; gathered only if it names it.
-    QVector<PassedOver> takePassedOver();
+    QVector<PassedOver> takePassedOver() { return std::exchange(passedOver, {}); }
 
   private:
     // A folder on the way down, from the root to the one entered last.
@@ -159,23 +160,20 @@ class FolderWalk
     void passOver(QVector<PassedOverName> names);
     void passOverMoved(std::size_t moved);
 
-    // The back end's: its state; enter the root, or the last level's next subfolder (at `path`);
-    // after a level was left; the highest level from the root down to `moved` that has moved.
+    // The back end's (with the walk's making and end): its state; enter the root, or the last
+    // level's next subfolder (at `path`); after a level was left; the highest level from the root
+    // down to `moved` that has moved.
     struct State;
-    State *newState();
     const Folder *enterRoot();
     const Folder *enterSubfolder(int sub);
     void leftLevel();
     std::size_t highestMoved(std::size_t moved) const;
-    struct Delete {
-        void operator()(State *state) const;
-    };
 
     const NamePatterns &patterns;
     QString path; // of the folder entered last
     std::vector<Level> levels;
     Folder folder; // the one yielded last
-    std::unique_ptr<State, Delete> state;
+    std::unique_ptr<State> state;
     bool rootEntered = false;
     bool cutShort = false;
     const bool namesPassedOver;

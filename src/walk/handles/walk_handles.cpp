@@ -365,18 +365,16 @@ struct FolderWalk::State {
     void climbInto(std::size_t at);
 };
 
-FolderWalk::State *FolderWalk::newState()
+FolderWalk::FolderWalk(const QString &rootPath, const NamePatterns &patterns, bool namesPassedOver)
+    : patterns(patterns), path(rootPath),
+      state(new State(*this, freeDescriptors() - descriptorsLeftFree)),
+      namesPassedOver(namesPassedOver)
 {
-    State *made = new State(*this, freeDescriptors() - descriptorsLeftFree);
-    folder.rootPath = made->rootPath;
-    folder.moveWatch = made->watcher;
-    return made;
+    folder.rootPath = state->rootPath;
+    folder.moveWatch = state->watcher;
 }
 
-void FolderWalk::Delete::operator()(State *state) const
-{
-    delete state;
-}
+FolderWalk::~FolderWalk() = default;
 
 // Opens a folder within the bound on handles; without room, gives up the ancestors on the way
 // down (all but the folder entered last and `parent`).
