@@ -157,8 +157,7 @@ int resolveWay(int root, const QByteArray &below)
     return at;
 }
 
-// Whether the names below the root still lead to the folder `id` (Listed), lead elsewhere or
-// nowhere (Moved), or could not be followed for lack of descriptors or memory (NotListed).
+// Whether the names below the root still lead to the folder `id`.
 FolderOutcome leadsTo(int root, const QByteArray &below, const FileId &id)
 {
     const int found = resolveWay(root, below);
@@ -239,9 +238,8 @@ void nameHidden(int folder, const char *name, unsigned char type, const NamePatt
         passed.append({bytes, PassedOverReason::Hidden});
 }
 
-// One read of a folder: the files (and links) whose names match, and the subfolders, each sorted;
-// hidden entries (and so "." and "..") left out. With `passed`, also what a verbose run names of
-// what the listing passes over. 0, or the errno of a listing that failed.
+// One read of a folder: the matching files (and links) and the subfolders, each sorted, hidden
+// entries (and so "." and "..") left out; with `passed`, what a verbose run names of the rest.
 int listFolder(int folder, const NamePatterns &patterns, std::vector<char> &buffer, NameList &files,
                NameList &folders, QVector<PassedOverName> *passed)
 {
@@ -504,9 +502,8 @@ void FolderWalk::leftLevel()
         state->climbInto(frames.size() - 1);
 }
 
-// Back into the folder at `at`, whose handle was given up. One that may no longer be read is passed
-// over alone; one short of descriptors or memory has its remaining subfolders yielded as not
-// listed.
+// Back into the folder at `at`, whose handle was given up: one no longer readable is passed over
+// alone; one short of descriptors or memory has its remaining subfolders yielded as not listed.
 void FolderWalk::State::climbInto(std::size_t at)
 {
     Frame &folder = frames[at];
@@ -544,9 +541,8 @@ std::size_t FolderWalk::highestMoved(std::size_t moved) const
     return moved;
 }
 
-// Every report waiting is read: one of a move, a deletion or an unmount of a watched folder (or
-// of reports lost) asks for the place to be checked; one that a watch ended (a folder left) does
-// not.
+// Every report waiting is read: a move, a deletion or an unmount of a watched folder, or reports
+// lost, ask for the place to be checked; a watch ended (a folder left) does not.
 bool Folder::reportedMoved() const
 {
     if (moveWatch < 0 ||
@@ -643,11 +639,9 @@ QVector<WayStep> Folder::wayOfLink(const QByteArray &name) const
     return way;
 }
 
-// The file judged, reached once (O_PATH: a FIFO or a device put in its place is never opened),
-// checked on that handle, and opened through it by /proc (without it, no snapshot can be taken
-// either, and every file is held), not blocking: another run's lease on the file cannot hold the
-// run (the opening fails with EAGAIN then). The handle stays open with a lease taken (No), else it
-// is closed.
+// O_PATH: a FIFO or a device put in the file's place is never opened. Without /proc no snapshot
+// can be taken either, and every file is held. Not blocking: another run's lease fails the opening
+// (EAGAIN) rather than hold the run. The handle stays open with a lease taken (No).
 Folder::InUse::Answer Folder::InUse::ask(const Folder &folder, const QByteArray &name, bool isLink,
                                          const FileId &id)
 {
