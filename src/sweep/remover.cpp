@@ -28,12 +28,6 @@ FolderOutcome Remover::beginFolder(const Folder &folder)
     return folder.outcome == FolderOutcome::Listed ? checkPlace(folder) : folder.outcome;
 }
 
-void Remover::endFolder(int file)
-{
-    if (dryRun)
-        dryRunRecord.endFolder(file);
-}
-
 FolderOutcome Remover::checkPlace(const Folder &folder)
 {
     folder.reportedMoved(); // what was reported so far, the check sees
