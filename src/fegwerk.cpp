@@ -37,8 +37,6 @@ Fegwerk::Fegwerk(const QString &jobFilePath, const QString &logFilePath, QObject
     jobs.erase(std::remove_if(jobs.begin(), jobs.end(), faulty), jobs.end());
 }
 
-Fegwerk::~Fegwerk() = default;
-
 void Fegwerk::readJobFile()
 {
     JobFile::read(
@@ -67,11 +65,6 @@ void Fegwerk::setDryRun(bool on)
 {
     dryRun = on;
     remover.setDryRun(on);
-}
-
-void Fegwerk::setVerbose(bool on)
-{
-    verbose = on;
 }
 
 void Fegwerk::run()

@@ -22,7 +22,7 @@ class Fegwerk : public QObject
 
   public:
     Fegwerk(const QString &jobFilePath, const QString &logFilePath, QObject *parent = nullptr);
-    ~Fegwerk() override;
+    ~Fegwerk() override = default;
 
     void readJobFile();
     void parseJobLine(const QString &line);
@@ -36,7 +36,7 @@ class Fegwerk : public QObject
     // the run log untouched.
     void setDryRun(bool on);
     // A verbose run names on the console every folder and file it passes over, and why.
-    void setVerbose(bool on);
+    void setVerbose(bool on) { verbose = on; }
 
     const QList<Job> &jobList() const { return jobs; }
     int hits() const { return hitCount; }

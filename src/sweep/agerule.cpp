@@ -4,12 +4,7 @@
 
 #include <iterator>
 
-namespace
-{
 constexpr std::size_t knownDaysKept = 4096;
-}
-
-AgeRule::AgeRule(int retentionDays) : retentionDays(retentionDays) {}
 
 bool AgeRule::setNow(qint64 nowMs)
 {
@@ -22,11 +17,6 @@ bool AgeRule::setNow(qint64 nowMs)
     // today minus that period, that is, when the file was created before the day after that began.
     oldEnoughBeforeMs = today.addDays(1 - qint64(retentionDays)).startOfDay().toMSecsSinceEpoch();
     return true;
-}
-
-int AgeRule::ageInDays(qint64 createdMs)
-{
-    return int(localDateOf(createdMs).daysTo(today));
 }
 
 QDate AgeRule::localDateOf(qint64 ms)

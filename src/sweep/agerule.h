@@ -11,7 +11,7 @@
 class AgeRule
 {
   public:
-    explicit AgeRule(int retentionDays);
+    explicit AgeRule(int retentionDays) : retentionDays(retentionDays) {}
 
     // Takes the clock's reading as the reference; the day boundaries are worked out again only
     // when it lies on another day than the last one (converting times to local time is costly).
@@ -20,7 +20,7 @@ class AgeRule
 
     bool isOldEnough(qint64 createdMs) const { return createdMs < oldEnoughBeforeMs; }
     // Whole calendar days from the creation date to the reference date; negative after it.
-    int ageInDays(qint64 createdMs);
+    int ageInDays(qint64 createdMs) { return int(localDateOf(createdMs).daysTo(today)); }
 
   private:
     QDate localDateOf(qint64 ms);

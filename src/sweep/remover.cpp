@@ -7,11 +7,6 @@
 
 #include <cerrno>
 
-Remover::Remover(const OwnFiles &ownFiles, const FilesHeldOpen &heldOpen)
-    : ownFiles(ownFiles), heldOpen(heldOpen)
-{
-}
-
 void Remover::beginJob(int retentionDays, const NamePatterns &patterns)
 {
     age = AgeRule(retentionDays);

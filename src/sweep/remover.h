@@ -39,7 +39,10 @@ inline bool isHit(FileOutcome outcome)
 class Remover
 {
   public:
-    Remover(const OwnFiles &ownFiles, const FilesHeldOpen &heldOpen);
+    Remover(const OwnFiles &ownFiles, const FilesHeldOpen &heldOpen)
+        : ownFiles(ownFiles), heldOpen(heldOpen)
+    {
+    }
 
     // A dry run removes nothing, and takes as removed what the real run would remove.
     void setDryRun(bool on) { dryRun = on; }
