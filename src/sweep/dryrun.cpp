@@ -17,11 +17,6 @@ QByteArray folderKeyOf(const FileId &id, const QString &path)
 }
 } // namespace
 
-void DryRunRecord::beginJob(int retentionDays, const NamePatterns &patterns)
-{
-    jobRules.append({patterns, retentionDays});
-}
-
 // No memory is asked for once the sweep has begun but for the name a sweep ended before.
 void DryRunRecord::beginFolder(const Folder &folder, qint64 begun)
 {
