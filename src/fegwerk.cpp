@@ -6,6 +6,8 @@
 #include "system/stopsignals.h"
 #include "walk/walk.h"
 
+#include <algorithm>
+
 namespace
 {
 // Stopping is checked between files, so that every file removed has its entry.
@@ -24,22 +26,16 @@ void reportNotListed(RunReport &report, const QString &path)
 } // namespace
 
 Fegwerk::Fegwerk(const QString &jobFilePath, const QString &logFilePath, QObject *parent)
-    : QObject(parent), startTime(QDateTime::currentDateTime()), logFilePath(logFilePath),
-      jobFilePath(jobFilePath)
+    : QObject(parent), logFilePath(logFilePath), jobFilePath(jobFilePath)
 {
     readJobFile();
     // Every job is checked after the whole file has been read, in file order. A faulty job is
     // dropped: sweeping it would apply the very patterns and period the check refused.
-    for (int i = 0; i < jobs.size();) {
-        const Job &job = jobs.at(i);
-        if (validateJob(job.rootFolder, job.extensions.data(), job.retentionDays))
-            jobs.removeAt(i);
-        else
-            ++i;
-    }
+    const auto faulty = [this](const Job &job) {
+        return validateJob(job.rootFolder, job.extensions.data(), job.retentionDays);
+    };
+    jobs.erase(std::remove_if(jobs.begin(), jobs.end(), faulty), jobs.end());
 }
-
-Fegwerk::~Fegwerk() = default;
 
 void Fegwerk::readJobFile()
 {
@@ -71,11 +67,6 @@ void Fegwerk::setDryRun(bool on)
     remover.setDryRun(on);
 }
 
-void Fegwerk::setVerbose(bool on)
-{
-    verbose = on;
-}
-
 void Fegwerk::run()
 {
     RunReport report(logFilePath, dryRun, verbose);
@@ -91,23 +82,17 @@ void Fegwerk::run()
     }
     for (int jobIndex = 0; jobIndex < jobs.size() && !mustStop(report); ++jobIndex) {
         report.jobBegins(jobs.at(jobIndex).rootFolder);
-        sweepFolder(jobs.at(jobIndex).rootFolder, report, jobIndex);
+        sweepFolder(jobs.at(jobIndex), report);
         report.jobEnds();
     }
     report.end(hitCount);
 }
 
-// One loop over the tree: take the next folder, check that it is still in its place, and judge
-// and remove each of its listed files in turn, right as its status is read. A folder that could
-// not be listed, or whose place could not be checked, for lack of descriptors or memory is
-// named, and so is the root of a walk that ran short of memory; a folder that has moved, as it
-// is begun or while it is swept, is passed over with all below it, in silence unless the run is
-// verbose. What the walk passed over is named as it comes, before the folder it yields next.
-void Fegwerk::sweepFolder(const QString &folderPath, RunReport &report, int jobIndex)
+// What the walk passed over is named as it comes, before the folder it yields next.
+void Fegwerk::sweepFolder(const Job &job, RunReport &report)
 {
-    const Job &job = jobs.at(jobIndex);
     const NamePatterns patterns(*job.extensions);
-    FolderWalk walk(folderPath, patterns, verbose);
+    FolderWalk walk(job.rootFolder, patterns, verbose);
     remover.beginJob(job.retentionDays, patterns);
     while (!mustStop(report)) {
         const Folder *folder = walk.next();
@@ -124,18 +109,17 @@ void Fegwerk::sweepFolder(const QString &folderPath, RunReport &report, int jobI
             walk.passOverMoved();
     }
     if (walk.wasCutShort() && !mustStop(report))
-        reportNotListed(report, folderPath);
+        reportNotListed(report, job.rootFolder);
 }
 
-// A folder's files, judged and removed in turn. Short of memory (a dry run's record that cannot
-// grow, a message that cannot be made), the folder is named as not listed and the run goes on.
+// Short of memory (a dry run's record that cannot grow, a message that cannot be made), the
+// folder is named as not listed and the run goes on.
 FolderOutcome Fegwerk::sweepFiles(const Folder &folder, RunReport &report)
 {
     int file = 0;
     FolderOutcome outcome = FolderOutcome::NotListed;
     try {
         outcome = remover.beginFolder(folder);
-        startTime = remover.referenceTime();
         while (outcome == FolderOutcome::Listed && file < folder.files.size() &&
                !mustStop(report)) {
             outcome = removeFile(folder, file, report);
@@ -148,8 +132,7 @@ FolderOutcome Fegwerk::sweepFiles(const Folder &folder, RunReport &report)
     return outcome;
 }
 
-// The removal step: the file is judged right now; one to go is removed and recorded in one turn,
-// so that no stop parts them; the report shows it, or names why it stayed.
+// One to go is removed and recorded in one turn, so that no stop parts them.
 FolderOutcome Fegwerk::removeFile(const Folder &folder, int file, RunReport &report)
 {
     Remover::Judgement judged;

@@ -8,7 +8,6 @@
 #include "system/ownfiles.h"
 #include "walk/walk.h"
 
-#include <QDateTime>
 #include <QList>
 #include <QObject>
 #include <QString>
@@ -16,21 +15,20 @@
 
 class RunReport;
 
-// The cleaner, owner of a run: reads and checks the jobs when it is made (the job file's stage),
-// and when it runs sweeps them (the walk and the removal) and reports (the report's stage).
+// The cleaner, owner of a run: reads and checks the jobs when it is made, and runs them.
 class Fegwerk : public QObject
 {
     Q_OBJECT
 
   public:
     Fegwerk(const QString &jobFilePath, const QString &logFilePath, QObject *parent = nullptr);
-    ~Fegwerk() override;
+    ~Fegwerk() override = default;
 
     void readJobFile();
     void parseJobLine(const QString &line);
     bool validateJob(const QString &rootFolder, const QStringList *extensions, int retentionDays);
     void run();
-    void sweepFolder(const QString &folderPath, RunReport &report, int jobIndex);
+    void sweepFolder(const Job &job, RunReport &report);
     // Listed while the folder is still to be swept; else why nothing more of it is.
     FolderOutcome removeFile(const Folder &folder, int file, RunReport &report);
 
@@ -38,7 +36,7 @@ class Fegwerk : public QObject
     // the run log untouched.
     void setDryRun(bool on);
     // A verbose run names on the console every folder and file it passes over, and why.
-    void setVerbose(bool on);
+    void setVerbose(bool on) { verbose = on; }
 
     const QList<Job> &jobList() const { return jobs; }
     int hits() const { return hitCount; }
@@ -48,7 +46,6 @@ class Fegwerk : public QObject
 
     QList<Job> jobs;
     int separatorCount = 2;
-    QDateTime startTime; // the reference time of the age test, taken anew as each folder begins
     QString logFilePath;
     QString jobFilePath;
     int hitCount = 0;

@@ -1,31 +1,22 @@
 #include "sweep/agerule.h"
 
+#include <QDateTime>
+
 #include <iterator>
 
-namespace
-{
 constexpr std::size_t knownDaysKept = 4096;
-}
-
-AgeRule::AgeRule(int retentionDays) : retentionDays(retentionDays) {}
 
 bool AgeRule::setNow(qint64 nowMs)
 {
     if (today.isValid() && nowMs >= todayStartMs && nowMs < tomorrowStartMs)
         return false;
-    reference = QDateTime::fromMSecsSinceEpoch(nowMs);
-    today = reference.date();
+    today = QDateTime::fromMSecsSinceEpoch(nowMs).date();
     todayStartMs = today.startOfDay().toMSecsSinceEpoch();
     tomorrowStartMs = today.addDays(1).startOfDay().toMSecsSinceEpoch();
     // The age is at least the retention period exactly when the creation date is on or before
     // today minus that period, that is, when the file was created before the day after that began.
     oldEnoughBeforeMs = today.addDays(1 - qint64(retentionDays)).startOfDay().toMSecsSinceEpoch();
     return true;
-}
-
-int AgeRule::ageInDays(qint64 createdMs)
-{
-    return int(localDateOf(createdMs).daysTo(today));
 }
 
 QDate AgeRule::localDateOf(qint64 ms)

@@ -4,7 +4,6 @@
 #define KEHRLUND_AGERULE_H
 
 #include <QDate>
-#include <QDateTime>
 #include <QtGlobal>
 
 #include <map>
@@ -12,24 +11,21 @@
 class AgeRule
 {
   public:
-    explicit AgeRule(int retentionDays);
+    explicit AgeRule(int retentionDays) : retentionDays(retentionDays) {}
 
     // Takes the clock's reading as the reference; the day boundaries are worked out again only
     // when it lies on another day than the last one (converting times to local time is costly).
     // True when the reference day changed.
     bool setNow(qint64 nowMs);
 
-    QDateTime referenceTime() const { return reference; }
     bool isOldEnough(qint64 createdMs) const { return createdMs < oldEnoughBeforeMs; }
-    // Whole calendar days from the creation date to the reference date; negative for a date
-    // after it.
-    int ageInDays(qint64 createdMs);
+    // Whole calendar days from the creation date to the reference date; negative after it.
+    int ageInDays(qint64 createdMs) { return int(localDateOf(createdMs).daysTo(today)); }
 
   private:
     QDate localDateOf(qint64 ms);
 
     int retentionDays;
-    QDateTime reference;
     QDate today;
     qint64 todayStartMs = 0;
     qint64 tomorrowStartMs = 0;

@@ -17,21 +17,6 @@ QByteArray folderKeyOf(const FileId &id, const QString &path)
 }
 } // namespace
 
-// The name of the listing's file `file` kept (a copy, which outlives the listing); -1 for none.
-int DryRunRecord::keepNameEndedBefore(int file)
-{
-    if (file >= inHand->files.size())
-        return -1;
-    const QByteArray name = inHand->files.bytesAt(file);
-    namesEndedBefore.append(QByteArray(name.constData(), name.size()));
-    return namesEndedBefore.size() - 1;
-}
-
-void DryRunRecord::beginJob(int retentionDays, const NamePatterns &patterns)
-{
-    jobRules.append({patterns, retentionDays});
-}
-
 // No memory is asked for once the sweep has begun but for the name a sweep ended before.
 void DryRunRecord::beginFolder(const Folder &folder, qint64 begun)
 {
@@ -55,7 +40,14 @@ void DryRunRecord::endFolder(int file)
     const auto sweeps = foldersTaken.find(folderInHand);
     if (sweeps != foldersTaken.end() && anyTakenInHand) {
         try {
-            sweeps->append({jobRules.size() - 1, keepNameEndedBefore(file), begunMs});
+            int endedBefore = -1;
+            if (file < inHand->files.size()) {
+                const QByteArray name = inHand->files.bytesAt(file);
+                // A copy, which outlives the listing.
+                namesEndedBefore.append(QByteArray(name.constData(), name.size()));
+                endedBefore = namesEndedBefore.size() - 1;
+            }
+            sweeps->append({jobRules.size() - 1, endedBefore, begunMs});
         } catch (const std::bad_alloc &) {
         }
     }

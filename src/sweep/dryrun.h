@@ -20,7 +20,10 @@
 class DryRunRecord
 {
   public:
-    void beginJob(int retentionDays, const NamePatterns &patterns);
+    void beginJob(int retentionDays, const NamePatterns &patterns)
+    {
+        jobRules.append({patterns, retentionDays});
+    }
     // Makes the room for the folder's sweep in the record before the sweep begins; throws
     // std::bad_alloc when it cannot, and loses nothing taken so far.
     void beginFolder(const Folder &folder, qint64 begunMs);
@@ -45,7 +48,6 @@ class DryRunRecord
     bool takenBefore(const QByteArray &folderKey, const QByteArray &name, Seen seen,
                      const EntryStatus &status) const;
     bool isTakenInHand(const QByteArray &name) const;
-    int keepNameEndedBefore(int file);
 
     QVector<JobRule> jobRules;
     QHash<QByteArray, QVector<FolderSweep>> foldersTaken; // by the folder's identity

@@ -7,11 +7,6 @@
 
 #include <cerrno>
 
-Remover::Remover(const OwnFiles &ownFiles, const FilesHeldOpen &heldOpen)
-    : ownFiles(ownFiles), heldOpen(heldOpen)
-{
-}
-
 void Remover::beginJob(int retentionDays, const NamePatterns &patterns)
 {
     age = AgeRule(retentionDays);
@@ -28,12 +23,6 @@ FolderOutcome Remover::beginFolder(const Folder &folder)
     return folder.outcome == FolderOutcome::Listed ? checkPlace(folder) : folder.outcome;
 }
 
-void Remover::endFolder(int file)
-{
-    if (dryRun)
-        dryRunRecord.endFolder(file);
-}
-
 FolderOutcome Remover::checkPlace(const Folder &folder)
 {
     folder.reportedMoved(); // what was reported so far, the check sees
@@ -41,8 +30,6 @@ FolderOutcome Remover::checkPlace(const Folder &folder)
     return folder.place();
 }
 
-// Each rung a file does not pass ends its judgement: it must be a regular file, old enough, none
-// of the program's own, in a folder still in its place, and held open by no other process.
 FileOutcome Remover::judge(const Folder &folder, int file, Judgement &judged)
 {
     const QByteArray name = folder.files.bytesAt(file);
@@ -65,10 +52,8 @@ FileOutcome Remover::judge(const Folder &folder, int file, Judgement &judged)
     return whetherHeld(judged.lease.emplace(folder, name, isLink, status.id), status.id);
 }
 
-// A file that another process holds open or has mapped is refused as the system refuses what it
-// will not remove: asked of the system right before the removal where it can tell, else looked
-// up in the snapshot of files held open. A snapshot that could not be taken whole holds every
-// file back, as its message says, but tells of none that it is in use.
+// A snapshot that could not be taken whole holds every file back, as its message says, but tells
+// of none that it is in use.
 FileOutcome Remover::whetherHeld(const Folder::InUse &inUse, const FileId &id) const
 {
     if (inUse.answer == Folder::InUse::Changed)

@@ -1,5 +1,4 @@
-// The one place where files are removed: it judges each listed file on its status read right
-// before its removal, and removes it.
+// The one place where files are judged and removed.
 #ifndef KEHRLUND_REMOVER_H
 #define KEHRLUND_REMOVER_H
 
@@ -40,7 +39,10 @@ inline bool isHit(FileOutcome outcome)
 class Remover
 {
   public:
-    Remover(const OwnFiles &ownFiles, const FilesHeldOpen &heldOpen);
+    Remover(const OwnFiles &ownFiles, const FilesHeldOpen &heldOpen)
+        : ownFiles(ownFiles), heldOpen(heldOpen)
+    {
+    }
 
     // A dry run removes nothing, and takes as removed what the real run would remove.
     void setDryRun(bool on) { dryRun = on; }
@@ -55,8 +57,9 @@ class Remover
     // Whether the folder's files may be removed now (Listed). Ages are measured against the clock
     // as each folder is begun. A dry run short of memory for its record throws std::bad_alloc.
     FolderOutcome beginFolder(const Folder &folder);
-    // The folder's sweep ends before its file `file` (its count when it came to every file).
-    void endFolder(int file);
+    // The folder's sweep ends before its file `file` (its count when it came to every file); the
+    // record has nothing in hand but in a dry run.
+    void endFolder(int file) { dryRunRecord.endFolder(file); }
 
     // What the sweep knows of a file it judged.
     struct Judgement {
@@ -67,8 +70,6 @@ class Remover
     FileOutcome judge(const Folder &folder, int file, Judgement &judged);
     // Removes a file judged to go: Removed, Refused, or Gone; in a dry run, as the real run would.
     FileOutcome remove(const Folder &folder, int file, Judgement &judged);
-
-    QDateTime referenceTime() const { return age.referenceTime(); }
 
   private:
     FolderOutcome checkPlace(const Folder &folder);

@@ -13,6 +13,12 @@ bool isUnsafe(QChar c)
     return (u < 0x20 && u != '\t') || (u >= 0x7f && u <= 0x9f) || u == 0x2028 || u == 0x2029;
 }
 
+// The text the order compares, for a name of any kind.
+QString orderKey(const QString &name)
+{
+    return shownName(name).toLower();
+}
+
 // The unit the order compares for an ASCII byte: what orderKey() makes of it.
 ushort orderUnit(uchar c)
 {
@@ -35,11 +41,6 @@ int compareBytes(const char *a, int aLength, const char *b, int bLength)
 }
 } // namespace
 
-QString NameList::orderKey(const QString &name)
-{
-    return shownName(name).toLower();
-}
-
 void NameList::append(const char *name, int length, bool isLink)
 {
     index.append(Slot{quint32(buffer.size()), quint32(length), isLink, isAscii(name, length)});
@@ -47,20 +48,9 @@ void NameList::append(const char *name, int length, bool isLink)
     buffer.append('\0');
 }
 
-void NameList::clear()
-{
-    buffer.clear();
-    index.clear();
-}
-
 QByteArray NameList::bytesOf(const Slot &slot) const
 {
     return QByteArray::fromRawData(buffer.constData() + slot.offset, int(slot.length));
-}
-
-QByteArray NameList::bytesAt(int i) const
-{
-    return bytesOf(index.at(i));
 }
 
 QString NameList::keyOf(const Slot &slot) const

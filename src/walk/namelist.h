@@ -21,21 +21,21 @@ class NameList
 
     void append(const char *name, int length, bool isLink);
     void sort();
-    void clear();
+    void clear()
+    {
+        buffer.clear();
+        index.clear();
+    }
 
     int size() const { return index.size(); }
     // A view of the name's bytes, valid while the list is neither changed nor gone.
-    QByteArray bytesAt(int i) const;
+    QByteArray bytesAt(int i) const { return bytesOf(index.at(i)); }
     QString nameAt(int i) const { return decode(bytesAt(i)); }
     bool isLinkAt(int i) const { return index.at(i).isLink; }
 
-    // Whether the name `a` comes before `b` in the order of a list whose names `decode` gives as
-    // text.
+    // Whether `a` comes before `b` in the order of a list whose names `decode` gives as text.
     static bool precedes(Decoder decode, const QByteArray &a, const QByteArray &b);
     Decoder decoder() const { return decode; }
-
-    // The text the order compares, for a name of any kind.
-    static QString orderKey(const QString &name);
 
   private:
     struct Slot {

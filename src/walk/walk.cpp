@@ -1,5 +1,4 @@
-// What both back ends of the walk share: the loop over the levels on the way down, stopping, the
-// path rule and the mount check.
+// What both back ends of the walk share.
 #include "walk/walk.h"
 
 #include "system/stopsignals.h"
@@ -19,14 +18,6 @@ QString joinedPath(const QString &folderPath, const QString &name)
 {
     return folderPath + QDir::separator() + name;
 }
-
-FolderWalk::FolderWalk(const QString &rootPath, const NamePatterns &patterns, bool namesPassedOver)
-    : patterns(patterns), path(rootPath), namesPassedOver(namesPassedOver)
-{
-    state.reset(newState());
-}
-
-FolderWalk::~FolderWalk() = default;
 
 // Short of memory where a folder's own listing is not to blame, the walk cannot go on where it
 // was: it ends, cut short, and the sweep says so.
@@ -105,11 +96,6 @@ void FolderWalk::passOverMoved(std::size_t moved)
     for (std::size_t level = highest; level < levels.size(); ++level)
         levels[level].subfolders.clear();
     passOver(path.left(levels[highest].pathLength), PassedOverReason::Moved);
-}
-
-QVector<PassedOver> FolderWalk::takePassedOver()
-{
-    return std::exchange(passedOver, QVector<PassedOver>());
 }
 
 // The same order as the listing's files and folders, so that it never depends on the system's.

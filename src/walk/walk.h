@@ -1,6 +1,5 @@
 // The walk over one folder tree: yields its folders, each with the files whose names match, and
-// knows nothing of ages or hits. One back end per kind of system, chosen by the build, each in its
-// folder: folder handles on Linux (handles/), paths through Qt elsewhere (paths/).
+// knows nothing of ages or hits.
 #ifndef KEHRLUND_WALK_H
 #define KEHRLUND_WALK_H
 
@@ -12,6 +11,7 @@
 #include <QVector>
 
 #include <memory>
+#include <utility>
 #include <vector>
 
 class NamePatterns;
@@ -124,10 +124,9 @@ class Folder
 #endif
 };
 
-// Depth-first, each folder before its subfolders, subfolders by name. Hidden entries, system
-// entries, symbolic links to folders and mount points are passed over, and so is a folder that
-// cannot be read. A folder is yielded when it holds matching files or subfolders, or could not be
-// listed for lack of descriptors or memory.
+// Depth-first, each folder before its subfolders by name. Hidden and system entries, links to
+// folders, mount points and folders that cannot be read are passed over. A folder is yielded when
+// it holds matching files or subfolders, or could not be listed for lack of descriptors or memory.
 class FolderWalk
 {
   public:
@@ -143,7 +142,7 @@ class FolderWalk
     // The walk ran short of memory and ended early: the rest of the tree was not listed.
     bool wasCutShort() const { return cutShort; }
     // What the walk passed over since last asked, in its order; gathered only if it names it.
-    QVector<PassedOver> takePassedOver();
+    QVector<PassedOver> takePassedOver() { return std::exchange(passedOver, {}); }
 
   private:
     // A folder on the way down, from the root to the one entered last.
@@ -161,23 +160,20 @@ class FolderWalk
     void passOver(QVector<PassedOverName> names);
     void passOverMoved(std::size_t moved);
 
-    // The back end's: its state; enter the root, or the last level's next subfolder (at `path`);
-    // after a level was left; the highest level from the root down to `moved` that has moved.
+    // The back end's (with the walk's making and end): its state; enter the root, or the last
+    // level's next subfolder (at `path`); after a level was left; the highest level from the root
+    // down to `moved` that has moved.
     struct State;
-    State *newState();
     const Folder *enterRoot();
     const Folder *enterSubfolder(int sub);
     void leftLevel();
     std::size_t highestMoved(std::size_t moved) const;
-    struct Delete {
-        void operator()(State *state) const;
-    };
 
     const NamePatterns &patterns;
     QString path; // of the folder entered last
     std::vector<Level> levels;
     Folder folder; // the one yielded last
-    std::unique_ptr<State, Delete> state;
+    std::unique_ptr<State> state;
     bool rootEntered = false;
     bool cutShort = false;
     const bool namesPassedOver;
@@ -187,10 +183,9 @@ class FolderWalk
 // The path of an entry: the folder path, the native separator and the name, joined as they are.
 QString joinedPath(const QString &folderPath, const QString &name);
 
-// Whether the folder at `path` (relative to the folder handle `at`; AT_FDCWD for none, an empty
-// path for the handle itself) lies on another mount than its parent (`parentAt`, `parentPath`
-// alike): another file system, or a bind mount on the same one. Never so where the system tells no
-// mounts.
+// Whether the folder at `path` (below the handle `at`, AT_FDCWD for none; empty for `at` itself)
+// lies on another mount than its parent (`parentAt`, `parentPath` alike), a bind mount too. Never
+// so where the system tells no mounts.
 bool isMountPoint(int parentAt, const QByteArray &parentPath, int at, const QByteArray &path);
 
 #endif

@@ -1,5 +1,4 @@
-// The walk through folder handles (Linux), and what the sweep does to a folder's entries, relative
-// to the folder's handle. Each subfolder is opened below the handle of its parent and never
+// The walk by folder handles (Linux). Each subfolder is opened below its parent's handle, never
 // through a symbolic link, so a folder swapped for a link while the walk goes on leads nowhere
 // outside the tree.
 #include "walk/walk.h"
@@ -33,8 +32,8 @@
 
 namespace
 {
-// Signals do not restart what they interrupt (the console's write must give up on a stop); a call
-// that a signal interrupts is made again. -1 with errno, as the system answers.
+// Signals do not restart what they interrupt (the console's write must give up on a stop): any
+// other call they interrupt is made again.
 template <typename Call> long again(Call call)
 {
     long result;
@@ -46,9 +45,25 @@ template <typename Call> long again(Call call)
 
 // Well below the usual limit of 1,024 descriptors per process.
 constexpr int folderHandlesAtMost = 32;
-constexpr int folderFlags = O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK;
-
 constexpr std::size_t openAncestorsKept = 12;
+// Left to the libraries (and, under test, the sanitizers), which open files of their own now and
+// then, and to the place check and the removal, which hold two for a moment.
+constexpr int descriptorsLeftFree = 4;
+
+constexpr int folderFlags = O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK;
+// A folder's way is only looked at, never opened, and never leaves the tree.
+constexpr int stepFlags = O_PATH | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC;
+constexpr quint64 stepResolve =
+    RESOLVE_BENEATH | RESOLVE_NO_SYMLINKS | RESOLVE_NO_XDEV | RESOLVE_NO_MAGICLINKS;
+
+// The process's descriptors as a folder: a file reached by O_PATH is opened again through it by its
+// number alone, one look-up where the path from /proc down takes four. Opened once, as the
+// first walk counts the descriptors it may take.
+int descriptorFolder()
+{
+    static const int folder = ::open("/proc/self/fd", O_PATH | O_DIRECTORY | O_CLOEXEC);
+    return folder;
+}
 
 // The descriptor numbers free now: a descriptor must lie below the process's limit, so those
 // open below it are taken (an inherited one above it takes none).
@@ -58,6 +73,7 @@ int freeDescriptors()
     if (::getrlimit(RLIMIT_NOFILE, &limit) != 0 || limit.rlim_cur >= rlim_t(INT_MAX))
         return INT_MAX;
     const int below = int(limit.rlim_cur);
+    descriptorFolder(); // held for the run, so taken
     int open = 0;
     DIR *descriptors = ::opendir("/proc/self/fd");
     if (!descriptors)
@@ -69,20 +85,6 @@ int freeDescriptors()
     ::closedir(descriptors);
     return below - (open - 1); // the listing's own is not counted
 }
-
-// The process's descriptors as a folder: a file reached by O_PATH is opened again through it by its
-// number alone, one look-up where the path from /proc down takes four. Opened once, before the
-// walk counts the descriptors it may take.
-int descriptorFolder()
-{
-    static const int folder = ::open("/proc/self/fd", O_PATH | O_DIRECTORY | O_CLOEXEC);
-    return folder;
-}
-
-// A few descriptors are left to the libraries the program uses (and, under test, the sanitizers),
-// which open files of their own now and then, and to the place check and the removal, which
-// hold two for a moment.
-constexpr int descriptorsLeftFree = 4;
 
 // -1 with errno; ENOSYS where openat2 is not to be had: a kernel without it, or a system-call
 // filter that does not know it, answers so in several ways. The caller then resolves by itself.
@@ -118,60 +120,41 @@ int openSubfolder(int parent, const char *name)
 FileId idOfHandle(int handle)
 {
     struct stat status;
-    if (::fstat(handle, &status) != 0)
-        return FileId();
-    return fileIdOf(status);
+    return ::fstat(handle, &status) == 0 ? fileIdOf(status) : FileId();
 }
 
-// The way below the root, step by step where the system cannot resolve it at once: each name
-// opened below the last, never through a link and never onto another mount.
-int resolveStepByStep(int root, const QByteArray &below)
+// Where a stretch of the way that begins at `from` ends: at the last '/' within `most` bytes, or
+// after the first name where that name alone is longer.
+int stretchEnd(const QByteArray &way, int from, int most)
 {
-    int at = root;
-    for (const QByteArray &name : below.split('/')) {
-        const int next =
-            openOnMount(at, name.constData(), O_PATH | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
-        if (at != root)
-            ::close(at);
-        if (next < 0)
-            return -1;
-        at = next;
-    }
-    return at;
-}
-
-// The folder that the names lead to below `at`, resolved by the system in one call where it can
-// (openat2, beneath `at`); -1 when they lead through a link, onto another mount or nowhere.
-int resolveBeneath(int at, const QByteArray &names)
-{
-    const int found = int(again([&] {
-        return openat2(at, names.constData(), O_PATH | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC,
-                       RESOLVE_BENEATH | RESOLVE_NO_SYMLINKS | RESOLVE_NO_XDEV |
-                           RESOLVE_NO_MAGICLINKS);
-    }));
-    if (found >= 0 || errno != ENOSYS)
-        return found;
-    return resolveStepByStep(at, names);
+    if (way.size() - from <= most)
+        return way.size();
+    int to = way.lastIndexOf('/', from + most);
+    if (to <= from)
+        to = way.indexOf('/', from + most);
+    return to < 0 ? way.size() : to;
 }
 
 // The folder the way below the root leads to (the root itself for an empty way), as a handle that
-// opens nothing; -1 with errno set when it leads through a link, onto another mount or nowhere. A
-// way longer than the system resolves at once (a tree deeper than the path limit) is resolved a
-// stretch at a time, so that at most two handles are held on the way.
+// opens nothing; -1 with errno set when it leads through a link, onto another mount or nowhere.
+// openat2 resolves it beneath the root a stretch at a time, so that a way longer than the system
+// resolves at once (a tree deeper than the path limit) holds at most two handles; where openat2
+// is missing, each name is opened below the last.
 int resolveWay(int root, const QByteArray &below)
 {
-    constexpr int stretch = 2048;
+    bool byName = false;
     int at = root;
     for (int from = 0; from < below.size();) {
-        int to = below.size();
-        if (to - from > stretch) {
-            to = below.lastIndexOf('/', from + stretch);
-            if (to <= from)
-                to = below.indexOf('/', from + stretch);
-            if (to < 0)
-                to = below.size();
+        const int to = stretchEnd(below, from, byName ? 0 : 2048);
+        const QByteArray names = below.mid(from, to - from);
+        const char *name = names.constData();
+        const int next =
+            byName ? openOnMount(at, name, stepFlags)
+                   : int(again([&] { return openat2(at, name, stepFlags, stepResolve); }));
+        if (next < 0 && errno == ENOSYS && !byName) {
+            byName = true;
+            continue;
         }
-        const int next = resolveBeneath(at, below.mid(from, to - from));
         const int error = errno;
         if (at != root)
             ::close(at);
@@ -184,8 +167,7 @@ int resolveWay(int root, const QByteArray &below)
     return at;
 }
 
-// Whether the names below the root still lead to the folder `id` (Listed), lead elsewhere or
-// nowhere (Moved), or could not be followed for lack of descriptors or memory (NotListed).
+// Whether the names below the root still lead to the folder `id`.
 FolderOutcome leadsTo(int root, const QByteArray &below, const FileId &id)
 {
     const int found = resolveWay(root, below);
@@ -221,16 +203,10 @@ EntryKind kindOf(int folder, const char *name, unsigned char type)
 // its name), has vanished as far as the walk is concerned.
 PassedOverReason passedOverFor(int error)
 {
-    switch (error) {
-    case EXDEV:
+    if (error == EXDEV)
         return PassedOverReason::OtherMount;
-    case ENOENT:
-    case ENOTDIR:
-    case ELOOP:
-        return PassedOverReason::Gone;
-    default:
-        return PassedOverReason::NotReadable;
-    }
+    return error == ENOENT || error == ENOTDIR || error == ELOOP ? PassedOverReason::Gone
+                                                                 : PassedOverReason::NotReadable;
 }
 
 // Hands every entry of the folder to visit(name, type), read straight from the folder's handle in
@@ -272,9 +248,8 @@ void nameHidden(int folder, const char *name, unsigned char type, const NamePatt
         passed.append({bytes, PassedOverReason::Hidden});
 }
 
-// One read of a folder: the files (and links) whose names match, and the subfolders, each sorted;
-// hidden entries (and so "." and "..") left out. With `passed`, also what a verbose run names of
-// what the listing passes over. 0, or the errno of a listing that failed.
+// One read of a folder: the matching files (and links) and the subfolders, each sorted, hidden
+// entries (and so "." and "..") left out; with `passed`, what a verbose run names of the rest.
 int listFolder(int folder, const NamePatterns &patterns, std::vector<char> &buffer, NameList &files,
                NameList &folders, QVector<PassedOverName> *passed)
 {
@@ -332,13 +307,11 @@ int watchFolder(int watcher, int handle)
     return ::inotify_add_watch(watcher, path, IN_MOVE_SELF | IN_DELETE_SELF | IN_ONLYDIR);
 }
 
-// Another run removing the same file holds it open for a moment, and two runs that meet there
-// would each refuse the file because of the other; a program that has just let go of a file may
-// still have a child that closes its copy of the descriptor a moment later. A file refused is so
-// tried again, after pauses drawn at random (so that two runs part) and growing from a
-// millisecond or two. Those two seconds are the whole run's, not each file's: whoever keeps many
-// old files open in a swept folder cannot hold the run for hours. They are counted in pauses
-// asked for, not in time gone by, so a busy machine gets as many tries as an idle one.
+// Another run removing the same file holds it open for a moment, and a program that has just let
+// go of a file may have a child that closes its copy a moment later: a refused file is tried
+// again, after growing pauses drawn at random (so that two runs that meet there part). The wait
+// is the run's, so that files kept open cannot hold it for hours, and counted in pauses asked
+// for, so a busy machine gets as many tries as an idle one.
 int leaseWaitLeftMs = 2000;
 
 int pauseBeforeTryingAgain(int tried)
@@ -400,19 +373,16 @@ struct FolderWalk::State {
     void climbInto(std::size_t at);
 };
 
-FolderWalk::State *FolderWalk::newState()
+FolderWalk::FolderWalk(const QString &rootPath, const NamePatterns &patterns, bool namesPassedOver)
+    : patterns(patterns), path(rootPath),
+      state(new State(*this, freeDescriptors() - descriptorsLeftFree)),
+      namesPassedOver(namesPassedOver)
 {
-    descriptorFolder();
-    State *made = new State(*this, freeDescriptors() - descriptorsLeftFree);
-    folder.rootPath = made->rootPath;
-    folder.moveWatch = made->watcher;
-    return made;
+    folder.rootPath = state->rootPath;
+    folder.moveWatch = state->watcher;
 }
 
-void FolderWalk::Delete::operator()(State *state) const
-{
-    delete state;
-}
+FolderWalk::~FolderWalk() = default;
 
 // Opens a folder within the bound on handles; without room, gives up the ancestors on the way
 // down (all but the folder entered last and `parent`).
@@ -429,8 +399,6 @@ int FolderWalk::State::open(int parent, const char *name)
     return opened;
 }
 
-// One that is no real folder any more, is not readable or is a mount point is passed over; one
-// that cannot be opened for lack of descriptors is yielded as not listed.
 const Folder *FolderWalk::State::openAndEnter(int parent, const char *name)
 {
     const int handle = open(parent, name);
@@ -544,9 +512,8 @@ void FolderWalk::leftLevel()
         state->climbInto(frames.size() - 1);
 }
 
-// Back into the folder at `at`, whose handle was given up. One that may no longer be read is passed
-// over alone; one short of descriptors or memory has its remaining subfolders yielded as not
-// listed.
+// Back into the folder at `at`, whose handle was given up: one no longer readable is passed over
+// alone; one short of descriptors or memory has its remaining subfolders yielded as not listed.
 void FolderWalk::State::climbInto(std::size_t at)
 {
     Frame &folder = frames[at];
@@ -584,9 +551,8 @@ std::size_t FolderWalk::highestMoved(std::size_t moved) const
     return moved;
 }
 
-// Every report waiting is read: one of a move, a deletion or an unmount of a watched folder (or
-// of reports lost) asks for the place to be checked; one that a watch ended (a folder left) does
-// not.
+// Every report waiting is read: a move, a deletion or an unmount of a watched folder, or reports
+// lost, ask for the place to be checked; a watch ended (a folder left) does not.
 bool Folder::reportedMoved() const
 {
     if (moveWatch < 0 ||
@@ -683,11 +649,9 @@ QVector<WayStep> Folder::wayOfLink(const QByteArray &name) const
     return way;
 }
 
-// The file judged, reached once (O_PATH: a FIFO or a device put in its place is never opened),
-// checked on that handle, and opened through it by /proc (without it, no snapshot can be taken
-// either, and every file is held), not blocking: another run's lease on the file cannot hold the
-// run (the opening fails with EAGAIN then). The handle stays open with a lease taken (No), else it
-// is closed.
+// O_PATH: a FIFO or a device put in the file's place is never opened. Without /proc no snapshot
+// can be taken either, and every file is held. Not blocking: another run's lease fails the opening
+// (EAGAIN) rather than hold the run. The handle stays open with a lease taken (No).
 Folder::InUse::Answer Folder::InUse::ask(const Folder &folder, const QByteArray &name, bool isLink,
                                          const FileId &id)
 {

@@ -60,15 +60,12 @@ struct FolderWalk::State {
     static const Folder *enter(FolderWalk &walk);
 };
 
-FolderWalk::State *FolderWalk::newState()
+FolderWalk::FolderWalk(const QString &rootPath, const NamePatterns &patterns, bool namesPassedOver)
+    : patterns(patterns), path(rootPath), namesPassedOver(namesPassedOver)
 {
-    return nullptr;
 }
 
-void FolderWalk::Delete::operator()(State *state) const
-{
-    delete state;
-}
+FolderWalk::~FolderWalk() = default;
 
 const Folder *FolderWalk::enterRoot()
 {
