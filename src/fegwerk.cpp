@@ -26,7 +26,8 @@ void reportNotListed(RunReport &report, const QString &path)
 } // namespace
 
 Fegwerk::Fegwerk(const QString &jobFilePath, const QString &logFilePath, QObject *parent)
-    : QObject(parent), logFilePath(logFilePath), jobFilePath(jobFilePath)
+    : QObject(parent), startTime(QDateTime::currentDateTime()), logFilePath(logFilePath),
+      jobFilePath(jobFilePath)
 {
     readJobFile();
     // Every job is checked after the whole file has been read, in file order. A faulty job is
@@ -82,17 +83,19 @@ void Fegwerk::run()
     }
     for (int jobIndex = 0; jobIndex < jobs.size() && !mustStop(report); ++jobIndex) {
         report.jobBegins(jobs.at(jobIndex).rootFolder);
-        sweepFolder(jobs.at(jobIndex), report);
+        sweepFolder(jobs.at(jobIndex).rootFolder, report, jobIndex);
         report.jobEnds();
     }
     report.end(hitCount);
 }
 
 // What the walk passed over is named as it comes, before the folder it yields next.
-void Fegwerk::sweepFolder(const Job &job, RunReport &report)
+void Fegwerk::sweepFolder(const QString &folderPath, RunReport &report, int jobIndex)
 {
+    startTime = QDateTime::currentDateTime();
+    const Job &job = jobs.at(jobIndex);
     const NamePatterns patterns(*job.extensions);
-    FolderWalk walk(job.rootFolder, patterns, verbose);
+    FolderWalk walk(folderPath, patterns, verbose);
     remover.beginJob(job.retentionDays, patterns);
     while (!mustStop(report)) {
         const Folder *folder = walk.next();
@@ -109,7 +112,7 @@ void Fegwerk::sweepFolder(const Job &job, RunReport &report)
             walk.passOverMoved();
     }
     if (walk.wasCutShort() && !mustStop(report))
-        reportNotListed(report, job.rootFolder);
+        reportNotListed(report, folderPath);
 }
 
 // Short of memory (a dry run's record that cannot grow, a message that cannot be made), the

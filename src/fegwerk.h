@@ -8,6 +8,7 @@
 #include "system/ownfiles.h"
 #include "walk/walk.h"
 
+#include <QDateTime>
 #include <QList>
 #include <QObject>
 #include <QString>
@@ -28,7 +29,7 @@ class Fegwerk : public QObject
     void parseJobLine(const QString &line);
     bool validateJob(const QString &rootFolder, const QStringList *extensions, int retentionDays);
     void run();
-    void sweepFolder(const Job &job, RunReport &report);
+    void sweepFolder(const QString &folderPath, RunReport &report, int jobIndex);
     // Listed while the folder is still to be swept; else why nothing more of it is.
     FolderOutcome removeFile(const Folder &folder, int file, RunReport &report);
 
@@ -46,6 +47,9 @@ class Fegwerk : public QObject
 
     QList<Job> jobs;
     int separatorCount = 2;
+    // When the cleaner was made, then when the latest job's sweep began. Ages are measured against
+    // the clock as each folder begins.
+    QDateTime startTime;
     QString logFilePath;
     QString jobFilePath;
     int hitCount = 0;
