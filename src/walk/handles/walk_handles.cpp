@@ -56,13 +56,21 @@ constexpr int stepFlags = O_PATH | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC;
 constexpr quint64 stepResolve =
     RESOLVE_BENEATH | RESOLVE_NO_SYMLINKS | RESOLVE_NO_XDEV | RESOLVE_NO_MAGICLINKS;
 
-// The process's descriptors as a folder: a file reached by O_PATH is opened again through it by its
-// number alone, one look-up where the path from /proc down takes four. Opened once, as the
-// first walk counts the descriptors it may take.
-int descriptorFolder()
+// The process's descriptors as a folder, held for the run where a descriptor is to spare beyond
+// the walk's own: a file reached by O_PATH is opened again through it by its number alone, one
+// look-up where the path from /proc down takes four.
+int descriptorFolder = -1;
+
+int reopened(int reached)
 {
-    static const int folder = ::open("/proc/self/fd", O_PATH | O_DIRECTORY | O_CLOEXEC);
-    return folder;
+    constexpr int flags = O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC;
+    char name[32];
+    if (descriptorFolder >= 0) {
+        std::snprintf(name, sizeof name, "%d", reached);
+        return ::openat(descriptorFolder, name, flags);
+    }
+    std::snprintf(name, sizeof name, "/proc/self/fd/%d", reached);
+    return ::open(name, flags);
 }
 
 // The descriptor numbers free now: a descriptor must lie below the process's limit, so those
@@ -73,7 +81,6 @@ int freeDescriptors()
     if (::getrlimit(RLIMIT_NOFILE, &limit) != 0 || limit.rlim_cur >= rlim_t(INT_MAX))
         return INT_MAX;
     const int below = int(limit.rlim_cur);
-    descriptorFolder(); // held for the run, so taken
     int open = 0;
     DIR *descriptors = ::opendir("/proc/self/fd");
     if (!descriptors)
@@ -345,6 +352,8 @@ struct FolderWalk::State {
           handlesAtMost(std::min(folderHandlesAtMost, spare)),
           watcher(spare > folderHandlesAtMost ? startWatching() : -1)
     {
+        if (descriptorFolder < 0 && spare > folderHandlesAtMost + 1)
+            descriptorFolder = ::open("/proc/self/fd", O_PATH | O_DIRECTORY | O_CLOEXEC);
     }
     ~State()
     {
@@ -367,6 +376,7 @@ struct FolderWalk::State {
 
     int open(int parent, const char *name);
     const Folder *openAndEnter(int parent, const char *name);
+    const Folder *notListed();
     void close(int &handle);
     bool giveUpAncestorsBut(int kept);
     const Folder *enter(int handle);
@@ -399,6 +409,13 @@ int FolderWalk::State::open(int parent, const char *name)
     return opened;
 }
 
+// A folder not listed leaves no handle of the folder before it to act on.
+const Folder *FolderWalk::State::notListed()
+{
+    walk.folder.handle = -1;
+    return walk.notListed();
+}
+
 const Folder *FolderWalk::State::openAndEnter(int parent, const char *name)
 {
     const int handle = open(parent, name);
@@ -406,7 +423,7 @@ const Folder *FolderWalk::State::openAndEnter(int parent, const char *name)
     if (handle >= 0)
         return enter(handle);
     if (isLackOfResources(error))
-        return walk.notListed();
+        return notListed();
     walk.passOver(walk.path, passedOverFor(error));
     return nullptr;
 }
@@ -453,7 +470,7 @@ const Folder *FolderWalk::State::enter(int handle)
     }
     if (error != 0) {
         close(handle);
-        return error == EINTR ? nullptr : walk.notListed();
+        return error == EINTR ? nullptr : notListed();
     }
     Frame frame;
     frame.handle = folder.handle = handle;
@@ -494,7 +511,7 @@ const Folder *FolderWalk::enterSubfolder(int sub)
     if (!below.isEmpty())
         below += '/';
     below += name;
-    return top.lacking ? notListed() : state->openAndEnter(top.handle, name.constData());
+    return top.lacking ? state->notListed() : state->openAndEnter(top.handle, name.constData());
 }
 
 // Only a parent with subfolders left to go into needs its handle again.
@@ -665,12 +682,7 @@ Folder::InUse::Answer Folder::InUse::ask(const Folder &folder, const QByteArray 
     Answer found = Changed;
     if (::fstat(reached, &status) == 0 && S_ISREG(status.st_mode) && fileIdOf(status) == id &&
         status.st_nlink > 0) {
-        char number[16];
-        std::snprintf(number, sizeof number, "%d", reached);
-        handle = int(again([&] {
-            return ::openat(descriptorFolder(), number,
-                            O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
-        }));
+        handle = int(again([&] { return reopened(reached); }));
         found = handle >= 0 ? No : errno == EAGAIN ? Yes : Unknown;
     }
     ::close(reached);
