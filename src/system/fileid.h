@@ -1,18 +1,16 @@
-// Identity of a file on this machine.
+// A file's identity on this machine: device and inode where the system has them; all zero where it
+// has not, and then a file is known only by its path.
 #ifndef KEHRLUND_FILEID_H
 #define KEHRLUND_FILEID_H
 
 #include <QFile>
 #include <QHashFunctions>
 #include <QString>
-#include <QtGlobal>
 
 #ifdef Q_OS_UNIX
 #include <sys/stat.h>
 #endif
 
-// Device and inode where the system has them; all zero where it has not, and then a file is
-// known only by its path.
 struct FileId {
     quint64 device = 0;
     quint64 inode = 0;
@@ -29,19 +27,18 @@ inline FileId fileIdOf(const struct stat &status)
 {
     return FileId{quint64(status.st_dev), quint64(status.st_ino)};
 }
+#endif
 
-// The identity of what a path leads to; unknown where the system tells none.
-inline FileId fileIdOf(const QString &path)
+// What a path leads to; unknown where the system tells none.
+inline FileId fileIdOf([[maybe_unused]] const QString &path)
 {
+#ifdef Q_OS_UNIX
     struct stat status;
-    return ::stat(QFile::encodeName(path).constData(), &status) == 0 ? fileIdOf(status) : FileId();
-}
-#else
-inline FileId fileIdOf(const QString &)
-{
+    if (::stat(QFile::encodeName(path).constData(), &status) == 0)
+        return fileIdOf(status);
+#endif
     return FileId();
 }
-#endif
 
 inline uint qHash(const FileId &id, uint seed = 0) noexcept
 {
