@@ -8,7 +8,6 @@
 
 #include <cerrno>
 #include <cstdio>
-#include <cstdlib>
 #include <cstring>
 #include <memory>
 #include <new>
@@ -49,16 +48,15 @@ QByteArray readProcFile(int at, const char *path, Read read = Read::Whole)
     return content;
 }
 
-// The number after `field` ("ino:\t123\n"), or -1 where the text holds no such line.
+// The number on the line `field` begins ("\nino:" of "ino:\t123\n"; fdinfo's first line, "pos:",
+// is never asked for), or -1 where the text holds no such line.
 long long fieldOf(const QByteArray &text, const char *field)
 {
-    const int at = text.startsWith(field) ? 0 : text.indexOf(QByteArray("\n") + field);
-    if (at < 0)
-        return -1;
-    const char *number = text.constData() + at + (at > 0 ? 1 : 0) + std::strlen(field);
-    char *end = nullptr;
-    const long long value = std::strtoll(number, &end, 10);
-    return end == number ? -1 : value;
+    const int at = text.indexOf(field);
+    long long value;
+    return at >= 0 && std::sscanf(text.constData() + at + std::strlen(field), "%lld", &value) == 1
+               ? value
+               : -1;
 }
 
 // The device of each mount, by its mount ID, from the mount tables of the processes that use
@@ -108,8 +106,8 @@ bool addOpenFilesOfProcess(int proc, const char *process, QSet<FileId> &files, M
         if (info.isEmpty()) {
             whole = whole && !isLackOfResources(errno);
         } else {
-            const long long inode = fieldOf(info, "ino:");
-            const long long mount = fieldOf(info, "mnt_id:");
+            const long long inode = fieldOf(info, "\nino:");
+            const long long mount = fieldOf(info, "\nmnt_id:");
             const qint64 device = mount < 0 ? -1 : deviceOf(mounts, int(mount), proc, process);
             if (inode < 0)
                 whole = false;
