@@ -62,18 +62,16 @@ void guardUntilStopped()
 
 void catchStopSignals()
 {
-    struct sigaction action = {};
-    sigfillset(&action.sa_mask); // no handler interrupts another
-    action.sa_flags = 0;         // no SA_RESTART
+    struct sigaction action = {}; // no SA_RESTART
+    sigfillset(&action.sa_mask);  // no handler interrupts another
     sigemptyset(&caught);
     for (size_t i = 0; i < std::size(handled); ++i) {
-        action.sa_handler = handled[i] == SIGALRM ? interrupt : requestStop;
+        const bool stop = handled[i] != SIGALRM;
+        action.sa_handler = stop ? requestStop : interrupt;
         ::sigaction(handled[i], &action, &earlier[i]);
-        if (handled[i] == SIGALRM)
-            continue;
-        if (earlier[i].sa_handler == SIG_IGN)
+        if (stop && earlier[i].sa_handler == SIG_IGN)
             ::sigaction(handled[i], &earlier[i], nullptr);
-        else
+        else if (stop)
             sigaddset(&caught, handled[i]);
     }
     // The guard takes no signal but the stops it looks for: the others go to the main thread,
