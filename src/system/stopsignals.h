@@ -29,11 +29,7 @@ class StopTurn
     bool isHeld() const { return turn.owns_lock(); }
     // The record is made: what follows (the console's lines, which a file system may hold) is
     // no longer part of the turn.
-    void release()
-    {
-        if (turn.owns_lock())
-            turn.unlock();
-    }
+    void release() { turn = std::unique_lock<std::mutex>(); }
 
   private:
     std::unique_lock<std::mutex> turn;
