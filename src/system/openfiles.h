@@ -1,4 +1,8 @@
-// The files that running programs hold open.
+// The files held open: one snapshot per run, whatever the size of the trees, of those other
+// programs hold open and those this program's own standard output and error go to (a console log
+// in a swept folder). Processes this program may not inspect are not in it. Taken only in part (no
+// descriptor or memory to spare, no /proc), it lets any file be held open. Empty where the system
+// itself refuses to delete a file in use (Windows).
 #ifndef KEHRLUND_OPENFILES_H
 #define KEHRLUND_OPENFILES_H
 
@@ -6,11 +10,6 @@
 
 #include <QSet>
 
-// One snapshot per run, whatever the size of the trees: the files other programs hold open, and
-// those this program's own standard output and error go to (a console log in a swept folder).
-// Processes this program may not inspect are not in it. Taken only in part (no descriptor or
-// memory to spare, no /proc), it lets any file be held open. Empty where the system itself
-// refuses to delete a file in use (Windows).
 class FilesHeldOpen
 {
   public:

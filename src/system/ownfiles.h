@@ -15,9 +15,8 @@
 class OwnFiles
 {
   public:
-    // Opens a regular file, never anything else (a FIFO in its place cannot hold the program), and
-    // remembers it. Opened for appending, the file is created where it is missing and every
-    // write goes to its end, also with other runs appending at once.
+    // Opens a regular file, never anything else, and remembers it; one to append to is created
+    // where it is missing, and every write goes to its end, also with other runs appending.
     bool open(QFile &file, QIODevice::OpenMode mode);
 
     // Whether open() could append to the file, without creating or changing it; an existing

@@ -1,5 +1,4 @@
-// Stop requests: the flag the handlers set, the turns and the last word, on every system; each
-// system catches the signals in a file of its own.
+// Stop requests, on every system; each system catches the signals in a file of its own.
 #include "system/stopsignals_shared.h"
 
 #include <csignal>

@@ -1,5 +1,4 @@
-// What the stop signals' code of each system shares with the part common to all: the flag its
-// handlers set, the turns, and the last word the guard says.
+// What each system's catching of the stop signals shares with the part common to all.
 #ifndef KEHRLUND_STOPSIGNALS_SHARED_H
 #define KEHRLUND_STOPSIGNALS_SHARED_H
 
