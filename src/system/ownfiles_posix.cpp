@@ -1,6 +1,5 @@
 #include "system/ownfiles.h"
 
-#include <QFile>
 #include <QFileInfo>
 
 #include <cerrno>

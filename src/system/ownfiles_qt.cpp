@@ -1,13 +1,11 @@
 #include "system/ownfiles.h"
 
-#include <QFile>
 #include <QFileInfo>
 
 bool OwnFiles::open(QFile &file, QIODevice::OpenMode mode)
 {
-    const bool appending = mode & QIODevice::Append;
     const QFileInfo info(file);
-    if (info.isSymLink() || (!appending && !info.isFile()) || !file.open(mode))
+    if (info.isSymLink() || (!(mode & QIODevice::Append) && !info.isFile()) || !file.open(mode))
         return false;
     canonicalPaths.append(QFileInfo(file).canonicalFilePath());
     return true;
