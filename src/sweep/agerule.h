@@ -19,6 +19,7 @@ class AgeRule
     bool setNow(qint64 nowMs);
 
     bool isOldEnough(qint64 createdMs) const { return createdMs < oldEnoughBeforeMs; }
+    qint64 oldEnoughBefore() const { return oldEnoughBeforeMs; }
     // Whole calendar days from the creation date to the reference date; negative after it.
     int ageInDays(qint64 createdMs) { return int(localDateOf(createdMs).daysTo(today)); }
 

@@ -11,15 +11,14 @@ void Remover::beginJob(int retentionDays, const NamePatterns &patterns)
 {
     age = AgeRule(retentionDays);
     if (dryRun)
-        dryRunRecord.beginJob(retentionDays, patterns);
+        dryRunRecord.beginJob(patterns);
 }
 
 FolderOutcome Remover::beginFolder(const Folder &folder)
 {
-    const qint64 nowMs = QDateTime::currentMSecsSinceEpoch();
+    age.setNow(QDateTime::currentMSecsSinceEpoch());
     if (dryRun)
-        dryRunRecord.beginFolder(folder, nowMs);
-    age.setNow(nowMs);
+        dryRunRecord.beginFolder(folder, age.oldEnoughBefore());
     return folder.outcome == FolderOutcome::Listed ? checkPlace(folder) : folder.outcome;
 }
 
