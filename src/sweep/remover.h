@@ -44,13 +44,12 @@ class Remover
     {
     }
 
-    // A dry run removes nothing, and takes as removed what the real run would remove.
-    void setDryRun(bool on) { dryRun = on; }
-
-    // A folder's place is checked again after one of the run's writes counted here blocked.
-    void beginRun(const HeldUp::Count &writesThatBlocked)
+    // A folder's place is checked again after one of the run's writes counted here blocked. A dry
+    // run removes nothing, and takes as removed what the real run would remove.
+    void beginRun(const HeldUp::Count &writesThatBlocked, bool dryRunOn)
     {
         placeChecked = HeldUp::Mark(writesThatBlocked);
+        dryRun = dryRunOn;
     }
     void beginJob(int retentionDays, const NamePatterns &patterns);
 
