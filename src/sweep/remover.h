@@ -72,9 +72,6 @@ class Remover
 
   private:
     FolderOutcome checkPlace(const Folder &folder);
-    FileOutcome whyNotRead(const Folder &folder, const QByteArray &name, bool isLink,
-                           int error) const;
-    FileOutcome whetherHeld(const Folder::InUse &inUse, const FileId &id) const;
 
     const OwnFiles &ownFiles;
     const FilesHeldOpen &heldOpen;
