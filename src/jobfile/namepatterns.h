@@ -19,13 +19,10 @@ class NamePatterns
     // The form a job's pattern must have: "*." and one to five ASCII letters or digits, or "*.*".
     static bool isAdmitted(const QString &pattern);
 
-    // The name as the file system spells it (bytes), or as text.
-    bool matches(const QByteArray &encodedName) const;
-    bool matches(const QString &name) const;
+    // The name as the file system spells it (QByteArray), or as text (QString).
+    template <typename Name> bool matches(const Name &name) const;
 
   private:
-    template <typename Name> bool matchesName(const Name &name) const;
-
     QVector<QByteArray> endings; // ".log", lower case
     bool anyWithDot = false;     // "*.*"
 };
