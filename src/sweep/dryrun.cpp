@@ -2,6 +2,7 @@
 
 #include <QFileInfo>
 
+#include <algorithm>
 #include <new>
 
 namespace
@@ -23,7 +24,6 @@ void DryRunRecord::beginFolder(const Folder &folder, qint64 oldEnoughBefore)
     QVector<FolderSweep> &sweeps = foldersTaken[folderInHand];
     sweeps.reserve(sweeps.size() + 1);
     takenInHand.assign(size_t(folder.files.size()), false);
-    anyTakenInHand = false;
     inHand = &folder;
     oldEnoughBeforeMs = oldEnoughBefore;
 }
@@ -36,7 +36,7 @@ void DryRunRecord::endFolder(int file)
     if (!inHand)
         return;
     const auto sweeps = foldersTaken.find(folderInHand); // made as the folder began
-    if (anyTakenInHand) {
+    if (std::find(takenInHand.begin(), takenInHand.end(), true) != takenInHand.end()) {
         try {
             int endedBefore = -1;
             if (file < inHand->files.size()) {
@@ -54,10 +54,9 @@ void DryRunRecord::endFolder(int file)
     inHand = nullptr;
 }
 
-// As the real run finds gone what it removed before: an entry removed before (two jobs over one
-// folder), and a link whose way leads through an entry removed before (a link to a file the run
-// removed, also to one of its names). An entry listed in the folder now was listed by every earlier
-// sweep of it; one a link leads to was listed only when its name is not hidden.
+// As the real run finds gone what it removed before: the entry (two jobs over one folder), or one
+// a link's way leads through (a link to a file removed, or to one of its names). A listed entry
+// was listed by every earlier sweep of its folder; one a link leads to, only if not hidden.
 bool DryRunRecord::takenEarlier(const Folder &folder, int file, const EntryStatus &status)
 {
     const QByteArray name = folder.files.bytesAt(file);
@@ -72,7 +71,6 @@ bool DryRunRecord::takenEarlier(const Folder &folder, int file, const EntryStatu
         }
     }
     takenInHand[size_t(file)] = true;
-    anyTakenInHand = true;
     return false;
 }
 
@@ -97,7 +95,7 @@ bool DryRunRecord::takenBefore(const QByteArray &folderKey, const QByteArray &na
 // Only a link leads back into the folder in hand, and seldom: its listing is searched then.
 bool DryRunRecord::isTakenInHand(const QByteArray &name) const
 {
-    for (int file = 0; anyTakenInHand && file < inHand->files.size(); ++file) {
+    for (int file = 0; file < inHand->files.size(); ++file) {
         if (takenInHand[size_t(file)] && inHand->files.bytesAt(file) == name)
             return true;
     }

@@ -22,8 +22,7 @@ class DryRunRecord
   public:
     void beginJob(const NamePatterns &patterns) { jobPatterns.append(patterns); }
     // Makes the room for the folder's sweep in the record before the sweep begins; throws
-    // std::bad_alloc when it cannot, and loses nothing taken so far. The sweep takes the files
-    // created before `oldEnoughBeforeMs`.
+    // std::bad_alloc when it cannot, and loses nothing taken so far.
     void beginFolder(const Folder &folder, qint64 oldEnoughBeforeMs);
     // The sweep of the folder in hand ends before its file `file` (its count when it came to
     // every file).
@@ -36,7 +35,7 @@ class DryRunRecord
     struct FolderSweep {
         int job;
         int endedBefore; // in `namesEndedBefore`: the first name it did not come to; -1 for none
-        qint64 oldEnoughBeforeMs;
+        qint64 oldEnoughBeforeMs; // it took files created before
     };
     bool takenBefore(const QByteArray &folderKey, const QByteArray &name,
                      const EntryStatus &status) const;
@@ -49,7 +48,6 @@ class DryRunRecord
     const Folder *inHand = nullptr;
     qint64 oldEnoughBeforeMs = 0;
     std::vector<bool> takenInHand; // by the file's place in the listing
-    bool anyTakenInHand = false;
 };
 
 #endif
