@@ -1,4 +1,3 @@
-// Kehrlund: deletes old files from folder trees, as the job file in the working folder says.
 #ifndef KEHRLUND_FEGWERK_H
 #define KEHRLUND_FEGWERK_H
 

@@ -56,11 +56,9 @@ class Remover
     // Whether the folder's files may be removed now (Listed). Ages are measured against the clock
     // as each folder is begun. A dry run short of memory for its record throws std::bad_alloc.
     FolderOutcome beginFolder(const Folder &folder);
-    // The folder's sweep ends before its file `file` (its count when it came to every file); the
-    // record has nothing in hand but in a dry run.
+    // As DryRunRecord::endFolder; a real run's record has nothing in hand.
     void endFolder(int file) { dryRunRecord.endFolder(file); }
 
-    // What the sweep knows of a file it judged.
     struct Judgement {
         int ageDays = 0;
         EntryStatus status;
