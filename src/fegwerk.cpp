@@ -4,7 +4,6 @@
 #include "report/runreport.h"
 #include "system/lackofresources.h"
 #include "system/stopsignals.h"
-#include "walk/walk.h"
 
 #include <algorithm>
 
@@ -62,16 +61,10 @@ bool Fegwerk::validateJob(const QString &rootFolder, const QStringList *extensio
     return !faults.isEmpty();
 }
 
-void Fegwerk::setDryRun(bool on)
-{
-    dryRun = on;
-    remover.setDryRun(on);
-}
-
 void Fegwerk::run()
 {
     RunReport report(logFilePath, dryRun, verbose);
-    remover.beginRun(report.writesThatBlocked());
+    remover.beginRun(report.writesThatBlocked(), dryRun);
     hitCount = 0;
     if (!report.begin(ownFiles, hitCount))
         return;

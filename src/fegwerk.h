@@ -1,4 +1,3 @@
-// Kehrlund: deletes old files from folder trees, as the job file in the working folder says.
 #ifndef KEHRLUND_FEGWERK_H
 #define KEHRLUND_FEGWERK_H
 
@@ -23,7 +22,6 @@ class Fegwerk : public QObject
 
   public:
     Fegwerk(const QString &jobFilePath, const QString &logFilePath, QObject *parent = nullptr);
-    ~Fegwerk() override = default;
 
     void readJobFile();
     void parseJobLine(const QString &line);
@@ -35,7 +33,7 @@ class Fegwerk : public QObject
 
     // A dry run does all a run does and shows the same messages, but deletes nothing and leaves
     // the run log untouched.
-    void setDryRun(bool on);
+    void setDryRun(bool on) { dryRun = on; }
     // A verbose run names on the console every folder and file it passes over, and why.
     void setVerbose(bool on) { verbose = on; }
 

@@ -4,6 +4,7 @@
 #include "harness.h"
 #include "jobfile/namepatterns.h"
 #include "report/consolemessage.h"
+#include "sweep/agerule.h"
 #include "sweep/dryrun.h"
 #include "sweep/remover.h"
 #include "system/heldup.h"
@@ -688,8 +689,10 @@ void UnitTest::dryRunRecordsWhereASweepEnded()
     DryRunRecord record;
     const auto sweep = [&](int from, int endsBefore) {
         QList<bool> taken;
-        record.beginJob(0, patterns);
-        record.beginFolder(*folder, QDateTime::currentMSecsSinceEpoch());
+        AgeRule age(0);
+        age.setNow(QDateTime::currentMSecsSinceEpoch());
+        record.beginJob(patterns);
+        record.beginFolder(*folder, age.oldEnoughBefore());
         for (int file = from; file < endsBefore; ++file)
             taken << record.takenEarlier(*folder, file, status[file]);
         record.endFolder(endsBefore);

@@ -7,12 +7,9 @@
 #include <QFileInfo>
 #include <QTextStream>
 
-namespace
-{
 // Far longer than any real job line. A longer line is refused without being held whole, so that
 // no job file can exhaust the memory.
 constexpr int longestLine = 64 * 1024;
-} // namespace
 
 void JobFile::read(const QString &path, OwnFiles &ownFiles,
                    const std::function<void(const QString &)> &take,

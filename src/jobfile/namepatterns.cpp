@@ -64,7 +64,7 @@ NamePatterns::NamePatterns(const QStringList &patterns)
     }
 }
 
-template <typename Name> bool NamePatterns::matchesName(const Name &name) const
+template <typename Name> bool NamePatterns::matches(const Name &name) const
 {
     if (anyWithDot && containsDot(name))
         return true;
@@ -73,12 +73,5 @@ template <typename Name> bool NamePatterns::matchesName(const Name &name) const
     });
 }
 
-bool NamePatterns::matches(const QByteArray &encodedName) const
-{
-    return matchesName(encodedName);
-}
-
-bool NamePatterns::matches(const QString &name) const
-{
-    return matchesName(name);
-}
+template bool NamePatterns::matches(const QByteArray &) const;
+template bool NamePatterns::matches(const QString &) const;

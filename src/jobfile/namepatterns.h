@@ -1,4 +1,7 @@
-// The name patterns of a job.
+// The name patterns of a job, prepared once so that testing a name costs no allocation. A pattern
+// must match the whole name; case is ignored for ASCII letters only, so that no other letter (the
+// Kelvin sign, a full-width letter) can pass for one of the ending. A pattern not admitted matches
+// nothing: the job checks never let one through, and an unknown pattern must not delete anything.
 #ifndef KEHRLUND_NAMEPATTERNS_H
 #define KEHRLUND_NAMEPATTERNS_H
 
@@ -7,10 +10,6 @@
 #include <QStringList>
 #include <QVector>
 
-// Prepared once per job so that testing a name costs no allocation. A pattern must match the
-// whole name; case is ignored for ASCII letters only, so that no other letter (the Kelvin sign,
-// a full-width letter) can pass for one of the ending. A pattern not admitted matches nothing:
-// the job checks never let one through, and an unknown pattern must not delete anything.
 class NamePatterns
 {
   public:
@@ -19,13 +18,10 @@ class NamePatterns
     // The form a job's pattern must have: "*." and one to five ASCII letters or digits, or "*.*".
     static bool isAdmitted(const QString &pattern);
 
-    // The name as the file system spells it (bytes), or as text.
-    bool matches(const QByteArray &encodedName) const;
-    bool matches(const QString &name) const;
+    // The name as the file system spells it (QByteArray), or as text (QString).
+    template <typename Name> bool matches(const Name &name) const;
 
   private:
-    template <typename Name> bool matchesName(const Name &name) const;
-
     QVector<QByteArray> endings; // ".log", lower case
     bool anyWithDot = false;     // "*.*"
 };

@@ -13,12 +13,12 @@ class AgeRule
   public:
     explicit AgeRule(int retentionDays) : retentionDays(retentionDays) {}
 
-    // Takes the clock's reading as the reference; the day boundaries are worked out again only
-    // when it lies on another day than the last one (converting times to local time is costly).
-    // True when the reference day changed.
+    // Takes the clock's reading as the reference; true when its day changed, and only then are the
+    // day's bounds worked out again (converting times to local time is costly).
     bool setNow(qint64 nowMs);
 
     bool isOldEnough(qint64 createdMs) const { return createdMs < oldEnoughBeforeMs; }
+    qint64 oldEnoughBefore() const { return oldEnoughBeforeMs; }
     // Whole calendar days from the creation date to the reference date; negative after it.
     int ageInDays(qint64 createdMs) { return int(localDateOf(createdMs).daysTo(today)); }
 

@@ -1,9 +1,8 @@
 #include "sweep/dryrun.h"
 
-#include "sweep/agerule.h"
-
 #include <QFileInfo>
 
+#include <algorithm>
 #include <new>
 
 namespace
@@ -18,16 +17,15 @@ QByteArray folderKeyOf(const FileId &id, const QString &path)
 } // namespace
 
 // No memory is asked for once the sweep has begun but for the name a sweep ended before.
-void DryRunRecord::beginFolder(const Folder &folder, qint64 begun)
+void DryRunRecord::beginFolder(const Folder &folder, qint64 oldEnoughBefore)
 {
     inHand = nullptr;
     folderInHand = folderKeyOf(folder.identity(), folder.path);
     QVector<FolderSweep> &sweeps = foldersTaken[folderInHand];
     sweeps.reserve(sweeps.size() + 1);
     takenInHand.assign(size_t(folder.files.size()), false);
-    anyTakenInHand = false;
     inHand = &folder;
-    begunMs = begun;
+    oldEnoughBeforeMs = oldEnoughBefore;
 }
 
 // When files were taken, the record keeps the sweep, in the room made for it; else the room goes.
@@ -37,8 +35,8 @@ void DryRunRecord::endFolder(int file)
 {
     if (!inHand)
         return;
-    const auto sweeps = foldersTaken.find(folderInHand);
-    if (sweeps != foldersTaken.end() && anyTakenInHand) {
+    const auto sweeps = foldersTaken.find(folderInHand); // made as the folder began
+    if (std::find(takenInHand.begin(), takenInHand.end(), true) != takenInHand.end()) {
         try {
             int endedBefore = -1;
             if (file < inHand->files.size()) {
@@ -47,53 +45,46 @@ void DryRunRecord::endFolder(int file)
                 namesEndedBefore.append(QByteArray(name.constData(), name.size()));
                 endedBefore = namesEndedBefore.size() - 1;
             }
-            sweeps->append({jobRules.size() - 1, endedBefore, begunMs});
+            sweeps->append({jobPatterns.size() - 1, endedBefore, oldEnoughBeforeMs});
         } catch (const std::bad_alloc &) {
         }
     }
-    if (sweeps != foldersTaken.end() && sweeps->isEmpty())
+    if (sweeps->isEmpty())
         foldersTaken.erase(sweeps);
     inHand = nullptr;
 }
 
-// As the real run finds gone what it removed before: an entry removed before (two jobs over one
-// folder), and a link whose way leads through an entry removed before (a link to a file the run
-// removed, also to one of its names).
+// As the real run finds gone what it removed before: the entry (two jobs over one folder), or one
+// a link's way leads through (a link to a file removed, or to one of its names). A listed entry
+// was listed by every earlier sweep of its folder; one a link leads to, only if not hidden.
 bool DryRunRecord::takenEarlier(const Folder &folder, int file, const EntryStatus &status)
 {
     const QByteArray name = folder.files.bytesAt(file);
-    if (takenBefore(folderInHand, name, Seen::Listed, status))
+    if (takenBefore(folderInHand, name, status))
         return true;
     if (folder.files.isLinkAt(file)) {
         for (const WayStep &step : folder.wayOfLink(name)) {
             const QByteArray key = folderKeyOf(step.folder, step.folderPath);
             if ((key == folderInHand && isTakenInHand(step.name)) ||
-                takenBefore(key, step.name, Seen::MaybeHidden, status))
+                (!step.name.startsWith('.') && takenBefore(key, step.name, status)))
                 return true;
         }
     }
     takenInHand[size_t(file)] = true;
-    anyTakenInHand = true;
     return false;
 }
 
-// Whether an earlier sweep of the folder took the entry. An entry listed in the folder now was
-// listed by every earlier sweep of it; one a link leads to was listed only when its name is not
-// hidden. A sweep that ended part way came only to the names before the one it ended at. The
-// file at the end of the way is the same for every step of it: its age decides for all.
-bool DryRunRecord::takenBefore(const QByteArray &folderKey, const QByteArray &name, Seen seen,
+// Whether an earlier sweep of the folder took the entry, listed there. A sweep that ended part way
+// came only to the names before the one it ended at. The file at the end of the way is the same for
+// every step of it: its age decides for all.
+bool DryRunRecord::takenBefore(const QByteArray &folderKey, const QByteArray &name,
                                const EntryStatus &status) const
 {
-    if (seen == Seen::MaybeHidden && name.startsWith('.'))
-        return false;
     const auto sweeps = foldersTaken.constFind(folderKey);
     if (sweeps == foldersTaken.constEnd())
         return false;
     for (const FolderSweep &sweep : *sweeps) {
-        const JobRule &rule = jobRules.at(sweep.job);
-        AgeRule then(rule.retentionDays);
-        then.setNow(sweep.begunMs);
-        if (rule.patterns.matches(name) && then.isOldEnough(status.createdMs) &&
+        if (jobPatterns.at(sweep.job).matches(name) && status.createdMs < sweep.oldEnoughBeforeMs &&
             (sweep.endedBefore < 0 || NameList::precedes(inHand->files.decoder(), name,
                                                          namesEndedBefore.at(sweep.endedBefore))))
             return true;
@@ -104,7 +95,7 @@ bool DryRunRecord::takenBefore(const QByteArray &folderKey, const QByteArray &na
 // Only a link leads back into the folder in hand, and seldom: its listing is searched then.
 bool DryRunRecord::isTakenInHand(const QByteArray &name) const
 {
-    for (int file = 0; anyTakenInHand && file < inHand->files.size(); ++file) {
+    for (int file = 0; file < inHand->files.size(); ++file) {
         if (takenInHand[size_t(file)] && inHand->files.bytesAt(file) == name)
             return true;
     }

@@ -20,13 +20,10 @@
 class DryRunRecord
 {
   public:
-    void beginJob(int retentionDays, const NamePatterns &patterns)
-    {
-        jobRules.append({patterns, retentionDays});
-    }
+    void beginJob(const NamePatterns &patterns) { jobPatterns.append(patterns); }
     // Makes the room for the folder's sweep in the record before the sweep begins; throws
     // std::bad_alloc when it cannot, and loses nothing taken so far.
-    void beginFolder(const Folder &folder, qint64 begunMs);
+    void beginFolder(const Folder &folder, qint64 oldEnoughBeforeMs);
     // The sweep of the folder in hand ends before its file `file` (its count when it came to
     // every file).
     void endFolder(int file);
@@ -35,28 +32,22 @@ class DryRunRecord
     bool takenEarlier(const Folder &folder, int file, const EntryStatus &status);
 
   private:
-    struct JobRule {
-        NamePatterns patterns;
-        int retentionDays;
-    };
     struct FolderSweep {
         int job;
         int endedBefore; // in `namesEndedBefore`: the first name it did not come to; -1 for none
-        qint64 begunMs;
+        qint64 oldEnoughBeforeMs; // it took files created before
     };
-    enum class Seen { Listed, MaybeHidden };
-    bool takenBefore(const QByteArray &folderKey, const QByteArray &name, Seen seen,
+    bool takenBefore(const QByteArray &folderKey, const QByteArray &name,
                      const EntryStatus &status) const;
     bool isTakenInHand(const QByteArray &name) const;
 
-    QVector<JobRule> jobRules;
+    QVector<NamePatterns> jobPatterns;
     QHash<QByteArray, QVector<FolderSweep>> foldersTaken; // by the folder's identity
     QVector<QByteArray> namesEndedBefore;                 // few: a folder seldom moves
     QByteArray folderInHand;
     const Folder *inHand = nullptr;
-    qint64 begunMs = 0;
+    qint64 oldEnoughBeforeMs = 0;
     std::vector<bool> takenInHand; // by the file's place in the listing
-    bool anyTakenInHand = false;
 };
 
 #endif

@@ -11,15 +11,14 @@ void Remover::beginJob(int retentionDays, const NamePatterns &patterns)
 {
     age = AgeRule(retentionDays);
     if (dryRun)
-        dryRunRecord.beginJob(retentionDays, patterns);
+        dryRunRecord.beginJob(patterns);
 }
 
 FolderOutcome Remover::beginFolder(const Folder &folder)
 {
-    const qint64 nowMs = QDateTime::currentMSecsSinceEpoch();
+    age.setNow(QDateTime::currentMSecsSinceEpoch());
     if (dryRun)
-        dryRunRecord.beginFolder(folder, nowMs);
-    age.setNow(nowMs);
+        dryRunRecord.beginFolder(folder, age.oldEnoughBefore());
     return folder.outcome == FolderOutcome::Listed ? checkPlace(folder) : folder.outcome;
 }
 
@@ -30,13 +29,20 @@ FolderOutcome Remover::checkPlace(const Folder &folder)
     return folder.place();
 }
 
+// A file gone since the listing, or one the run may not look at, is named in a verbose run; a
+// link that leads nowhere, or an entry that is no regular file, never was a file to judge.
 FileOutcome Remover::judge(const Folder &folder, int file, Judgement &judged)
 {
     const QByteArray name = folder.files.bytesAt(file);
     const bool isLink = folder.files.isLinkAt(file);
     EntryStatus &status = judged.status;
-    if (!folder.readStatus(name, isLink, status))
-        return whyNotRead(folder, name, isLink, status.error);
+    if (!folder.readStatus(name, isLink, status)) {
+        if (status.error == EACCES || status.error == EPERM)
+            return FileOutcome::NotReadable;
+        if (status.error == ENOENT && !(isLink && folder.entryIsThere(name)))
+            return FileOutcome::Gone;
+        return FileOutcome::NotAFile;
+    }
     if (!age.isOldEnough(status.createdMs))
         return FileOutcome::Young;
     if (ownFiles.contains(status.id,
@@ -49,31 +55,16 @@ FileOutcome Remover::judge(const Folder &folder, int file, Judgement &judged)
                                                  : FileOutcome::FolderNotListed;
     }
     judged.ageDays = age.ageInDays(status.createdMs);
-    return whetherHeld(judged.lease.emplace(folder, name, isLink, status.id), status.id);
-}
-
-// A snapshot that could not be taken whole holds every file back, as its message says, but tells
-// of none that it is in use.
-FileOutcome Remover::whetherHeld(const Folder::InUse &inUse, const FileId &id) const
-{
+    const Folder::InUse &inUse = judged.lease.emplace(folder, name, isLink, status.id);
     if (inUse.answer == Folder::InUse::Changed)
         return FileOutcome::Gone;
+    // A snapshot that could not be taken whole holds every file back, as its message says, but
+    // tells of none that it is in use.
     if (inUse.answer == Folder::InUse::Yes ||
-        (inUse.answer == Folder::InUse::Unknown && heldOpen.isComplete() && heldOpen.mayBeHeld(id)))
+        (inUse.answer == Folder::InUse::Unknown && heldOpen.isComplete() &&
+         heldOpen.mayBeHeld(status.id)))
         return FileOutcome::InUse;
     return heldOpen.isComplete() ? FileOutcome::Go : FileOutcome::Refused;
-}
-
-// A file gone since the listing, or one the run may not look at, is named in a verbose run; a
-// link that leads nowhere, or an entry that is no regular file, never was a file to judge.
-FileOutcome Remover::whyNotRead(const Folder &folder, const QByteArray &name, bool isLink,
-                                int error) const
-{
-    if (error == EACCES || error == EPERM)
-        return FileOutcome::NotReadable;
-    if (error == ENOENT && !(isLink && folder.entryIsThere(name)))
-        return FileOutcome::Gone;
-    return FileOutcome::NotAFile;
 }
 
 FileOutcome Remover::remove(const Folder &folder, int file, Judgement &judged)

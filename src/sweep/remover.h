@@ -44,24 +44,21 @@ class Remover
     {
     }
 
-    // A dry run removes nothing, and takes as removed what the real run would remove.
-    void setDryRun(bool on) { dryRun = on; }
-
-    // A folder's place is checked again after one of the run's writes counted here blocked.
-    void beginRun(const HeldUp::Count &writesThatBlocked)
+    // A folder's place is checked again after one of the run's writes counted here blocked. A dry
+    // run removes nothing, and takes as removed what the real run would remove.
+    void beginRun(const HeldUp::Count &writesThatBlocked, bool dryRunOn)
     {
         placeChecked = HeldUp::Mark(writesThatBlocked);
+        dryRun = dryRunOn;
     }
     void beginJob(int retentionDays, const NamePatterns &patterns);
 
     // Whether the folder's files may be removed now (Listed). Ages are measured against the clock
     // as each folder is begun. A dry run short of memory for its record throws std::bad_alloc.
     FolderOutcome beginFolder(const Folder &folder);
-    // The folder's sweep ends before its file `file` (its count when it came to every file); the
-    // record has nothing in hand but in a dry run.
+    // As DryRunRecord::endFolder; a real run's record has nothing in hand.
     void endFolder(int file) { dryRunRecord.endFolder(file); }
 
-    // What the sweep knows of a file it judged.
     struct Judgement {
         int ageDays = 0;
         EntryStatus status;
@@ -73,9 +70,6 @@ class Remover
 
   private:
     FolderOutcome checkPlace(const Folder &folder);
-    FileOutcome whyNotRead(const Folder &folder, const QByteArray &name, bool isLink,
-                           int error) const;
-    FileOutcome whetherHeld(const Folder::InUse &inUse, const FileId &id) const;
 
     const OwnFiles &ownFiles;
     const FilesHeldOpen &heldOpen;
