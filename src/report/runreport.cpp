@@ -4,7 +4,6 @@
 #include "walk/walk.h"
 
 #include <QCoreApplication>
-#include <QDateTime>
 
 #include <algorithm>
 
@@ -59,7 +58,7 @@ RunReport::RunReport(const QString &logPath, bool dryRun, bool verbose)
 
 bool RunReport::begin(OwnFiles &ownFiles, const int &hits)
 {
-    if (log.open(ownFiles) && log.appendHeader(QDateTime::currentDateTime())) {
+    if (log.open(ownFiles) && log.appendHeader()) {
         guardStop([this, &hits] {
             if (!failed)
                 log.appendTotal(hits);
