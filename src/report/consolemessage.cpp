@@ -2,6 +2,7 @@
 
 #include "system/stopsignals.h"
 
+#include <charconv>
 #include <cstdio>
 #include <cstring>
 #include <string>
@@ -121,19 +122,11 @@ ConsoleMessage &ConsoleMessage::operator<<(int number)
     return *this;
 }
 
-// Two numbers per hit: snprintf would cost more than the rest of its lines.
 void appendNumber(QByteArray &to, int number)
 {
     char digits[12];
-    char *const end = digits + sizeof digits;
-    char *first = end;
-    unsigned left = number < 0 ? 0u - unsigned(number) : unsigned(number);
-    do
-        *--first = char('0' + left % 10);
-    while (left /= 10);
-    if (number < 0)
-        *--first = '-';
-    to.append(first, int(end - first));
+    const char *const end = std::to_chars(digits, digits + sizeof digits, number).ptr;
+    to.append(digits, int(end - digits));
 }
 
 QByteArray localText(const QString &text)
