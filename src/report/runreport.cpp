@@ -198,7 +198,7 @@ void RunReport::dryRunDone()
     ConsoleMessage() << tr("Probelauf: nichts wurde gelöscht, das Protokoll ist unverändert");
 }
 
-// Holds a console window open; returns at once when standard input is at its end or closed.
+// Out at once: the program waits for a key next, which holds a console window open.
 void RunReport::prompt()
 {
     ConsoleMessage() << QCoreApplication::translate("QCoreApplication",

@@ -8,14 +8,11 @@
 #include "sweep/remover.h"
 #include "system/stopsignals.h"
 
-class OwnFiles;
 struct JobFault;
-struct PassedOver;
 
 class RunReport
 {
   public:
-    // A dry run checks that the log could be written, and then writes nothing to it.
     RunReport(const QString &logPath, bool dryRun, bool verbose);
 
     // Fehler 004 when the log cannot be opened. A run cut off after a stop has the log's total,
