@@ -41,7 +41,6 @@ class RunReport
 
   private:
     void nameHit(const Folder &folder, int file);
-    void refused(const Folder &folder, int file, int ageDays, StopTurn turn);
     ConsoleMessage message(ConsoleMessage::Priority p = ConsoleMessage::Info) { return {room, p}; }
     void error(const QString &failure, const QString &path = {}, const QString &ending = {});
     void error(ConsoleMessage &lines, const QByteArray &failure, const QByteArray &path,
