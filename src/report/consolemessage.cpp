@@ -2,6 +2,7 @@
 
 #include "system/stopsignals.h"
 
+#include <charconv>
 #include <cstdio>
 #include <cstring>
 #include <string>
@@ -34,42 +35,35 @@ bool standardErrorIsJournal()
 constexpr std::size_t blockBytes = 2048;
 
 std::string waiting; // the block
+} // namespace
 
 // A console that cannot take the block (its reader has gone) is no reason to stop: the run log is
 // the record. One that blocks holds the run up until a stop's signals interrupt the wait; from
 // then on it gets nothing more.
-void writeToConsole(const char *data, std::size_t left,
-                    [[maybe_unused]] HeldUp::Count &writesThatBlocked)
+void flushConsole([[maybe_unused]] HeldUp::Count *writesThatBlocked)
 {
 #ifdef Q_OS_UNIX
     static bool givenUp = false;
+    HeldUp::Count outsideARun{0};
+    const char *data = waiting.data();
+    std::size_t left = waiting.size();
     while (left > 0 && !givenUp) {
-        const ssize_t written = HeldUp::timedWrite(
-            writesThatBlocked, [&] { return ::write(STDERR_FILENO, data, left); });
+        const ssize_t written =
+            HeldUp::timedWrite(writesThatBlocked ? *writesThatBlocked : outsideARun,
+                               [&] { return ::write(STDERR_FILENO, data, left); });
         if (written > 0) {
             data += written;
             left -= size_t(written);
         } else if (written < 0 && errno == EINTR) {
             givenUp = stopRequested();
         } else {
-            return;
+            break;
         }
     }
 #else
-    std::fwrite(data, 1, left, stderr);
+    std::fwrite(waiting.data(), 1, waiting.size(), stderr);
     std::fflush(stderr);
 #endif
-}
-
-} // namespace
-
-void flushConsole(HeldUp::Count *writesThatBlocked)
-{
-    if (waiting.empty())
-        return;
-    HeldUp::Count outsideARun{0};
-    writeToConsole(waiting.data(), waiting.size(),
-                   writesThatBlocked ? *writesThatBlocked : outsideARun);
     waiting.clear();
 }
 
@@ -128,19 +122,11 @@ ConsoleMessage &ConsoleMessage::operator<<(int number)
     return *this;
 }
 
-// Two numbers per hit: snprintf would cost more than the rest of its lines.
 void appendNumber(QByteArray &to, int number)
 {
     char digits[12];
-    char *const end = digits + sizeof digits;
-    char *first = end;
-    unsigned left = number < 0 ? 0u - unsigned(number) : unsigned(number);
-    do
-        *--first = char('0' + left % 10);
-    while (left /= 10);
-    if (number < 0)
-        *--first = '-';
-    to.append(first, int(end - first));
+    const char *const end = std::to_chars(digits, digits + sizeof digits, number).ptr;
+    to.append(digits, int(end - digits));
 }
 
 QByteArray localText(const QString &text)

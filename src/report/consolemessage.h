@@ -36,7 +36,6 @@ class ConsoleMessage
     explicit ConsoleMessage(Priority priority = Info) : ConsoleMessage(ownRoom, priority) {}
     ConsoleMessage(Room &room, Priority priority = Info);
     ConsoleMessage(const ConsoleMessage &) = delete;
-    ConsoleMessage &operator=(const ConsoleMessage &) = delete;
     ~ConsoleMessage();
 
     ConsoleMessage &operator<<(const QString &text) { return *this << localText(text); }

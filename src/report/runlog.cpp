@@ -4,11 +4,7 @@
 #include "system/ownfiles.h"
 
 #include <QCoreApplication>
-
-RunLog::RunLog(const QString &path, bool dryRun, HeldUp::Count &writesThatBlocked)
-    : file(path), dryRun(dryRun), writesThatBlocked(writesThatBlocked)
-{
-}
+#include <QDateTime>
 
 bool RunLog::open(OwnFiles &ownFiles)
 {
@@ -24,23 +20,20 @@ bool RunLog::append(const QByteArray &entry)
 
 // A block begins on a line of its own, also after an entry that a full disk cut short, so that a
 // reader finds every block by its first line.
-bool RunLog::appendHeader(const QDateTime &now)
+bool RunLog::appendHeader()
 {
-    if (dryRun)
-        return true;
     const QByteArray starLine = QByteArray("**************************") + lineEnd;
     QByteArray header =
         starLine +
-        localText(QLatin1String("  ") + now.date().toString(QStringLiteral("dd.MM.yyyy")) +
-                  QLatin1String(" / ") + now.time().toString(QStringLiteral("hh:mm")) +
+        localText(QDateTime::currentDateTime().toString(QStringLiteral("  dd.MM.yyyy / hh:mm")) +
                   QCoreApplication::translate("Fegwerk", " Uhr")) +
         lineEnd + starLine;
-    return HeldUp::timedWrite(writesThatBlocked, [&] {
-        const LogBeginning beginning(file);
-        if (beginning.endsWithinLine())
-            header.prepend(lineEnd);
-        return file.write(header) == header.size();
-    });
+    return dryRun || HeldUp::timedWrite(writesThatBlocked, [&] {
+               const LogBeginning beginning(file);
+               if (beginning.endsWithinLine())
+                   header.prepend(lineEnd);
+               return file.write(header) == header.size();
+           });
 }
 
 bool RunLog::appendTotal(int hits)

@@ -4,7 +4,6 @@
 
 #include "system/heldup.h"
 
-#include <QDateTime>
 #include <QFile>
 #include <QString>
 
@@ -14,7 +13,10 @@ class RunLog
 {
   public:
     // A dry run's log checks that the file could be appended to, and then writes nothing.
-    RunLog(const QString &path, bool dryRun, HeldUp::Count &writesThatBlocked);
+    RunLog(const QString &path, bool dryRun, HeldUp::Count &writesThatBlocked)
+        : file(path), dryRun(dryRun), writesThatBlocked(writesThatBlocked)
+    {
+    }
 
     bool open(OwnFiles &ownFiles);
 
@@ -27,7 +29,7 @@ class RunLog
     static constexpr char lineEnd[] = "\n";
 #endif
 
-    bool appendHeader(const QDateTime &now);
+    bool appendHeader();
     bool appendTotal(int hits);
 
   private:

@@ -4,7 +4,6 @@
 #include "walk/walk.h"
 
 #include <QCoreApplication>
-#include <QDateTime>
 
 #include <algorithm>
 
@@ -59,7 +58,7 @@ RunReport::RunReport(const QString &logPath, bool dryRun, bool verbose)
 
 bool RunReport::begin(OwnFiles &ownFiles, const int &hits)
 {
-    if (log.open(ownFiles) && log.appendHeader(QDateTime::currentDateTime())) {
+    if (log.open(ownFiles) && log.appendHeader()) {
         guardStop([this, &hits] {
             if (!failed)
                 log.appendTotal(hits);
@@ -100,20 +99,26 @@ StopTurn RunReport::turnForRemoval(const Folder &folder, int file, int ageDays)
     return StopTurn::take();
 }
 
-// What a dry run finds taken before, the real run would not have met at all: it is not named.
+// What a dry run finds taken before, the real run would not have met at all: it is not named. A
+// hit that stays is an error of the run, recorded in the removal's turn where the system refused
+// the removal (its name made with the turn), else in one of its own.
 void RunReport::fileDone(const Folder &folder, int file, FileOutcome outcome, int ageDays,
                          StopTurn turn)
 {
-    if (outcome == FileOutcome::Removed) {
-        const bool recorded = log.append(entry);
-        turn.release();
-        ConsoleMessage shown(room);
+    if (isHit(outcome)) {
+        const bool stays = outcome != FileOutcome::Removed;
+        if (!turn.isHeld())
+            nameHit(folder, file);
+        ConsoleMessage shown(room); // shown as it goes, after the turn below
+        const StopTurn recording = turn.isHeld() ? std::move(turn) : StopTurn::take();
+        const bool recorded = stays || log.append(entry); // before its lines ask for memory
         shown << words.hit << hitName;
         shown.nextLine() << words.age << ageDays;
-        if (!recorded)
+        if (stays)
+            error(shown.nextLine(ConsoleMessage::Error), words.refused, shownFolder + hitName,
+                  words.refusedEnd);
+        else if (!recorded)
             logNotWritten(shown, shownFolder + hitName);
-    } else if (outcome == FileOutcome::Refused || outcome == FileOutcome::InUse) {
-        refused(folder, file, ageDays, std::move(turn));
     }
     turn.release(); // a file found gone has no entry to wait for
     if (!verbose)
@@ -125,20 +130,6 @@ void RunReport::fileDone(const Folder &folder, int file, FileOutcome outcome, in
         passedOver({path(), PassedOverReason::Gone});
     else if (outcome == FileOutcome::InUse)
         passedOver({path(), PassedOverReason::InUse});
-}
-
-// A hit that stays: its entry is an error of the run, recorded in the removal's turn where the
-// system refused the removal (its name made with the turn), else in one of its own.
-void RunReport::refused(const Folder &folder, int file, int ageDays, StopTurn turn)
-{
-    if (!turn.isHeld())
-        nameHit(folder, file);
-    ConsoleMessage shown(room); // shown as it goes, after the turn below
-    const StopTurn recording = turn.isHeld() ? std::move(turn) : StopTurn::take();
-    shown << words.hit << hitName;
-    shown.nextLine() << words.age << ageDays;
-    error(shown.nextLine(ConsoleMessage::Error), words.refused, shownFolder + hitName,
-          words.refusedEnd);
 }
 
 void RunReport::folderNotListed(const QString &path)
@@ -199,7 +190,7 @@ void RunReport::dryRunDone()
     ConsoleMessage() << tr("Probelauf: nichts wurde gelöscht, das Protokoll ist unverändert");
 }
 
-// Holds a console window open; returns at once when standard input is at its end or closed.
+// Out at once: the program waits for a key next, which holds a console window open.
 void RunReport::prompt()
 {
     ConsoleMessage() << QCoreApplication::translate("QCoreApplication",

@@ -8,14 +8,11 @@
 #include "sweep/remover.h"
 #include "system/stopsignals.h"
 
-class OwnFiles;
 struct JobFault;
-struct PassedOver;
 
 class RunReport
 {
   public:
-    // A dry run checks that the log could be written, and then writes nothing to it.
     RunReport(const QString &logPath, bool dryRun, bool verbose);
 
     // Fehler 004 when the log cannot be opened. A run cut off after a stop has the log's total,
@@ -44,7 +41,6 @@ class RunReport
 
   private:
     void nameHit(const Folder &folder, int file);
-    void refused(const Folder &folder, int file, int ageDays, StopTurn turn);
     ConsoleMessage message(ConsoleMessage::Priority p = ConsoleMessage::Info) { return {room, p}; }
     void error(const QString &failure, const QString &path = {}, const QString &ending = {});
     void error(ConsoleMessage &lines, const QByteArray &failure, const QByteArray &path,
