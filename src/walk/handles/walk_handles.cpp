@@ -100,7 +100,8 @@ int openat2(int at, const char *name, int flags, quint64 resolve)
     struct open_how how = {};
     how.flags = quint64(flags);
     how.resolve = resolve;
-    const int opened = int(::syscall(SYS_openat2, at, name, &how, sizeof how));
+    const int opened =
+        int(again([&] { return ::syscall(SYS_openat2, at, name, &how, sizeof how); }));
     if (opened < 0 && (errno == EPERM || errno == EINVAL || errno == E2BIG))
         errno = ENOSYS;
     return opened;
@@ -156,8 +157,7 @@ int resolveWay(int root, const QByteArray &below)
         const QByteArray names = below.mid(from, to - from);
         const char *name = names.constData();
         const int next =
-            byName ? openOnMount(at, name, stepFlags)
-                   : int(again([&] { return openat2(at, name, stepFlags, stepResolve); }));
+            byName ? openOnMount(at, name, stepFlags) : openat2(at, name, stepFlags, stepResolve);
         if (next < 0 && errno == ENOSYS && !byName) {
             byName = true;
             continue;
