@@ -50,10 +50,7 @@ const Folder *FolderWalk::enterNextFolder()
                 return entered;
             continue;
         }
-        levels.pop_back();
-        if (!levels.empty())
-            path.truncate(levels.back().pathLength);
-        leftLevel();
+        leaveLevel();
     }
     return nullptr;
 }

@@ -150,6 +150,13 @@ class FolderWalk
         NameList subfolders{decodedName};
         int next = 0;
         int pathLength = 0;
+#ifndef KEHRLUND_WALK_BY_PATHS
+        int handle = -1; // -1 once given up; the root's is never given up
+        int watch = -1;  // its watch for moves; -1 where it has none
+        FileId id{};
+        int belowLength = 0;
+        bool lacking = false; // could not be opened again for lack of descriptors or memory
+#endif
     };
 
     const Folder *enterNextFolder();
@@ -161,12 +168,12 @@ class FolderWalk
     void passOverMoved(std::size_t moved);
 
     // The back end's (with the walk's making and end): its state; enter the root, or the last
-    // level's next subfolder (at `path`); after a level was left; the highest level from the root
+    // level's next subfolder (at `path`); leave the last level; the highest level from the root
     // down to `moved` that has moved.
     struct State;
     const Folder *enterRoot();
     const Folder *enterSubfolder(int sub);
-    void leftLevel();
+    void leaveLevel();
     std::size_t highestMoved(std::size_t moved) const;
 
     const NamePatterns &patterns;

@@ -330,15 +330,6 @@ int pauseBeforeTryingAgain(int tried)
     ::nanosleep(&pause, nullptr);
     return int(pausedNs / 1000000) + 1;
 }
-
-// What the walk keeps of a folder on the way down, beside its level.
-struct Frame {
-    int handle = -1; // -1 once given up; the root's is never given up
-    int watch = -1;  // its watch for moves; -1 where it has none
-    FileId id;
-    int belowLength = 0;
-    bool lacking = false; // could not be opened again for lack of descriptors or memory
-};
 } // namespace
 
 QString decodedName(const QByteArray &name)
@@ -357,8 +348,8 @@ struct FolderWalk::State {
     }
     ~State()
     {
-        for (Frame &frame : frames)
-            close(frame.handle);
+        for (Level &level : walk.levels)
+            close(level.handle);
         if (watcher >= 0)
             ::close(watcher);
     }
@@ -371,8 +362,7 @@ struct FolderWalk::State {
     // keeps its room and the place is checked by time alone.
     const int watcher;
     int handlesHeld = 0;
-    std::vector<Frame> frames; // beside the walk's levels
-    std::vector<char> buffer;  // made when first needed: there may be no memory for it
+    std::vector<char> buffer; // made when first needed: there may be no memory for it
 
     int open(int parent, const char *name);
     const Folder *openAndEnter(int parent, const char *name);
@@ -440,9 +430,10 @@ void FolderWalk::State::close(int &handle)
 bool FolderWalk::State::giveUpAncestorsBut(int kept)
 {
     bool gaveUp = false;
-    for (std::size_t i = 1; i + 1 < frames.size(); ++i) {
-        if (frames[i].handle >= 0 && frames[i].handle != kept) {
-            close(frames[i].handle);
+    std::vector<Level> &levels = walk.levels;
+    for (std::size_t i = 1; i + 1 < levels.size(); ++i) {
+        if (levels[i].handle >= 0 && levels[i].handle != kept) {
+            close(levels[i].handle);
             gaveUp = true;
         }
     }
@@ -472,29 +463,29 @@ const Folder *FolderWalk::State::enter(int handle)
         close(handle);
         return error == EINTR ? nullptr : notListed();
     }
-    Frame frame;
-    frame.handle = folder.handle = handle;
-    frame.id = folder.id = idOfHandle(handle);
-    frame.belowLength = below.size();
-    folder.below = below;
-    if (frames.empty()) {
-        folder.rootHandle = handle;
-        folder.rootId = folder.id;
-    }
-    // A folder with nothing to sweep or go into is left at once: no removal needs its watch.
-    if (folder.files.size() > 0 || subfolders.size() > 0)
-        frame.watch = watchFolder(watcher, handle);
+    const Folder *yielded;
     try {
-        frames.push_back(frame);
+        yielded = walk.entered(subfolders);
     } catch (const std::bad_alloc &) {
-        if (frame.watch >= 0)
-            ::inotify_rm_watch(watcher, frame.watch);
         close(handle);
         throw;
     }
-    if (frames.size() > openAncestorsKept + 1)
-        close(frames[frames.size() - 1 - openAncestorsKept].handle);
-    return walk.entered(subfolders);
+    std::vector<Level> &levels = walk.levels;
+    Level &level = levels.back();
+    level.handle = folder.handle = handle;
+    level.id = folder.id = idOfHandle(handle);
+    level.belowLength = below.size();
+    folder.below = below;
+    if (levels.size() == 1) {
+        folder.rootHandle = handle;
+        folder.rootId = folder.id;
+    }
+    // A folder not yielded is left at once: no removal needs its watch.
+    if (yielded)
+        level.watch = watchFolder(watcher, handle);
+    if (levels.size() > openAncestorsKept + 1)
+        close(levels[levels.size() - 1 - openAncestorsKept].handle);
+    return yielded;
 }
 
 const Folder *FolderWalk::enterRoot()
@@ -504,8 +495,8 @@ const Folder *FolderWalk::enterRoot()
 
 const Folder *FolderWalk::enterSubfolder(int sub)
 {
-    const Frame &top = state->frames.back();
-    const QByteArray name = levels.back().subfolders.bytesAt(sub);
+    const Level &top = levels.back();
+    const QByteArray name = top.subfolders.bytesAt(sub);
     QByteArray &below = state->below;
     below.truncate(top.belowLength);
     if (!below.isEmpty())
@@ -515,26 +506,26 @@ const Folder *FolderWalk::enterSubfolder(int sub)
 }
 
 // Only a parent with subfolders left to go into needs its handle again.
-void FolderWalk::leftLevel()
+void FolderWalk::leaveLevel()
 {
-    std::vector<Frame> &frames = state->frames;
-    if (frames.back().watch >= 0)
-        ::inotify_rm_watch(state->watcher, frames.back().watch);
-    state->close(frames.back().handle);
-    frames.pop_back();
-    if (frames.empty())
+    if (levels.back().watch >= 0)
+        ::inotify_rm_watch(state->watcher, levels.back().watch);
+    state->close(levels.back().handle);
+    levels.pop_back();
+    if (levels.empty())
         return;
-    state->below.truncate(frames.back().belowLength);
-    if (frames.back().handle < 0 && levels.back().next < levels.back().subfolders.size())
-        state->climbInto(frames.size() - 1);
+    const Level &parent = levels.back();
+    state->below.truncate(parent.belowLength);
+    if (parent.handle < 0 && parent.next < parent.subfolders.size())
+        state->climbInto(levels.size() - 1);
 }
 
 // Back into the folder at `at`, whose handle was given up: one no longer readable is passed over
 // alone; one short of descriptors or memory has its remaining subfolders yielded as not listed.
 void FolderWalk::State::climbInto(std::size_t at)
 {
-    Frame &folder = frames[at];
-    const int root = frames.front().handle;
+    Level &folder = walk.levels[at];
+    const int root = walk.levels.front().handle;
     const int slash = below.lastIndexOf('/');
     const int parent = slash < 0 ? root : resolveWay(root, below.left(slash));
     int handle = parent < 0 ? -1 : open(parent, below.constData() + slash + 1);
@@ -546,8 +537,8 @@ void FolderWalk::State::climbInto(std::size_t at)
     } else if (handle < 0 && isLackOfResources(error)) {
         folder.lacking = true;
     } else if (handle < 0 && passedOverFor(error) == PassedOverReason::NotReadable) {
-        walk.passOver(walk.path, PassedOverReason::NotReadable);
-        walk.levels[at].subfolders.clear();
+        walk.passOver(walk.path.left(folder.pathLength), PassedOverReason::NotReadable);
+        folder.subfolders.clear();
     } else {
         close(handle);
         walk.passOverMoved(at);
@@ -557,12 +548,11 @@ void FolderWalk::State::climbInto(std::size_t at)
 // One whose place cannot be checked for lack of descriptors or memory is taken to be in it.
 std::size_t FolderWalk::highestMoved(std::size_t moved) const
 {
-    const std::vector<Frame> &frames = state->frames;
-    if (!rootStillAt(state->rootPath, frames.front().id))
+    if (!rootStillAt(state->rootPath, levels.front().id))
         return 0;
     for (std::size_t level = 1; level < moved; ++level) {
-        if (leadsTo(frames.front().handle, state->below.left(frames[level].belowLength),
-                    frames[level].id) == FolderOutcome::Moved)
+        if (leadsTo(levels.front().handle, state->below.left(levels[level].belowLength),
+                    levels[level].id) == FolderOutcome::Moved)
             return level;
     }
     return moved;

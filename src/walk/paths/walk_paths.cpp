@@ -83,7 +83,10 @@ const Folder *FolderWalk::enterSubfolder(int sub)
     return nullptr;
 }
 
-void FolderWalk::leftLevel() {}
+void FolderWalk::leaveLevel()
+{
+    levels.pop_back();
+}
 
 // By path alone the walk cannot tell which folder above has moved: the folder in hand and all
 // below it are passed over.
