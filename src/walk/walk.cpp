@@ -65,14 +65,6 @@ const Folder *FolderWalk::entered(NameList &subfolders)
     return worthYielding ? &folder : nullptr;
 }
 
-const Folder *FolderWalk::notListed()
-{
-    folder.outcome = FolderOutcome::NotListed;
-    folder.path = path;
-    folder.files.clear();
-    return &folder;
-}
-
 void FolderWalk::passOver(const QString &passedPath, PassedOverReason reason)
 {
     if (namesPassedOver)

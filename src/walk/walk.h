@@ -161,7 +161,6 @@ class FolderWalk
 
     const Folder *enterNextFolder();
     const Folder *entered(NameList &subfolders); // the folder's files and subfolders sorted
-    const Folder *notListed();
     void passOver(const QString &passedPath, PassedOverReason reason);
     // The names one listing of the folder entered last passed over, in the order it gave them.
     void passOver(QVector<PassedOverName> names);

@@ -402,8 +402,12 @@ int FolderWalk::State::open(int parent, const char *name)
 // A folder not listed leaves no handle of the folder before it to act on.
 const Folder *FolderWalk::State::notListed()
 {
-    walk.folder.handle = -1;
-    return walk.notListed();
+    Folder &folder = walk.folder;
+    folder.outcome = FolderOutcome::NotListed;
+    folder.path = walk.path;
+    folder.files.clear();
+    folder.handle = -1;
+    return &folder;
 }
 
 const Folder *FolderWalk::State::openAndEnter(int parent, const char *name)
