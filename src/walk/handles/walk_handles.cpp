@@ -193,17 +193,14 @@ bool rootStillAt(const QByteArray &rootPath, const FileId &rootId)
            fileIdOf(status) == rootId;
 }
 
-enum class EntryKind { File, Link, Folder, Other };
-
-EntryKind kindOf(int folder, const char *name, unsigned char type)
+// The entry's type as the listing gives it (DT_REG, DT_LNK, DT_DIR...), asked for where it gives
+// none.
+unsigned char kindOf(int folder, const char *name, unsigned char type)
 {
     struct stat status;
     if (type == DT_UNKNOWN && ::fstatat(folder, name, &status, AT_SYMLINK_NOFOLLOW) == 0)
         type = IFTODT(status.st_mode);
-    return type == DT_REG   ? EntryKind::File
-           : type == DT_LNK ? EntryKind::Link
-           : type == DT_DIR ? EntryKind::Folder
-                            : EntryKind::Other;
+    return type;
 }
 
 // A folder that is gone from its place, or is no folder there any more (a link or a file took
@@ -214,24 +211,6 @@ PassedOverReason passedOverFor(int error)
         return PassedOverReason::OtherMount;
     return error == ENOENT || error == ENOTDIR || error == ELOOP ? PassedOverReason::Gone
                                                                  : PassedOverReason::NotReadable;
-}
-
-// Hands every entry of the folder to visit(name, type), read straight from the folder's handle in
-// large batches; 0, or the errno of a listing that failed or was stopped (EINTR).
-template <typename Visit> int readEntries(int folder, std::vector<char> &buffer, Visit visit)
-{
-    for (;;) {
-        const ssize_t filled = ::getdents64(folder, buffer.data(), buffer.size());
-        if (filled <= 0)
-            return filled == 0 ? 0 : errno;
-        for (ssize_t at = 0; at < filled;) {
-            const auto *entry = reinterpret_cast<const struct dirent64 *>(buffer.data() + at);
-            visit(entry->d_name, entry->d_type);
-            at += entry->d_reclen;
-        }
-        if (stopRequested())
-            return EINTR;
-    }
 }
 
 bool leadsToFolder(int folder, const char *name)
@@ -248,37 +227,48 @@ void nameHidden(int folder, const char *name, unsigned char type, const NamePatt
     if (std::strcmp(name, ".") == 0 || std::strcmp(name, "..") == 0)
         return;
     const QByteArray bytes(name);
-    const EntryKind kind = kindOf(folder, name, type);
-    if (kind == EntryKind::Folder ||
-        ((kind == EntryKind::File || kind == EntryKind::Link) && patterns.matches(bytes)) ||
-        (kind == EntryKind::Link && leadsToFolder(folder, name)))
+    const unsigned char kind = kindOf(folder, name, type);
+    if (kind == DT_DIR || ((kind == DT_REG || kind == DT_LNK) && patterns.matches(bytes)) ||
+        (kind == DT_LNK && leadsToFolder(folder, name)))
         passed.append({bytes, PassedOverReason::Hidden});
 }
 
-// One read of a folder: the matching files (and links) and the subfolders, each sorted, hidden
-// entries (and so "." and "..") left out; with `passed`, what a verbose run names of the rest.
+// One read of a folder, straight from its handle in large batches: the matching files (and links)
+// and the subfolders, each sorted, hidden entries (and so "." and "..") left out; with `passed`,
+// what a verbose run names of the rest. 0, or the errno of a listing that failed or was stopped
+// (EINTR).
 int listFolder(int folder, const NamePatterns &patterns, std::vector<char> &buffer, NameList &files,
                NameList &folders, QVector<PassedOverName> *passed)
 {
-    const int error = readEntries(folder, buffer, [&](const char *name, unsigned char type) {
-        if (name[0] == '.') {
-            if (passed)
-                nameHidden(folder, name, type, patterns, *passed);
-            return;
+    ssize_t filled;
+    while ((filled = ::getdents64(folder, buffer.data(), buffer.size())) > 0) {
+        for (ssize_t at = 0; at < filled;) {
+            const auto *entry = reinterpret_cast<const struct dirent64 *>(buffer.data() + at);
+            at += entry->d_reclen;
+            const char *name = entry->d_name;
+            if (name[0] == '.') {
+                if (passed)
+                    nameHidden(folder, name, entry->d_type, patterns, *passed);
+                continue;
+            }
+            const int length = int(std::strlen(name));
+            const unsigned char kind = kindOf(folder, name, entry->d_type);
+            if (kind == DT_DIR)
+                folders.append(name, length, false);
+            else if ((kind == DT_REG || kind == DT_LNK) &&
+                     patterns.matches(QByteArray::fromRawData(name, length)))
+                files.append(name, length, kind == DT_LNK);
+            if (passed && kind == DT_LNK && leadsToFolder(folder, name))
+                passed->append({QByteArray(name, length), PassedOverReason::LinkToFolder});
         }
-        const int length = int(std::strlen(name));
-        const EntryKind kind = kindOf(folder, name, type);
-        if (kind == EntryKind::Folder)
-            folders.append(name, length, false);
-        else if ((kind == EntryKind::File || kind == EntryKind::Link) &&
-                 patterns.matches(QByteArray::fromRawData(name, length)))
-            files.append(name, length, kind == EntryKind::Link);
-        if (passed && kind == EntryKind::Link && leadsToFolder(folder, name))
-            passed->append({QByteArray(name, length), PassedOverReason::LinkToFolder});
-    });
+        if (stopRequested())
+            return EINTR;
+    }
+    if (filled < 0)
+        return errno;
     files.sort();
     folders.sort();
-    return error;
+    return 0;
 }
 
 // Where SIGIO cannot be had for the watch, every removal reads the reports. Another program opening
