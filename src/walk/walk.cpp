@@ -26,31 +26,25 @@ const Folder *FolderWalk::next()
     if (cutShort || stopRequested())
         return nullptr;
     try {
-        return enterNextFolder();
+        if (!rootEntered) {
+            rootEntered = true;
+            if (const Folder *entered = enterRoot())
+                return entered;
+        }
+        while (!levels.empty() && !stopRequested()) {
+            Level &top = levels.back();
+            if (top.next < top.subfolders.size()) {
+                const int sub = top.next++;
+                path.truncate(top.pathLength);
+                path = joinedPath(path, top.subfolders.nameAt(sub));
+                if (const Folder *entered = enterSubfolder(sub))
+                    return entered;
+                continue;
+            }
+            leaveLevel();
+        }
     } catch (const std::bad_alloc &) {
         cutShort = true;
-        return nullptr;
-    }
-}
-
-const Folder *FolderWalk::enterNextFolder()
-{
-    if (!rootEntered) {
-        rootEntered = true;
-        if (const Folder *entered = enterRoot())
-            return entered;
-    }
-    while (!levels.empty() && !stopRequested()) {
-        Level &top = levels.back();
-        if (top.next < top.subfolders.size()) {
-            const int sub = top.next++;
-            path.truncate(top.pathLength);
-            path = joinedPath(path, top.subfolders.nameAt(sub));
-            if (const Folder *entered = enterSubfolder(sub))
-                return entered;
-            continue;
-        }
-        leaveLevel();
     }
     return nullptr;
 }

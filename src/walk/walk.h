@@ -159,7 +159,6 @@ class FolderWalk
 #endif
     };
 
-    const Folder *enterNextFolder();
     const Folder *entered(NameList &subfolders); // the folder's files and subfolders sorted
     void passOver(const QString &passedPath, PassedOverReason reason);
     // The names one listing of the folder entered last passed over, in the order it gave them.
