@@ -105,7 +105,6 @@ class Folder
         Answer answer = Unknown;
 
       private:
-        Answer ask(const Folder &folder, const QByteArray &name, bool isLink, const FileId &id);
         int handle = -1;
     };
 

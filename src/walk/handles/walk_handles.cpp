@@ -653,37 +653,34 @@ QVector<WayStep> Folder::wayOfLink(const QByteArray &name) const
 // O_PATH: a FIFO or a device put in the file's place is never opened. Without /proc no snapshot
 // can be taken either, and every file is held. Not blocking: another run's lease fails the opening
 // (EAGAIN) rather than hold the run. The handle stays open with a lease taken (No).
-Folder::InUse::Answer Folder::InUse::ask(const Folder &folder, const QByteArray &name, bool isLink,
-                                         const FileId &id)
-{
-    const int reached = int(again([&] {
-        return ::openat(folder.handle, name.constData(),
-                        O_PATH | O_CLOEXEC | (isLink ? 0 : O_NOFOLLOW));
-    }));
-    if (reached < 0)
-        return errno == ENOENT || errno == ELOOP ? Changed : Unknown;
-    struct stat status;
-    Answer found = Changed;
-    if (::fstat(reached, &status) == 0 && S_ISREG(status.st_mode) && fileIdOf(status) == id &&
-        status.st_nlink > 0) {
-        handle = int(again([&] { return reopened(reached); }));
-        found = handle >= 0 ? No : errno == EAGAIN ? Yes : Unknown;
-    }
-    ::close(reached);
-    if (handle < 0 || ::fcntl(handle, F_SETLEASE, F_WRLCK) == 0)
-        return found;
-    found = errno == EAGAIN ? Yes : Unknown;
-    ::close(handle);
-    handle = -1;
-    return found;
-}
-
 Folder::InUse::InUse(const Folder &folder, const QByteArray &name, bool isLink, const FileId &id)
 {
-    answer = ask(folder, name, isLink, id);
+    const auto ask = [&]() -> Answer {
+        const int reached = int(again([&] {
+            return ::openat(folder.handle, name.constData(),
+                            O_PATH | O_CLOEXEC | (isLink ? 0 : O_NOFOLLOW));
+        }));
+        if (reached < 0)
+            return errno == ENOENT || errno == ELOOP ? Changed : Unknown;
+        struct stat status;
+        Answer found = Changed;
+        if (::fstat(reached, &status) == 0 && S_ISREG(status.st_mode) && fileIdOf(status) == id &&
+            status.st_nlink > 0) {
+            handle = int(again([&] { return reopened(reached); }));
+            found = handle >= 0 ? No : errno == EAGAIN ? Yes : Unknown;
+        }
+        ::close(reached);
+        if (handle < 0 || ::fcntl(handle, F_SETLEASE, F_WRLCK) == 0)
+            return found;
+        found = errno == EAGAIN ? Yes : Unknown;
+        ::close(handle);
+        handle = -1;
+        return found;
+    };
+    answer = ask();
     for (int tried = 0; answer == Yes && leaseWaitLeftMs > 0; ++tried) {
         leaseWaitLeftMs -= pauseBeforeTryingAgain(tried);
-        answer = ask(folder, name, isLink, id);
+        answer = ask();
     }
 }
 
