@@ -150,11 +150,10 @@ class FolderWalk
         int next = 0;
         int pathLength = 0;
 #ifndef KEHRLUND_WALK_BY_PATHS
-        int handle = -1; // -1 once given up; the root's is never given up
+        int handle = -1; // -1 once given up (and not had again); the root's is never given up
         int watch = -1;  // its watch for moves; -1 where it has none
         FileId id{};
         int belowLength = 0;
-        bool lacking = false; // could not be opened again for lack of descriptors or memory
 #endif
     };
 

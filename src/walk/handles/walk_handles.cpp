@@ -496,7 +496,7 @@ const Folder *FolderWalk::enterSubfolder(int sub)
     if (!below.isEmpty())
         below += '/';
     below += name;
-    return top.lacking ? state->notListed() : state->openAndEnter(top.handle, name.constData());
+    return top.handle < 0 ? state->notListed() : state->openAndEnter(top.handle, name.constData());
 }
 
 // Only a parent with subfolders left to go into needs its handle again.
@@ -515,7 +515,8 @@ void FolderWalk::leaveLevel()
 }
 
 // Back into the folder at `at`, whose handle was given up: one no longer readable is passed over
-// alone; one short of descriptors or memory has its remaining subfolders yielded as not listed.
+// alone; one short of descriptors or memory keeps no handle, and its remaining subfolders are
+// yielded as not listed.
 void FolderWalk::State::climbInto(std::size_t at)
 {
     Level &folder = walk.levels[at];
@@ -528,14 +529,12 @@ void FolderWalk::State::climbInto(std::size_t at)
         ::close(parent);
     if (handle >= 0 && idOfHandle(handle) == folder.id) {
         folder.handle = handle;
-    } else if (handle < 0 && isLackOfResources(error)) {
-        folder.lacking = true;
-    } else if (handle < 0 && passedOverFor(error) == PassedOverReason::NotReadable) {
-        walk.passOver(walk.path.left(folder.pathLength), PassedOverReason::NotReadable);
-        folder.subfolders.clear();
-    } else {
+    } else if (handle >= 0 || passedOverFor(error) != PassedOverReason::NotReadable) {
         close(handle);
         walk.passOverMoved(at);
+    } else if (!isLackOfResources(error)) {
+        walk.passOver(walk.path.left(folder.pathLength), PassedOverReason::NotReadable);
+        folder.subfolders.clear();
     }
 }
 
