@@ -219,20 +219,6 @@ bool leadsToFolder(int folder, const char *name)
     return ::fstatat(folder, name, &status, 0) == 0 && S_ISDIR(status.st_mode);
 }
 
-// A hidden entry that a verbose run names: a folder (or a link to one), or a file whose name
-// matches, which the operator may have expected to go.
-void nameHidden(int folder, const char *name, unsigned char type, const NamePatterns &patterns,
-                QVector<PassedOverName> &passed)
-{
-    if (std::strcmp(name, ".") == 0 || std::strcmp(name, "..") == 0)
-        return;
-    const QByteArray bytes(name);
-    const unsigned char kind = kindOf(folder, name, type);
-    if (kind == DT_DIR || ((kind == DT_REG || kind == DT_LNK) && patterns.matches(bytes)) ||
-        (kind == DT_LNK && leadsToFolder(folder, name)))
-        passed.append({bytes, PassedOverReason::Hidden});
-}
-
 // One read of a folder, straight from its handle in large batches: the matching files (and links)
 // and the subfolders, each sorted, hidden entries (and so "." and "..") left out; with `passed`,
 // what a verbose run names of the rest. 0, or the errno of a listing that failed or was stopped
@@ -246,19 +232,24 @@ int listFolder(int folder, const NamePatterns &patterns, std::vector<char> &buff
             const auto *entry = reinterpret_cast<const struct dirent64 *>(buffer.data() + at);
             at += entry->d_reclen;
             const char *name = entry->d_name;
-            if (name[0] == '.') {
-                if (passed)
-                    nameHidden(folder, name, entry->d_type, patterns, *passed);
+            const bool hidden = name[0] == '.';
+            if (hidden && (!passed || std::strcmp(name, ".") == 0 || std::strcmp(name, "..") == 0))
                 continue;
-            }
             const int length = int(std::strlen(name));
             const unsigned char kind = kindOf(folder, name, entry->d_type);
-            if (kind == DT_DIR)
+            const bool matches = (kind == DT_REG || kind == DT_LNK) &&
+                                 patterns.matches(QByteArray::fromRawData(name, length));
+            // A hidden entry a verbose run names: a folder (or a link to one), or a file whose name
+            // matches, which the operator may have expected to go.
+            if (hidden) {
+                if (kind == DT_DIR || matches || (kind == DT_LNK && leadsToFolder(folder, name)))
+                    passed->append({QByteArray(name, length), PassedOverReason::Hidden});
+            } else if (kind == DT_DIR) {
                 folders.append(name, length, false);
-            else if ((kind == DT_REG || kind == DT_LNK) &&
-                     patterns.matches(QByteArray::fromRawData(name, length)))
+            } else if (matches) {
                 files.append(name, length, kind == DT_LNK);
-            if (passed && kind == DT_LNK && leadsToFolder(folder, name))
+            }
+            if (passed && !hidden && kind == DT_LNK && leadsToFolder(folder, name))
                 passed->append({QByteArray(name, length), PassedOverReason::LinkToFolder});
         }
         if (stopRequested())
