@@ -53,25 +53,18 @@ QByteArray NameList::bytesOf(const Slot &slot) const
     return QByteArray::fromRawData(buffer.constData() + slot.offset, int(slot.length));
 }
 
-QString NameList::keyOf(const Slot &slot) const
-{
-    return orderKey(decode(bytesOf(slot)));
-}
-
 bool NameList::less(const Slot &a, const Slot &b) const
 {
+    if (!a.isAscii || !b.isAscii)
+        return precedes(decode, bytesOf(a), bytesOf(b));
     const char *aName = buffer.constData() + a.offset;
     const char *bName = buffer.constData() + b.offset;
     int byKey = 0;
-    if (a.isAscii && b.isAscii) {
-        const quint32 common = std::min(a.length, b.length);
-        for (quint32 i = 0; i < common && byKey == 0; ++i)
-            byKey = int(orderUnit(uchar(aName[i]))) - int(orderUnit(uchar(bName[i])));
-        if (byKey == 0)
-            byKey = int(a.length) - int(b.length);
-    } else {
-        byKey = keyOf(a).compare(keyOf(b));
-    }
+    const quint32 common = std::min(a.length, b.length);
+    for (quint32 i = 0; i < common && byKey == 0; ++i)
+        byKey = int(orderUnit(uchar(aName[i]))) - int(orderUnit(uchar(bName[i])));
+    if (byKey == 0)
+        byKey = int(a.length) - int(b.length);
     if (byKey != 0)
         return byKey < 0;
     return compareBytes(aName, int(a.length), bName, int(b.length)) < 0;

@@ -46,7 +46,6 @@ class NameList
     };
     bool less(const Slot &a, const Slot &b) const;
     QByteArray bytesOf(const Slot &slot) const;
-    QString keyOf(const Slot &slot) const;
 
     Decoder decode;
     QByteArray buffer; // the names, each ended by a NUL so that it can be handed to the system

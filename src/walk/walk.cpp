@@ -26,34 +26,25 @@ const Folder *FolderWalk::next()
     if (cutShort || stopRequested())
         return nullptr;
     try {
-        return enterNextFolder();
+        if (!rootEntered) {
+            rootEntered = true;
+            if (const Folder *entered = enterRoot())
+                return entered;
+        }
+        while (!levels.empty() && !stopRequested()) {
+            Level &top = levels.back();
+            if (top.next < top.subfolders.size()) {
+                const int sub = top.next++;
+                path.truncate(top.pathLength);
+                path = joinedPath(path, top.subfolders.nameAt(sub));
+                if (const Folder *entered = enterSubfolder(sub))
+                    return entered;
+                continue;
+            }
+            leaveLevel();
+        }
     } catch (const std::bad_alloc &) {
         cutShort = true;
-        return nullptr;
-    }
-}
-
-const Folder *FolderWalk::enterNextFolder()
-{
-    if (!rootEntered) {
-        rootEntered = true;
-        if (const Folder *entered = enterRoot())
-            return entered;
-    }
-    while (!levels.empty() && !stopRequested()) {
-        Level &top = levels.back();
-        if (top.next < top.subfolders.size()) {
-            const int sub = top.next++;
-            path.truncate(top.pathLength);
-            path = joinedPath(path, top.subfolders.nameAt(sub));
-            if (const Folder *entered = enterSubfolder(sub))
-                return entered;
-            continue;
-        }
-        levels.pop_back();
-        if (!levels.empty())
-            path.truncate(levels.back().pathLength);
-        leftLevel();
     }
     return nullptr;
 }
@@ -66,14 +57,6 @@ const Folder *FolderWalk::entered(NameList &subfolders)
     const bool worthYielding = folder.files.size() > 0 || subfolders.size() > 0;
     levels.push_back({std::move(subfolders), 0, path.size()});
     return worthYielding ? &folder : nullptr;
-}
-
-const Folder *FolderWalk::notListed()
-{
-    folder.outcome = FolderOutcome::NotListed;
-    folder.path = path;
-    folder.files.clear();
-    return &folder;
 }
 
 void FolderWalk::passOver(const QString &passedPath, PassedOverReason reason)

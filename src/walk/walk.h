@@ -105,7 +105,6 @@ class Folder
         Answer answer = Unknown;
 
       private:
-        Answer ask(const Folder &folder, const QByteArray &name, bool isLink, const FileId &id);
         int handle = -1;
     };
 
@@ -150,23 +149,27 @@ class FolderWalk
         NameList subfolders{decodedName};
         int next = 0;
         int pathLength = 0;
+#ifndef KEHRLUND_WALK_BY_PATHS
+        int handle = -1; // -1 once given up (and not had again); the root's is never given up
+        int watch = -1;  // its watch for moves; -1 where it has none
+        FileId id{};
+        int belowLength = 0;
+#endif
     };
 
-    const Folder *enterNextFolder();
     const Folder *entered(NameList &subfolders); // the folder's files and subfolders sorted
-    const Folder *notListed();
     void passOver(const QString &passedPath, PassedOverReason reason);
     // The names one listing of the folder entered last passed over, in the order it gave them.
     void passOver(QVector<PassedOverName> names);
     void passOverMoved(std::size_t moved);
 
     // The back end's (with the walk's making and end): its state; enter the root, or the last
-    // level's next subfolder (at `path`); after a level was left; the highest level from the root
+    // level's next subfolder (at `path`); leave the last level; the highest level from the root
     // down to `moved` that has moved.
     struct State;
     const Folder *enterRoot();
     const Folder *enterSubfolder(int sub);
-    void leftLevel();
+    void leaveLevel();
     std::size_t highestMoved(std::size_t moved) const;
 
     const NamePatterns &patterns;

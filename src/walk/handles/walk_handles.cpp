@@ -100,7 +100,8 @@ int openat2(int at, const char *name, int flags, quint64 resolve)
     struct open_how how = {};
     how.flags = quint64(flags);
     how.resolve = resolve;
-    const int opened = int(::syscall(SYS_openat2, at, name, &how, sizeof how));
+    const int opened =
+        int(again([&] { return ::syscall(SYS_openat2, at, name, &how, sizeof how); }));
     if (opened < 0 && (errno == EPERM || errno == EINVAL || errno == E2BIG))
         errno = ENOSYS;
     return opened;
@@ -156,8 +157,7 @@ int resolveWay(int root, const QByteArray &below)
         const QByteArray names = below.mid(from, to - from);
         const char *name = names.constData();
         const int next =
-            byName ? openOnMount(at, name, stepFlags)
-                   : int(again([&] { return openat2(at, name, stepFlags, stepResolve); }));
+            byName ? openOnMount(at, name, stepFlags) : openat2(at, name, stepFlags, stepResolve);
         if (next < 0 && errno == ENOSYS && !byName) {
             byName = true;
             continue;
@@ -193,17 +193,14 @@ bool rootStillAt(const QByteArray &rootPath, const FileId &rootId)
            fileIdOf(status) == rootId;
 }
 
-enum class EntryKind { File, Link, Folder, Other };
-
-EntryKind kindOf(int folder, const char *name, unsigned char type)
+// The entry's type as the listing gives it (DT_REG, DT_LNK, DT_DIR...), asked for where it gives
+// none.
+unsigned char kindOf(int folder, const char *name, unsigned char type)
 {
     struct stat status;
     if (type == DT_UNKNOWN && ::fstatat(folder, name, &status, AT_SYMLINK_NOFOLLOW) == 0)
         type = IFTODT(status.st_mode);
-    return type == DT_REG   ? EntryKind::File
-           : type == DT_LNK ? EntryKind::Link
-           : type == DT_DIR ? EntryKind::Folder
-                            : EntryKind::Other;
+    return type;
 }
 
 // A folder that is gone from its place, or is no folder there any more (a link or a file took
@@ -216,69 +213,53 @@ PassedOverReason passedOverFor(int error)
                                                                  : PassedOverReason::NotReadable;
 }
 
-// Hands every entry of the folder to visit(name, type), read straight from the folder's handle in
-// large batches; 0, or the errno of a listing that failed or was stopped (EINTR).
-template <typename Visit> int readEntries(int folder, std::vector<char> &buffer, Visit visit)
-{
-    for (;;) {
-        const ssize_t filled = ::getdents64(folder, buffer.data(), buffer.size());
-        if (filled <= 0)
-            return filled == 0 ? 0 : errno;
-        for (ssize_t at = 0; at < filled;) {
-            const auto *entry = reinterpret_cast<const struct dirent64 *>(buffer.data() + at);
-            visit(entry->d_name, entry->d_type);
-            at += entry->d_reclen;
-        }
-        if (stopRequested())
-            return EINTR;
-    }
-}
-
 bool leadsToFolder(int folder, const char *name)
 {
     struct stat status;
     return ::fstatat(folder, name, &status, 0) == 0 && S_ISDIR(status.st_mode);
 }
 
-// A hidden entry that a verbose run names: a folder (or a link to one), or a file whose name
-// matches, which the operator may have expected to go.
-void nameHidden(int folder, const char *name, unsigned char type, const NamePatterns &patterns,
-                QVector<PassedOverName> &passed)
-{
-    if (std::strcmp(name, ".") == 0 || std::strcmp(name, "..") == 0)
-        return;
-    const QByteArray bytes(name);
-    const EntryKind kind = kindOf(folder, name, type);
-    if (kind == EntryKind::Folder ||
-        ((kind == EntryKind::File || kind == EntryKind::Link) && patterns.matches(bytes)) ||
-        (kind == EntryKind::Link && leadsToFolder(folder, name)))
-        passed.append({bytes, PassedOverReason::Hidden});
-}
-
-// One read of a folder: the matching files (and links) and the subfolders, each sorted, hidden
-// entries (and so "." and "..") left out; with `passed`, what a verbose run names of the rest.
+// One read of a folder, straight from its handle in large batches: the matching files (and links)
+// and the subfolders, each sorted, hidden entries (and so "." and "..") left out; with `passed`,
+// what a verbose run names of the rest. 0, or the errno of a listing that failed or was stopped
+// (EINTR).
 int listFolder(int folder, const NamePatterns &patterns, std::vector<char> &buffer, NameList &files,
                NameList &folders, QVector<PassedOverName> *passed)
 {
-    const int error = readEntries(folder, buffer, [&](const char *name, unsigned char type) {
-        if (name[0] == '.') {
-            if (passed)
-                nameHidden(folder, name, type, patterns, *passed);
-            return;
+    ssize_t filled;
+    while ((filled = ::getdents64(folder, buffer.data(), buffer.size())) > 0) {
+        for (ssize_t at = 0; at < filled;) {
+            const auto *entry = reinterpret_cast<const struct dirent64 *>(buffer.data() + at);
+            at += entry->d_reclen;
+            const char *name = entry->d_name;
+            const bool hidden = name[0] == '.';
+            if (hidden && (!passed || std::strcmp(name, ".") == 0 || std::strcmp(name, "..") == 0))
+                continue;
+            const int length = int(std::strlen(name));
+            const unsigned char kind = kindOf(folder, name, entry->d_type);
+            const bool matches = (kind == DT_REG || kind == DT_LNK) &&
+                                 patterns.matches(QByteArray::fromRawData(name, length));
+            // A hidden entry a verbose run names: a folder (or a link to one), or a file whose name
+            // matches, which the operator may have expected to go.
+            if (hidden) {
+                if (kind == DT_DIR || matches || (kind == DT_LNK && leadsToFolder(folder, name)))
+                    passed->append({QByteArray(name, length), PassedOverReason::Hidden});
+            } else if (kind == DT_DIR) {
+                folders.append(name, length, false);
+            } else if (matches) {
+                files.append(name, length, kind == DT_LNK);
+            }
+            if (passed && !hidden && kind == DT_LNK && leadsToFolder(folder, name))
+                passed->append({QByteArray(name, length), PassedOverReason::LinkToFolder});
         }
-        const int length = int(std::strlen(name));
-        const EntryKind kind = kindOf(folder, name, type);
-        if (kind == EntryKind::Folder)
-            folders.append(name, length, false);
-        else if ((kind == EntryKind::File || kind == EntryKind::Link) &&
-                 patterns.matches(QByteArray::fromRawData(name, length)))
-            files.append(name, length, kind == EntryKind::Link);
-        if (passed && kind == EntryKind::Link && leadsToFolder(folder, name))
-            passed->append({QByteArray(name, length), PassedOverReason::LinkToFolder});
-    });
+        if (stopRequested())
+            return EINTR;
+    }
+    if (filled < 0)
+        return errno;
     files.sort();
     folders.sort();
-    return error;
+    return 0;
 }
 
 // Where SIGIO cannot be had for the watch, every removal reads the reports. Another program opening
@@ -330,15 +311,6 @@ int pauseBeforeTryingAgain(int tried)
     ::nanosleep(&pause, nullptr);
     return int(pausedNs / 1000000) + 1;
 }
-
-// What the walk keeps of a folder on the way down, beside its level.
-struct Frame {
-    int handle = -1; // -1 once given up; the root's is never given up
-    int watch = -1;  // its watch for moves; -1 where it has none
-    FileId id;
-    int belowLength = 0;
-    bool lacking = false; // could not be opened again for lack of descriptors or memory
-};
 } // namespace
 
 QString decodedName(const QByteArray &name)
@@ -357,8 +329,8 @@ struct FolderWalk::State {
     }
     ~State()
     {
-        for (Frame &frame : frames)
-            close(frame.handle);
+        for (Level &level : walk.levels)
+            close(level.handle);
         if (watcher >= 0)
             ::close(watcher);
     }
@@ -371,8 +343,7 @@ struct FolderWalk::State {
     // keeps its room and the place is checked by time alone.
     const int watcher;
     int handlesHeld = 0;
-    std::vector<Frame> frames; // beside the walk's levels
-    std::vector<char> buffer;  // made when first needed: there may be no memory for it
+    std::vector<char> buffer; // made when first needed: there may be no memory for it
 
     int open(int parent, const char *name);
     const Folder *openAndEnter(int parent, const char *name);
@@ -412,8 +383,12 @@ int FolderWalk::State::open(int parent, const char *name)
 // A folder not listed leaves no handle of the folder before it to act on.
 const Folder *FolderWalk::State::notListed()
 {
-    walk.folder.handle = -1;
-    return walk.notListed();
+    Folder &folder = walk.folder;
+    folder.outcome = FolderOutcome::NotListed;
+    folder.path = walk.path;
+    folder.files.clear();
+    folder.handle = -1;
+    return &folder;
 }
 
 const Folder *FolderWalk::State::openAndEnter(int parent, const char *name)
@@ -440,9 +415,10 @@ void FolderWalk::State::close(int &handle)
 bool FolderWalk::State::giveUpAncestorsBut(int kept)
 {
     bool gaveUp = false;
-    for (std::size_t i = 1; i + 1 < frames.size(); ++i) {
-        if (frames[i].handle >= 0 && frames[i].handle != kept) {
-            close(frames[i].handle);
+    std::vector<Level> &levels = walk.levels;
+    for (std::size_t i = 1; i + 1 < levels.size(); ++i) {
+        if (levels[i].handle >= 0 && levels[i].handle != kept) {
+            close(levels[i].handle);
             gaveUp = true;
         }
     }
@@ -472,29 +448,29 @@ const Folder *FolderWalk::State::enter(int handle)
         close(handle);
         return error == EINTR ? nullptr : notListed();
     }
-    Frame frame;
-    frame.handle = folder.handle = handle;
-    frame.id = folder.id = idOfHandle(handle);
-    frame.belowLength = below.size();
-    folder.below = below;
-    if (frames.empty()) {
-        folder.rootHandle = handle;
-        folder.rootId = folder.id;
-    }
-    // A folder with nothing to sweep or go into is left at once: no removal needs its watch.
-    if (folder.files.size() > 0 || subfolders.size() > 0)
-        frame.watch = watchFolder(watcher, handle);
+    const Folder *yielded;
     try {
-        frames.push_back(frame);
+        yielded = walk.entered(subfolders);
     } catch (const std::bad_alloc &) {
-        if (frame.watch >= 0)
-            ::inotify_rm_watch(watcher, frame.watch);
         close(handle);
         throw;
     }
-    if (frames.size() > openAncestorsKept + 1)
-        close(frames[frames.size() - 1 - openAncestorsKept].handle);
-    return walk.entered(subfolders);
+    std::vector<Level> &levels = walk.levels;
+    Level &level = levels.back();
+    level.handle = folder.handle = handle;
+    level.id = folder.id = idOfHandle(handle);
+    level.belowLength = below.size();
+    folder.below = below;
+    if (levels.size() == 1) {
+        folder.rootHandle = handle;
+        folder.rootId = folder.id;
+    }
+    // A folder not yielded is left at once: no removal needs its watch.
+    if (yielded)
+        level.watch = watchFolder(watcher, handle);
+    if (levels.size() > openAncestorsKept + 1)
+        close(levels[levels.size() - 1 - openAncestorsKept].handle);
+    return yielded;
 }
 
 const Folder *FolderWalk::enterRoot()
@@ -504,37 +480,38 @@ const Folder *FolderWalk::enterRoot()
 
 const Folder *FolderWalk::enterSubfolder(int sub)
 {
-    const Frame &top = state->frames.back();
-    const QByteArray name = levels.back().subfolders.bytesAt(sub);
+    const Level &top = levels.back();
+    const QByteArray name = top.subfolders.bytesAt(sub);
     QByteArray &below = state->below;
     below.truncate(top.belowLength);
     if (!below.isEmpty())
         below += '/';
     below += name;
-    return top.lacking ? state->notListed() : state->openAndEnter(top.handle, name.constData());
+    return top.handle < 0 ? state->notListed() : state->openAndEnter(top.handle, name.constData());
 }
 
 // Only a parent with subfolders left to go into needs its handle again.
-void FolderWalk::leftLevel()
+void FolderWalk::leaveLevel()
 {
-    std::vector<Frame> &frames = state->frames;
-    if (frames.back().watch >= 0)
-        ::inotify_rm_watch(state->watcher, frames.back().watch);
-    state->close(frames.back().handle);
-    frames.pop_back();
-    if (frames.empty())
+    if (levels.back().watch >= 0)
+        ::inotify_rm_watch(state->watcher, levels.back().watch);
+    state->close(levels.back().handle);
+    levels.pop_back();
+    if (levels.empty())
         return;
-    state->below.truncate(frames.back().belowLength);
-    if (frames.back().handle < 0 && levels.back().next < levels.back().subfolders.size())
-        state->climbInto(frames.size() - 1);
+    const Level &parent = levels.back();
+    state->below.truncate(parent.belowLength);
+    if (parent.handle < 0 && parent.next < parent.subfolders.size())
+        state->climbInto(levels.size() - 1);
 }
 
 // Back into the folder at `at`, whose handle was given up: one no longer readable is passed over
-// alone; one short of descriptors or memory has its remaining subfolders yielded as not listed.
+// alone; one short of descriptors or memory keeps no handle, and its remaining subfolders are
+// yielded as not listed.
 void FolderWalk::State::climbInto(std::size_t at)
 {
-    Frame &folder = frames[at];
-    const int root = frames.front().handle;
+    Level &folder = walk.levels[at];
+    const int root = walk.levels.front().handle;
     const int slash = below.lastIndexOf('/');
     const int parent = slash < 0 ? root : resolveWay(root, below.left(slash));
     int handle = parent < 0 ? -1 : open(parent, below.constData() + slash + 1);
@@ -543,26 +520,23 @@ void FolderWalk::State::climbInto(std::size_t at)
         ::close(parent);
     if (handle >= 0 && idOfHandle(handle) == folder.id) {
         folder.handle = handle;
-    } else if (handle < 0 && isLackOfResources(error)) {
-        folder.lacking = true;
-    } else if (handle < 0 && passedOverFor(error) == PassedOverReason::NotReadable) {
-        walk.passOver(walk.path, PassedOverReason::NotReadable);
-        walk.levels[at].subfolders.clear();
-    } else {
+    } else if (handle >= 0 || passedOverFor(error) != PassedOverReason::NotReadable) {
         close(handle);
         walk.passOverMoved(at);
+    } else if (!isLackOfResources(error)) {
+        walk.passOver(walk.path.left(folder.pathLength), PassedOverReason::NotReadable);
+        folder.subfolders.clear();
     }
 }
 
 // One whose place cannot be checked for lack of descriptors or memory is taken to be in it.
 std::size_t FolderWalk::highestMoved(std::size_t moved) const
 {
-    const std::vector<Frame> &frames = state->frames;
-    if (!rootStillAt(state->rootPath, frames.front().id))
+    if (!rootStillAt(state->rootPath, levels.front().id))
         return 0;
     for (std::size_t level = 1; level < moved; ++level) {
-        if (leadsTo(frames.front().handle, state->below.left(frames[level].belowLength),
-                    frames[level].id) == FolderOutcome::Moved)
+        if (leadsTo(levels.front().handle, state->below.left(levels[level].belowLength),
+                    levels[level].id) == FolderOutcome::Moved)
             return level;
     }
     return moved;
@@ -669,37 +643,34 @@ QVector<WayStep> Folder::wayOfLink(const QByteArray &name) const
 // O_PATH: a FIFO or a device put in the file's place is never opened. Without /proc no snapshot
 // can be taken either, and every file is held. Not blocking: another run's lease fails the opening
 // (EAGAIN) rather than hold the run. The handle stays open with a lease taken (No).
-Folder::InUse::Answer Folder::InUse::ask(const Folder &folder, const QByteArray &name, bool isLink,
-                                         const FileId &id)
-{
-    const int reached = int(again([&] {
-        return ::openat(folder.handle, name.constData(),
-                        O_PATH | O_CLOEXEC | (isLink ? 0 : O_NOFOLLOW));
-    }));
-    if (reached < 0)
-        return errno == ENOENT || errno == ELOOP ? Changed : Unknown;
-    struct stat status;
-    Answer found = Changed;
-    if (::fstat(reached, &status) == 0 && S_ISREG(status.st_mode) && fileIdOf(status) == id &&
-        status.st_nlink > 0) {
-        handle = int(again([&] { return reopened(reached); }));
-        found = handle >= 0 ? No : errno == EAGAIN ? Yes : Unknown;
-    }
-    ::close(reached);
-    if (handle < 0 || ::fcntl(handle, F_SETLEASE, F_WRLCK) == 0)
-        return found;
-    found = errno == EAGAIN ? Yes : Unknown;
-    ::close(handle);
-    handle = -1;
-    return found;
-}
-
 Folder::InUse::InUse(const Folder &folder, const QByteArray &name, bool isLink, const FileId &id)
 {
-    answer = ask(folder, name, isLink, id);
+    const auto ask = [&]() -> Answer {
+        const int reached = int(again([&] {
+            return ::openat(folder.handle, name.constData(),
+                            O_PATH | O_CLOEXEC | (isLink ? 0 : O_NOFOLLOW));
+        }));
+        if (reached < 0)
+            return errno == ENOENT || errno == ELOOP ? Changed : Unknown;
+        struct stat status;
+        Answer found = Changed;
+        if (::fstat(reached, &status) == 0 && S_ISREG(status.st_mode) && fileIdOf(status) == id &&
+            status.st_nlink > 0) {
+            handle = int(again([&] { return reopened(reached); }));
+            found = handle >= 0 ? No : errno == EAGAIN ? Yes : Unknown;
+        }
+        ::close(reached);
+        if (handle < 0 || ::fcntl(handle, F_SETLEASE, F_WRLCK) == 0)
+            return found;
+        found = errno == EAGAIN ? Yes : Unknown;
+        ::close(handle);
+        handle = -1;
+        return found;
+    };
+    answer = ask();
     for (int tried = 0; answer == Yes && leaseWaitLeftMs > 0; ++tried) {
         leaseWaitLeftMs -= pauseBeforeTryingAgain(tried);
-        answer = ask(folder, name, isLink, id);
+        answer = ask();
     }
 }
 

@@ -56,8 +56,8 @@ QString decodedName(const QByteArray &name)
     return QString::fromUtf8(name);
 }
 
+// By path the walk keeps nothing beyond its levels.
 struct FolderWalk::State {
-    static const Folder *enter(FolderWalk &walk);
 };
 
 FolderWalk::FolderWalk(const QString &rootPath, const NamePatterns &patterns, bool namesPassedOver)
@@ -67,23 +67,21 @@ FolderWalk::FolderWalk(const QString &rootPath, const NamePatterns &patterns, bo
 
 FolderWalk::~FolderWalk() = default;
 
-const Folder *FolderWalk::enterRoot()
-{
-    return State::enter(*this);
-}
-
-// A verbose run keeps a mount point, marked as a link, to name it here, as the walk by handles
-// does.
+// Entered by its path, as the root is. A verbose run keeps a mount point, marked as a link, to name
+// it here, as the walk by handles does.
 const Folder *FolderWalk::enterSubfolder(int sub)
 {
     if (!levels.back().subfolders.isLinkAt(sub))
-        return State::enter(*this);
+        return enterRoot();
     if (isReadable(path, passedOver))
         passedOver.append({path, PassedOverReason::OtherMount});
     return nullptr;
 }
 
-void FolderWalk::leftLevel() {}
+void FolderWalk::leaveLevel()
+{
+    levels.pop_back();
+}
 
 // By path alone the walk cannot tell which folder above has moved: the folder in hand and all
 // below it are passed over.
@@ -94,32 +92,32 @@ std::size_t FolderWalk::highestMoved(std::size_t moved) const
 
 // Names are matched here rather than by Qt's name filters, which would also take the Kelvin sign
 // for a "k". Links to files are listed as files; links to folders are not followed.
-const Folder *FolderWalk::State::enter(FolderWalk &walk)
+const Folder *FolderWalk::enterRoot()
 {
-    const QDir dir(walk.path);
-    if (walk.namesPassedOver && !isReadable(walk.path, walk.passedOver))
+    const QDir dir(path);
+    if (namesPassedOver && !isReadable(path, passedOver))
         return nullptr;
-    walk.folder.id = fileIdOf(walk.path);
-    walk.folder.files.clear();
+    folder.id = fileIdOf(path);
+    folder.files.clear();
     for (const QFileInfo &info : dir.entryInfoList(QDir::Files, QDir::Unsorted)) {
-        if (walk.patterns.matches(info.fileName()))
-            append(walk.folder.files, info.fileName(), info.isSymLink());
+        if (patterns.matches(info.fileName()))
+            append(folder.files, info.fileName(), info.isSymLink());
     }
-    walk.folder.files.sort();
+    folder.files.sort();
     NameList subfolders(decodedName);
-    const QByteArray encodedPath = QFile::encodeName(walk.path);
+    const QByteArray encodedPath = QFile::encodeName(path);
     for (const QString &sub :
          dir.entryList(QDir::Dirs | QDir::NoSymLinks | QDir::NoDotAndDotDot, QDir::Unsorted)) {
         // A folder that cannot be looked at is taken for a mount point too; it is named as what it
         // is.
-        const bool mounted = isMountPoint(AT_FDCWD, encodedPath, AT_FDCWD,
-                                          QFile::encodeName(joinedPath(walk.path, sub)));
-        if (!mounted || walk.namesPassedOver)
+        const bool mounted =
+            isMountPoint(AT_FDCWD, encodedPath, AT_FDCWD, QFile::encodeName(joinedPath(path, sub)));
+        if (!mounted || namesPassedOver)
             append(subfolders, sub, mounted);
     }
     subfolders.sort();
-    if (!walk.namesPassedOver)
-        return walk.entered(subfolders);
+    if (!namesPassedOver)
+        return entered(subfolders);
     // What the listings above leave out that a verbose run names: hidden folders (and links to
     // them), hidden files whose names match, and links to folders.
     QVector<PassedOverName> names;
@@ -127,13 +125,13 @@ const Folder *FolderWalk::State::enter(FolderWalk &walk)
         QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot, QDir::Unsorted);
     for (const QFileInfo &info : entries) {
         if (info.isHidden() &&
-            (info.isDir() || (info.isFile() && walk.patterns.matches(info.fileName()))))
+            (info.isDir() || (info.isFile() && patterns.matches(info.fileName()))))
             names.append({info.fileName().toUtf8(), PassedOverReason::Hidden});
         else if (!info.isHidden() && info.isSymLink() && info.isDir())
             names.append({info.fileName().toUtf8(), PassedOverReason::LinkToFolder});
     }
-    walk.passOver(names);
-    return walk.entered(subfolders);
+    passOver(names);
+    return entered(subfolders);
 }
 
 // Without identities a folder is taken to be where it was.
