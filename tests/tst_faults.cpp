@@ -249,6 +249,7 @@ class FaultsTest : public QObject
     void consoleNobodyReads();
     void stopRequest_data();
     void stopRequest();
+    void stopWhileAFolderOpens();
     void longEntriesFromRunsAtOnce();
     void ownOutputInTree();
     void mountInsideTree_data();
@@ -702,6 +703,25 @@ void FaultsTest::stopRequest()
 
 // Paths far longer than a text stream's buffer, from four runs appending at once: every line of
 // the log is whole, and every path line is followed by its age.
+// A stop that interrupts a folder's opening (as on a slow network mount) ends the run by the
+// signal, its block closed, and names nothing of the folder it did not come to look at.
+void FaultsTest::stopWhileAFolderOpens()
+{
+    Workspace workspace;
+    workspace.writeFile(QStringLiteral("tree/a/x.log"));
+    workspace.writeJobFile("tree\t*.log\t30\n");
+    RunOptions options = daysOn(40);
+    options.arguments = QStringList{QStringLiteral("--verbose")};
+    options.wrapper = failing(
+        {QStringLiteral("-e"), QStringLiteral("inject=openat2:signal=SIGTERM:error=EINTR:when=1")});
+    const RunResult result = workspace.run(options);
+    QVERIFY(result.finished);
+    QCOMPARE(result.exitCode, -1);
+    QCOMPARE(result.console, announced("tree") + total(0));
+    QCOMPARE(result.log, result.expectedLog(logTotal(0)));
+    QVERIFY(workspace.exists(QStringLiteral("tree/a/x.log")));
+}
+
 void FaultsTest::longEntriesFromRunsAtOnce()
 {
     Workspace workspace;

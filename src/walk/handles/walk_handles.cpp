@@ -100,8 +100,7 @@ int openat2(int at, const char *name, int flags, quint64 resolve)
     struct open_how how = {};
     how.flags = quint64(flags);
     how.resolve = resolve;
-    const int opened =
-        int(again([&] { return ::syscall(SYS_openat2, at, name, &how, sizeof how); }));
+    const int opened = int(::syscall(SYS_openat2, at, name, &how, sizeof how));
     if (opened < 0 && (errno == EPERM || errno == EINVAL || errno == E2BIG))
         errno = ENOSYS;
     return opened;
@@ -157,7 +156,8 @@ int resolveWay(int root, const QByteArray &below)
         const QByteArray names = below.mid(from, to - from);
         const char *name = names.constData();
         const int next =
-            byName ? openOnMount(at, name, stepFlags) : openat2(at, name, stepFlags, stepResolve);
+            byName ? openOnMount(at, name, stepFlags)
+                   : int(again([&] { return openat2(at, name, stepFlags, stepResolve); }));
         if (next < 0 && errno == ENOSYS && !byName) {
             byName = true;
             continue;
@@ -399,7 +399,10 @@ const Folder *FolderWalk::State::openAndEnter(int parent, const char *name)
         return enter(handle);
     if (isLackOfResources(error))
         return notListed();
-    walk.passOver(walk.path, passedOverFor(error));
+    // Not made again: a file system that answers each try so would hold the run. A stop that
+    // interrupted it names nothing; the walk ends next.
+    if (error != EINTR || !stopRequested())
+        walk.passOver(walk.path, passedOverFor(error));
     return nullptr;
 }
 
