@@ -175,8 +175,8 @@ class FolderWalk
     const NamePatterns &patterns;
     QString path; // of the folder entered last
     std::vector<Level> levels;
-    Folder folder; // the one yielded last
-    std::unique_ptr<State> state;
+    Folder folder;                // the one yielded last
+    std::unique_ptr<State> state; // after the levels: it gives up their handles as it ends
     bool rootEntered = false;
     bool cutShort = false;
     const bool namesPassedOver;
