@@ -1,4 +1,3 @@
-// Program entry: one cleaner over the job file and the run log in the working folder.
 #include "cli/options.h"
 #include "fegwerk.h"
 #include "report/consolemessage.h"

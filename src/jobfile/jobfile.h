@@ -1,4 +1,3 @@
-// The job file: read line by line, each line turned into a job or refused, each job checked.
 #ifndef KEHRLUND_JOBFILE_H
 #define KEHRLUND_JOBFILE_H
 

@@ -1,5 +1,3 @@
-// What a run shows on the console and records in its log, as it happens (docs/ARCHITECTURE.md:
-// the record before the show). The only place that writes the run's output.
 #ifndef KEHRLUND_RUNREPORT_H
 #define KEHRLUND_RUNREPORT_H
 
