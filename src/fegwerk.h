@@ -45,8 +45,7 @@ class Fegwerk : public QObject
 
     QList<Job> jobs;
     int separatorCount = 2;
-    // When the cleaner was made, then when the latest job's sweep began. Ages are measured against
-    // the clock as each folder begins.
+    // Ages are measured against the clock as each folder begins, not against this.
     QDateTime startTime;
     QString logFilePath;
     QString jobFilePath;

@@ -11,8 +11,7 @@
 
 class OwnFiles;
 
-// One cleanup job, one per accepted line of the job file. Copies share one pattern list, which goes
-// when the last copy goes.
+// One cleanup job, one per accepted line of the job file.
 struct Job {
     QString rootFolder;
     QSharedPointer<const QStringList> extensions;

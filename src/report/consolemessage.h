@@ -1,5 +1,3 @@
-// A message of the program's console output on standard error: one line, or a few that belong
-// together and go out in one write.
 #ifndef KEHRLUND_CONSOLEMESSAGE_H
 #define KEHRLUND_CONSOLEMESSAGE_H
 
@@ -15,11 +13,12 @@ QByteArray localText(const QString &text);
 // A number's digits, added without asking for memory where there is room.
 void appendNumber(QByteArray &to, int number);
 
-// Every text item between double quotes, unescaped, every integer bare, each item followed by one
-// blank. Where standard error is the systemd journal, each line starts with its syslog priority,
-// "<3>" for errors and "<6>" for the rest, so that the journal can list the errors alone. Built in
-// the locale's encoding and written straight to standard error as the message goes out of scope,
-// so Qt's logging rules and message patterns cannot alter or silence it.
+// One line, or a few that go out in one write: every text item between double quotes, unescaped,
+// every integer bare, each item followed by one blank. Where standard error is the systemd journal,
+// each line starts with its syslog priority, "<3>" for errors and "<6>" for the rest, so that the
+// journal can list the errors alone. Built in the locale's encoding and written straight to
+// standard error as the message goes out of scope, so Qt's logging rules and message patterns
+// cannot alter or silence it.
 class ConsoleMessage
 {
   public:
