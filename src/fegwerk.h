@@ -15,7 +15,6 @@
 
 class RunReport;
 
-// The cleaner, owner of a run: reads and checks the jobs when it is made, and runs them.
 class Fegwerk : public QObject
 {
     Q_OBJECT

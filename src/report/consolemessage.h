@@ -24,8 +24,7 @@ class ConsoleMessage
   public:
     enum Priority { Info, Error };
 
-    // Where a run builds its messages, one after another, so that a hit asks for no memory; and
-    // the count of the run's writes that blocked, which the console's writes add to.
+    // Where a run builds its messages, one after another, so that a hit asks for no memory.
     struct Room {
         QByteArray bytes;
         HeldUp::Count *writesThatBlocked = nullptr;
@@ -52,8 +51,7 @@ class ConsoleMessage
     bool hasError = false;
 };
 
-// Writes what waits of the console's messages (docs/ARCHITECTURE.md says when), counting a write
-// that blocked in `writesThatBlocked` where a run is under way.
+// Writes what waits (docs/ARCHITECTURE.md says when), counting a run's writes that blocked.
 void flushConsole(HeldUp::Count *writesThatBlocked = nullptr);
 
 #endif
