@@ -82,7 +82,6 @@ void Fegwerk::run()
     report.end(hitCount);
 }
 
-// What the walk passed over is named as it comes, before the folder it yields next.
 void Fegwerk::sweepFolder(const QString &folderPath, RunReport &report, int jobIndex)
 {
     startTime = QDateTime::currentDateTime();

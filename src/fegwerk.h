@@ -15,7 +15,6 @@
 
 class RunReport;
 
-// The cleaner, owner of a run: reads and checks the jobs when it is made, and runs them.
 class Fegwerk : public QObject
 {
     Q_OBJECT
@@ -45,8 +44,7 @@ class Fegwerk : public QObject
 
     QList<Job> jobs;
     int separatorCount = 2;
-    // When the cleaner was made, then when the latest job's sweep began. Ages are measured against
-    // the clock as each folder begins.
+    // Ages are measured against the clock as each folder begins, not against this.
     QDateTime startTime;
     QString logFilePath;
     QString jobFilePath;

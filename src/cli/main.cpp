@@ -1,4 +1,3 @@
-// Program entry: one cleaner over the job file and the run log in the working folder.
 #include "cli/options.h"
 #include "fegwerk.h"
 #include "report/consolemessage.h"
@@ -34,8 +33,6 @@ void openClosedStandardStreams()
 #endif
 }
 
-// Signals that have nothing to do with a stop, and would end the program where the run can take
-// the failed call and go on, or stop in order.
 void ignoreSignalsThatWouldEndTheRun()
 {
 #ifdef Q_OS_UNIX

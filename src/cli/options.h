@@ -1,5 +1,3 @@
-// The command line: the few options there are, read from every argument that starts with "-";
-// any other argument is ignored (Windows passes the path of a file dropped on the program).
 #ifndef KEHRLUND_OPTIONS_H
 #define KEHRLUND_OPTIONS_H
 
@@ -14,7 +12,8 @@ struct Options {
     QString unknownOption; // with Refuse: the first argument not understood
 };
 
-// The arguments after the program's name. An option not understood refuses the whole command
+// The arguments after the program's name; those not starting with "-" are ignored (Windows passes
+// the path of a file dropped on the program). An option not understood refuses the whole command
 // line, so that a mistyped option never starts a run.
 Options readOptions(const QStringList &arguments);
 

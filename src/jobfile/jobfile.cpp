@@ -7,8 +7,7 @@
 #include <QFileInfo>
 #include <QTextStream>
 
-// Far longer than any real job line. A longer line is refused without being held whole, so that
-// no job file can exhaust the memory.
+// Far longer than any real job line; the limit keeps a job file from exhausting the memory.
 constexpr int longestLine = 64 * 1024;
 
 void JobFile::read(const QString &path, OwnFiles &ownFiles,

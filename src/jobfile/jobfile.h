@@ -1,4 +1,3 @@
-// The job file: read line by line, each line turned into a job or refused, each job checked.
 #ifndef KEHRLUND_JOBFILE_H
 #define KEHRLUND_JOBFILE_H
 
@@ -12,8 +11,7 @@
 
 class OwnFiles;
 
-// One cleanup job, one per accepted line of the job file. Copies share one pattern list, which goes
-// when the last copy goes.
+// One cleanup job, one per accepted line of the job file.
 struct Job {
     QString rootFolder;
     QSharedPointer<const QStringList> extensions;

@@ -37,9 +37,8 @@ constexpr std::size_t blockBytes = 2048;
 std::string waiting; // the block
 } // namespace
 
-// A console that cannot take the block (its reader has gone) is no reason to stop: the run log is
-// the record. One that blocks holds the run up until a stop's signals interrupt the wait; from
-// then on it gets nothing more.
+// A block the console cannot take is dropped (the run log is the record); a console that blocks
+// holds the run up until a stop's signals interrupt the wait, and from then on gets nothing more.
 void flushConsole([[maybe_unused]] HeldUp::Count *writesThatBlocked)
 {
 #ifdef Q_OS_UNIX

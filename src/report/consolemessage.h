@@ -1,5 +1,3 @@
-// A message of the program's console output on standard error: one line, or a few that belong
-// together and go out in one write.
 #ifndef KEHRLUND_CONSOLEMESSAGE_H
 #define KEHRLUND_CONSOLEMESSAGE_H
 
@@ -15,18 +13,18 @@ QByteArray localText(const QString &text);
 // A number's digits, added without asking for memory where there is room.
 void appendNumber(QByteArray &to, int number);
 
-// Every text item between double quotes, unescaped, every integer bare, each item followed by one
-// blank. Where standard error is the systemd journal, each line starts with its syslog priority,
-// "<3>" for errors and "<6>" for the rest, so that the journal can list the errors alone. Built in
-// the locale's encoding and written straight to standard error as the message goes out of scope,
-// so Qt's logging rules and message patterns cannot alter or silence it.
+// One line, or a few that go out in one write: every text item between double quotes, unescaped,
+// every integer bare, each item followed by one blank. Where standard error is the systemd journal,
+// each line starts with its syslog priority, "<3>" for errors and "<6>" for the rest, so that the
+// journal can list the errors alone. Built in the locale's encoding and written straight to
+// standard error as the message goes out of scope, so Qt's logging rules and message patterns
+// cannot alter or silence it.
 class ConsoleMessage
 {
   public:
     enum Priority { Info, Error };
 
-    // Where a run builds its messages, one after another, so that a hit asks for no memory; and
-    // the count of the run's writes that blocked, which the console's writes add to.
+    // Where a run builds its messages, one after another, so that a hit asks for no memory.
     struct Room {
         QByteArray bytes;
         HeldUp::Count *writesThatBlocked = nullptr;
@@ -53,8 +51,7 @@ class ConsoleMessage
     bool hasError = false;
 };
 
-// Writes what waits of the console's messages (docs/ARCHITECTURE.md says when), counting a write
-// that blocked in `writesThatBlocked` where a run is under way.
+// Writes what waits (docs/ARCHITECTURE.md says when), counting a run's writes that blocked.
 void flushConsole(HeldUp::Count *writesThatBlocked = nullptr);
 
 #endif

@@ -77,8 +77,7 @@ void RunReport::jobBegins(const QString &rootFolder)
     flushConsole(&blockedWrites);
 }
 
-// The hit's name as the log and the console show it, made once: a plain name, the most common by
-// far, as its bytes are, behind its folder's shown path, without a text made and encoded per hit.
+// A plain name, the most common by far, is shown without a text made and encoded per hit.
 void RunReport::nameHit(const Folder &folder, int file)
 {
     if (shownFolderOf.isNull() || shownFolderOf != folder.path) {
@@ -198,7 +197,6 @@ void RunReport::prompt()
     flushConsole();
 }
 
-// An error of the run, in a turn of its own, with a path or without.
 void RunReport::error(const QString &failure, const QString &path, const QString &ending)
 {
     ConsoleMessage lines = message(ConsoleMessage::Error);
@@ -206,7 +204,6 @@ void RunReport::error(const QString &failure, const QString &path, const QString
     error(lines, localText(failure), localText(path), localText(ending));
 }
 
-// On the console and, as one line, in the log.
 void RunReport::error(ConsoleMessage &lines, const QByteArray &failure, const QByteArray &path,
                       const QByteArray &ending)
 {

@@ -1,5 +1,3 @@
-// What a run shows on the console and records in its log, as it happens (docs/ARCHITECTURE.md:
-// the record before the show). The only place that writes the run's output.
 #ifndef KEHRLUND_RUNREPORT_H
 #define KEHRLUND_RUNREPORT_H
 
@@ -30,12 +28,9 @@ class RunReport
     void end(int hits);
 
     bool logFailed() const { return failed; }
-    // The console's and the log's writes of the run that blocked.
     const HeldUp::Count &writesThatBlocked() const { return blockedWrites; }
 
-    // Before the run: a fault of the job file or of a job.
     static void jobFault(const JobFault &fault);
-    // After the run: the last line of a dry run, and the closing prompt.
     static void dryRunDone();
     static void prompt();
 

@@ -1,5 +1,4 @@
-// A file's identity on this machine: device and inode where the system has them; all zero where it
-// has not, and then a file is known only by its path.
+// Device and inode where the system has them; all zero where not: then a file is known by its path.
 #ifndef KEHRLUND_FILEID_H
 #define KEHRLUND_FILEID_H
 

@@ -1,4 +1,3 @@
-// Why a system call failed, where the answer changes what the program does.
 #ifndef KEHRLUND_LACKOFRESOURCES_H
 #define KEHRLUND_LACKOFRESOURCES_H
 

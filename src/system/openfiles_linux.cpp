@@ -1,7 +1,6 @@
-// The snapshot from one pass over /proc/<pid>/fdinfo. A file's identity is read from what the
-// kernel tells of each descriptor (its inode and the mount it was opened through), never by
-// following the descriptor to the file: that asks the file's file system, and one that does not
-// answer (a network mount whose server went away, anywhere on the machine) would hold the run.
+// A file's identity comes from what fdinfo tells of each descriptor (its inode and the mount it
+// was opened through), never from following the descriptor: that asks the file's file system, and
+// one that does not answer (a network mount whose server went away, anywhere) would hold the run.
 #include "system/openfiles.h"
 
 #include "system/lackofresources.h"

@@ -31,9 +31,8 @@ int openFit(const QString &path, int flags, struct stat &status)
 }
 } // namespace
 
-// The log is appended to at the system level (O_APPEND), so that two runs at once append whole
-// lines; a new one is writable by its owner alone, whatever the umask. It is opened for reading
-// too, to see how it ends; one that may be written but not read is still appended to.
+// A new log is writable by its owner alone, whatever the umask. It is opened for reading too, to
+// see how it ends; one that may be written but not read is still appended to.
 bool OwnFiles::open(QFile &file, QIODevice::OpenMode mode)
 {
     const bool appending = mode & QIODevice::Append;

@@ -1,4 +1,3 @@
-// Stop requests, on every system; each system catches the signals in a file of its own.
 #include "system/stopsignals_shared.h"
 
 #include <csignal>

@@ -1,5 +1,3 @@
-// Stop requests on Unix: SIGTERM, SIGINT and SIGHUP, the timer that interrupts blocked calls from a
-// stop on, and the guard thread for a main thread that a file system holds.
 #include "system/stopsignals_shared.h"
 
 #include <chrono>

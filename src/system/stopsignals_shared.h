@@ -1,4 +1,3 @@
-// What each system's catching of the stop signals shares with the part common to all.
 #ifndef KEHRLUND_STOPSIGNALS_SHARED_H
 #define KEHRLUND_STOPSIGNALS_SHARED_H
 

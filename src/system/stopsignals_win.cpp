@@ -1,4 +1,3 @@
-// Stop requests on Windows: Ctrl+C and Ctrl+Break, and closing the console window.
 #include "system/stopsignals_shared.h"
 
 #include <csignal>
