@@ -349,7 +349,6 @@ struct FolderWalk::State {
     const Folder *openAndEnter(int parent, const char *name);
     const Folder *notListed();
     void close(int &handle);
-    bool giveUpAncestorsBut(int kept);
     const Folder *enter(int handle);
     void climbInto(std::size_t at);
 };
@@ -369,8 +368,13 @@ FolderWalk::~FolderWalk() = default;
 // down (all but the folder entered last and `parent`).
 int FolderWalk::State::open(int parent, const char *name)
 {
-    if (handlesHeld >= handlesAtMost &&
-        !(giveUpAncestorsBut(parent) && handlesHeld < handlesAtMost)) {
+    std::vector<Level> &levels = walk.levels;
+    const bool full = handlesHeld >= handlesAtMost;
+    for (std::size_t i = 1; full && i + 1 < levels.size(); ++i) {
+        if (levels[i].handle != parent)
+            close(levels[i].handle);
+    }
+    if (handlesHeld >= handlesAtMost) {
         errno = EMFILE;
         return -1;
     }
@@ -413,19 +417,6 @@ void FolderWalk::State::close(int &handle)
     ::close(handle);
     --handlesHeld;
     handle = -1;
-}
-
-bool FolderWalk::State::giveUpAncestorsBut(int kept)
-{
-    bool gaveUp = false;
-    std::vector<Level> &levels = walk.levels;
-    for (std::size_t i = 1; i + 1 < levels.size(); ++i) {
-        if (levels[i].handle >= 0 && levels[i].handle != kept) {
-            close(levels[i].handle);
-            gaveUp = true;
-        }
-    }
-    return gaveUp;
 }
 
 // Lists the folder just opened and goes into it; a listing that failed part way is not taken for
