@@ -455,10 +455,8 @@ const Folder *FolderWalk::State::enter(int handle)
     level.id = folder.id = idOfHandle(handle);
     level.belowLength = below.size();
     folder.below = below;
-    if (levels.size() == 1) {
-        folder.rootHandle = handle;
-        folder.rootId = folder.id;
-    }
+    folder.rootHandle = levels.front().handle;
+    folder.rootId = levels.front().id;
     // A folder not yielded is left at once: no removal needs its watch.
     if (yielded)
         level.watch = watchFolder(watcher, handle);
