@@ -35,7 +35,6 @@ class NameList
 
     // Whether `a` comes before `b` in the order of a list whose names `decode` gives as text.
     static bool precedes(Decoder decode, const QByteArray &a, const QByteArray &b);
-    Decoder decoder() const { return decode; }
 
   private:
     struct Slot {
