@@ -5,8 +5,7 @@
 
 namespace
 {
-// Characters that could forge a line or steer a terminal: the C0 controls but the tab, DEL, the
-// C1 controls, and the Unicode line and paragraph separators.
+// What could forge a line or steer a terminal.
 bool isUnsafe(QChar c)
 {
     const ushort u = c.unicode();

@@ -1,4 +1,3 @@
-// The names of one folder's listing, in the order the walk yields them.
 #ifndef KEHRLUND_NAMELIST_H
 #define KEHRLUND_NAMELIST_H
 

@@ -1,6 +1,5 @@
-// The walk by folder handles (Linux). Each subfolder is opened below its parent's handle, never
-// through a symbolic link, so a folder swapped for a link while the walk goes on leads nowhere
-// outside the tree.
+// Each subfolder is opened below its parent's handle, never through a symbolic link, so a folder
+// swapped for a link while the walk goes on leads nowhere outside the tree.
 #include "walk/walk.h"
 
 #include "jobfile/namepatterns.h"
@@ -193,8 +192,7 @@ bool rootStillAt(const QByteArray &rootPath, const FileId &rootId)
            fileIdOf(status) == rootId;
 }
 
-// The entry's type as the listing gives it (DT_REG, DT_LNK, DT_DIR...), asked for where it gives
-// none.
+// The entry's type as the listing gives it, asked for where it gives none (DT_UNKNOWN).
 unsigned char kindOf(int folder, const char *name, unsigned char type)
 {
     struct stat status;
@@ -219,10 +217,9 @@ bool leadsToFolder(int folder, const char *name)
     return ::fstatat(folder, name, &status, 0) == 0 && S_ISDIR(status.st_mode);
 }
 
-// One read of a folder, straight from its handle in large batches: the matching files (and links)
-// and the subfolders, each sorted, hidden entries (and so "." and "..") left out; with `passed`,
-// what a verbose run names of the rest. 0, or the errno of a listing that failed or was stopped
-// (EINTR).
+// One read of a folder: the matching files (and links) and the subfolders, each sorted, hidden
+// entries (and so "." and "..") left out; with `passed`, what a verbose run names of the rest. 0,
+// or the errno of a listing that failed or was stopped (EINTR).
 int listFolder(int folder, const NamePatterns &patterns, std::vector<char> &buffer, NameList &files,
                NameList &folders, QVector<PassedOverName> *passed)
 {
