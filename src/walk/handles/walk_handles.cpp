@@ -173,7 +173,6 @@ int resolveWay(int root, const QByteArray &below)
     return at;
 }
 
-// Whether the names below the root still lead to the folder `id`.
 FolderOutcome leadsTo(int root, const QByteArray &below, const FileId &id)
 {
     const int found = resolveWay(root, below);
