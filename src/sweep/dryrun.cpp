@@ -85,8 +85,8 @@ bool DryRunRecord::takenBefore(const QByteArray &folderKey, const QByteArray &na
         return false;
     for (const FolderSweep &sweep : *sweeps) {
         if (jobPatterns.at(sweep.job).matches(name) && status.createdMs < sweep.oldEnoughBeforeMs &&
-            (sweep.endedBefore < 0 || NameList::precedes(inHand->files.decoder(), name,
-                                                         namesEndedBefore.at(sweep.endedBefore))))
+            (sweep.endedBefore < 0 ||
+             NameList::precedes(decodedName, name, namesEndedBefore.at(sweep.endedBefore))))
             return true;
     }
     return false;

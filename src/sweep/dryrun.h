@@ -1,8 +1,7 @@
-// What a dry run took as removed. A dry run removes nothing, so later in the run it meets again
-// what the real run would have removed: a folder that a later job sweeps again (a tree under two
-// spellings, one inside another job's tree, one moved there while the run went on), and the files
-// and links that a link leads through. The record tells which of those the real run would no
-// longer find.
+// A dry run removes nothing, so later in the run it meets again what the real run would have
+// removed: a folder a later job sweeps again (a tree under two spellings, one inside another job's
+// tree, one moved there while the run went on), and the files and links a link leads through. The
+// record tells which of those the real run would no longer find.
 #ifndef KEHRLUND_DRYRUN_H
 #define KEHRLUND_DRYRUN_H
 

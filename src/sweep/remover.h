@@ -1,4 +1,3 @@
-// The one place where files are judged and removed.
 #ifndef KEHRLUND_REMOVER_H
 #define KEHRLUND_REMOVER_H
 

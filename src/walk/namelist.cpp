@@ -5,21 +5,14 @@
 
 namespace
 {
-// Characters that could forge a line or steer a terminal: the C0 controls but the tab, DEL, the
-// C1 controls, and the Unicode line and paragraph separators.
+// What could forge a line or steer a terminal.
 bool isUnsafe(QChar c)
 {
     const ushort u = c.unicode();
     return (u < 0x20 && u != '\t') || (u >= 0x7f && u <= 0x9f) || u == 0x2028 || u == 0x2029;
 }
 
-// The text the order compares, for a name of any kind.
-QString orderKey(const QString &name)
-{
-    return shownName(name).toLower();
-}
-
-// The unit the order compares for an ASCII byte: what orderKey() makes of it.
+// The unit the order compares for an ASCII byte: what precedes() makes of it.
 ushort orderUnit(uchar c)
 {
     if ((c < 0x20 && c != '\t') || c == 0x7f)
@@ -72,7 +65,7 @@ bool NameList::less(const Slot &a, const Slot &b) const
 
 bool NameList::precedes(Decoder decode, const QByteArray &a, const QByteArray &b)
 {
-    const int byKey = orderKey(decode(a)).compare(orderKey(decode(b)));
+    const int byKey = shownName(decode(a)).toLower().compare(shownName(decode(b)).toLower());
     return byKey != 0 ? byKey < 0
                       : compareBytes(a.constData(), a.size(), b.constData(), b.size()) < 0;
 }

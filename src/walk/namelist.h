@@ -1,4 +1,3 @@
-// The names of one folder's listing, in the order the walk yields them.
 #ifndef KEHRLUND_NAMELIST_H
 #define KEHRLUND_NAMELIST_H
 
@@ -35,7 +34,6 @@ class NameList
 
     // Whether `a` comes before `b` in the order of a list whose names `decode` gives as text.
     static bool precedes(Decoder decode, const QByteArray &a, const QByteArray &b);
-    Decoder decoder() const { return decode; }
 
   private:
     struct Slot {

@@ -1,4 +1,3 @@
-// What both back ends of the walk share.
 #include "walk/walk.h"
 
 #include "system/stopsignals.h"
@@ -19,8 +18,7 @@ QString joinedPath(const QString &folderPath, const QString &name)
     return folderPath + QDir::separator() + name;
 }
 
-// Short of memory where a folder's own listing is not to blame, the walk cannot go on where it
-// was: it ends, cut short, and the sweep says so.
+// Short of memory outside a folder's own listing, the walk cannot go on where it was.
 const Folder *FolderWalk::next()
 {
     if (cutShort || stopRequested())
@@ -49,7 +47,6 @@ const Folder *FolderWalk::next()
     return nullptr;
 }
 
-// A folder with nothing to sweep or go into is not yielded; it is left as the walk goes on.
 const Folder *FolderWalk::entered(NameList &subfolders)
 {
     folder.outcome = FolderOutcome::Listed;
@@ -71,8 +68,6 @@ void FolderWalk::passOverMoved()
         passOverMoved(levels.size() - 1);
 }
 
-// From the highest level that has moved down, nothing more is listed or swept, and a verbose run
-// names that one.
 void FolderWalk::passOverMoved(std::size_t moved)
 {
     const std::size_t highest = highestMoved(moved);
@@ -122,6 +117,6 @@ bool isMountPoint(int parentAt, const QByteArray &parentPath, int at, const QByt
 #else
 bool isMountPoint(int, const QByteArray &, int, const QByteArray &)
 {
-    return false; // not told on this system
+    return false;
 }
 #endif

@@ -1,5 +1,4 @@
-// The walk over one folder tree: yields its folders, each with the files whose names match, and
-// knows nothing of ages or hits.
+// The walk knows nothing of ages or hits.
 #ifndef KEHRLUND_WALK_H
 #define KEHRLUND_WALK_H
 
@@ -60,7 +59,6 @@ struct WayStep {
 // The back end's: a name as the file system spells it, as text.
 QString decodedName(const QByteArray &name);
 
-// For the back ends: a name one listing passed over.
 struct PassedOverName {
     QByteArray name;
     PassedOverReason reason;
@@ -114,9 +112,8 @@ class Folder
     // The folder the walk opened (unknown where the system tells no identities).
     FileId id;
 #ifndef KEHRLUND_WALK_BY_PATHS
-    // The way to it from the job's root, names joined by '/' (empty for the root itself), the
-    // root's path and identity, the handles the walk holds until it goes on, and the walk's watch
-    // for moves.
+    // The way to it from the job's root, names joined by '/' (empty for the root itself); the
+    // handles are the walk's, held until it goes on.
     QByteArray below, rootPath;
     FileId rootId;
     int handle = -1, rootHandle = -1, moveWatch = -1;
@@ -129,7 +126,6 @@ class Folder
 class FolderWalk
 {
   public:
-    // Only a walk that names what it passes over gathers it: the others pay nothing for it.
     FolderWalk(const QString &rootPath, const NamePatterns &patterns, bool namesPassedOver = false);
     ~FolderWalk();
 

@@ -1,6 +1,5 @@
-// The walk by folder handles (Linux). Each subfolder is opened below its parent's handle, never
-// through a symbolic link, so a folder swapped for a link while the walk goes on leads nowhere
-// outside the tree.
+// Each subfolder is opened below its parent's handle, never through a symbolic link, so a folder
+// swapped for a link while the walk goes on leads nowhere outside the tree.
 #include "walk/walk.h"
 
 #include "jobfile/namepatterns.h"
@@ -174,7 +173,6 @@ int resolveWay(int root, const QByteArray &below)
     return at;
 }
 
-// Whether the names below the root still lead to the folder `id`.
 FolderOutcome leadsTo(int root, const QByteArray &below, const FileId &id)
 {
     const int found = resolveWay(root, below);
@@ -193,8 +191,7 @@ bool rootStillAt(const QByteArray &rootPath, const FileId &rootId)
            fileIdOf(status) == rootId;
 }
 
-// The entry's type as the listing gives it (DT_REG, DT_LNK, DT_DIR...), asked for where it gives
-// none.
+// The entry's type as the listing gives it, asked for where it gives none (DT_UNKNOWN).
 unsigned char kindOf(int folder, const char *name, unsigned char type)
 {
     struct stat status;
@@ -219,10 +216,9 @@ bool leadsToFolder(int folder, const char *name)
     return ::fstatat(folder, name, &status, 0) == 0 && S_ISDIR(status.st_mode);
 }
 
-// One read of a folder, straight from its handle in large batches: the matching files (and links)
-// and the subfolders, each sorted, hidden entries (and so "." and "..") left out; with `passed`,
-// what a verbose run names of the rest. 0, or the errno of a listing that failed or was stopped
-// (EINTR).
+// One read of a folder: the matching files (and links) and the subfolders, each sorted, hidden
+// entries (and so "." and "..") left out; with `passed`, what a verbose run names of the rest. 0,
+// or the errno of a listing that failed or was stopped (EINTR).
 int listFolder(int folder, const NamePatterns &patterns, std::vector<char> &buffer, NameList &files,
                NameList &folders, QVector<PassedOverName> *passed)
 {
@@ -349,7 +345,6 @@ struct FolderWalk::State {
     const Folder *openAndEnter(int parent, const char *name);
     const Folder *notListed();
     void close(int &handle);
-    bool giveUpAncestorsBut(int kept);
     const Folder *enter(int handle);
     void climbInto(std::size_t at);
 };
@@ -369,8 +364,13 @@ FolderWalk::~FolderWalk() = default;
 // down (all but the folder entered last and `parent`).
 int FolderWalk::State::open(int parent, const char *name)
 {
-    if (handlesHeld >= handlesAtMost &&
-        !(giveUpAncestorsBut(parent) && handlesHeld < handlesAtMost)) {
+    std::vector<Level> &levels = walk.levels;
+    const bool full = handlesHeld >= handlesAtMost;
+    for (std::size_t i = 1; full && i + 1 < levels.size(); ++i) {
+        if (levels[i].handle != parent)
+            close(levels[i].handle);
+    }
+    if (handlesHeld >= handlesAtMost) {
         errno = EMFILE;
         return -1;
     }
@@ -415,19 +415,6 @@ void FolderWalk::State::close(int &handle)
     handle = -1;
 }
 
-bool FolderWalk::State::giveUpAncestorsBut(int kept)
-{
-    bool gaveUp = false;
-    std::vector<Level> &levels = walk.levels;
-    for (std::size_t i = 1; i + 1 < levels.size(); ++i) {
-        if (levels[i].handle >= 0 && levels[i].handle != kept) {
-            close(levels[i].handle);
-            gaveUp = true;
-        }
-    }
-    return gaveUp;
-}
-
 // Lists the folder just opened and goes into it; a listing that failed part way is not taken for
 // the whole folder.
 const Folder *FolderWalk::State::enter(int handle)
@@ -464,10 +451,8 @@ const Folder *FolderWalk::State::enter(int handle)
     level.id = folder.id = idOfHandle(handle);
     level.belowLength = below.size();
     folder.below = below;
-    if (levels.size() == 1) {
-        folder.rootHandle = handle;
-        folder.rootId = folder.id;
-    }
+    folder.rootHandle = levels.front().handle;
+    folder.rootId = levels.front().id;
     // A folder not yielded is left at once: no removal needs its watch.
     if (yielded)
         level.watch = watchFolder(watcher, handle);

@@ -1,6 +1,5 @@
-// The walk for systems without folder handles, and what the sweep does to a folder's entries:
-// every step goes by path, through Qt. It cannot withstand a folder swapped for a link while it
-// goes on; the walk by folder handles withstands it.
+// Every step goes by path, through Qt: unlike the walk by folder handles, it cannot withstand a
+// folder swapped for a link while it goes on.
 #include "walk/walk.h"
 
 #include "jobfile/namepatterns.h"
@@ -56,7 +55,6 @@ QString decodedName(const QByteArray &name)
     return QString::fromUtf8(name);
 }
 
-// By path the walk keeps nothing beyond its levels.
 struct FolderWalk::State {
 };
 
