@@ -249,6 +249,7 @@ class FaultsTest : public QObject
     void consoleNobodyReads();
     void stopRequest_data();
     void stopRequest();
+    void stopWhileAFolderOpens_data();
     void stopWhileAFolderOpens();
     void longEntriesFromRunsAtOnce();
     void ownOutputInTree();
@@ -703,17 +704,30 @@ void FaultsTest::stopRequest()
 
 // Paths far longer than a text stream's buffer, from four runs appending at once: every line of
 // the log is whole, and every path line is followed by its age.
+void FaultsTest::stopWhileAFolderOpens_data()
+{
+    QTest::addColumn<QStringList>("interrupted");
+    QTest::newRow("by openat2") << QStringList{
+        QStringLiteral("-e"), QStringLiteral("inject=openat2:signal=SIGTERM:error=EINTR:when=1")};
+    // Each try interrupted again, as a file system that answers so does: the opening is not made
+    // again and again until the stop's guard cuts the run short.
+    QTest::newRow("by name, without openat2, every try") << QStringList{
+        QStringLiteral("-P"), QStringLiteral("tree"),
+        QStringLiteral("-e"), QStringLiteral("inject=openat2:error=ENOSYS"),
+        QStringLiteral("-e"), QStringLiteral("inject=openat:signal=SIGTERM:error=EINTR:when=2+")};
+}
+
 // A stop that interrupts a folder's opening (as on a slow network mount) ends the run by the
 // signal, its block closed, and names nothing of the folder it did not come to look at.
 void FaultsTest::stopWhileAFolderOpens()
 {
+    QFETCH(QStringList, interrupted);
     Workspace workspace;
     workspace.writeFile(QStringLiteral("tree/a/x.log"));
     workspace.writeJobFile("tree\t*.log\t30\n");
     RunOptions options = daysOn(40);
     options.arguments = QStringList{QStringLiteral("--verbose")};
-    options.wrapper = failing(
-        {QStringLiteral("-e"), QStringLiteral("inject=openat2:signal=SIGTERM:error=EINTR:when=1")});
+    options.wrapper = failing(interrupted);
     const RunResult result = workspace.run(options);
     QVERIFY(result.finished);
     QCOMPARE(result.exitCode, -1);

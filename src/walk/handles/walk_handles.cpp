@@ -32,7 +32,7 @@
 namespace
 {
 // Signals do not restart what they interrupt (the console's write must give up on a stop): any
-// other call they interrupt is made again.
+// other call they interrupt is made again, but the opening of a folder to walk into.
 template <typename Call> long again(Call call)
 {
     long result;
@@ -108,7 +108,7 @@ int openat2(int at, const char *name, int flags, quint64 resolve)
 // Where openat2 is missing: a folder opened below `at`, never onto another mount (errno EXDEV).
 int openOnMount(int at, const char *name, int flags)
 {
-    const int folder = int(again([&] { return ::openat(at, name, flags); }));
+    const int folder = ::openat(at, name, flags);
     if (folder >= 0 && isMountPoint(at, QByteArray(), folder, QByteArray())) {
         ::close(folder);
         errno = EXDEV;
@@ -154,9 +154,10 @@ int resolveWay(int root, const QByteArray &below)
         const int to = stretchEnd(below, from, byName ? 0 : 2048);
         const QByteArray names = below.mid(from, to - from);
         const char *name = names.constData();
-        const int next =
-            byName ? openOnMount(at, name, stepFlags)
-                   : int(again([&] { return openat2(at, name, stepFlags, stepResolve); }));
+        const int next = int(again([&] {
+            return byName ? openOnMount(at, name, stepFlags)
+                          : openat2(at, name, stepFlags, stepResolve);
+        }));
         if (next < 0 && errno == ENOSYS && !byName) {
             byName = true;
             continue;
