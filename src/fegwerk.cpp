@@ -120,6 +120,8 @@ FolderOutcome Fegwerk::sweepFiles(const Folder &folder, RunReport &report)
             outcome = removeFile(folder, file, report);
             file += outcome == FolderOutcome::Listed ? 1 : 0;
         }
+        if (outcome == FolderOutcome::Listed && !mustStop(report))
+            outcome = remover.placeAfterSweep(folder);
     } catch (const std::bad_alloc &) {
         outcome = FolderOutcome::NotListed;
     }

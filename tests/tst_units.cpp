@@ -628,6 +628,8 @@ void UnitTest::judging_data()
     QTest::newRow("the run log") << 0 << "own" << int(FileOutcome::OwnFile) << true;
     QTest::newRow("its folder moved out of the tree")
         << 0 << "move" << int(FileOutcome::FolderMoved) << false;
+    QTest::newRow("born today, its folder moved out of the tree")
+        << 1 << "move" << int(FileOutcome::Young) << false;
 }
 
 void UnitTest::judging()
@@ -669,6 +671,11 @@ void UnitTest::judging()
         judgedTo = remover.remove(*folder, 0, judged);
     QCOMPARE(int(judgedTo), outcome);
     QCOMPARE(QFileInfo::exists(file), stays);
+    // Where no file went, the place is checked as the folder's sweep ends, before the walk goes
+    // below it.
+    if (judgedTo != FileOutcome::FolderMoved)
+        QCOMPARE(remover.placeAfterSweep(*folder),
+                 change == QLatin1String("move") ? FolderOutcome::Moved : FolderOutcome::Listed);
     if (change == QLatin1String("move"))
         QVERIFY(QFileInfo::exists(dir.path() + QStringLiteral("/weg/a.log")));
 }

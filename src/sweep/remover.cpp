@@ -19,12 +19,13 @@ FolderOutcome Remover::beginFolder(const Folder &folder)
     age.setNow(QDateTime::currentMSecsSinceEpoch());
     if (dryRun)
         dryRunRecord.beginFolder(folder, age.oldEnoughBefore());
-    return folder.outcome == FolderOutcome::Listed ? checkPlace(folder) : folder.outcome;
+    placeKnown = false;
+    return folder.outcome;
 }
 
 FolderOutcome Remover::checkPlace(const Folder &folder)
 {
-    folder.reportedMoved(); // what was reported so far, the check sees
+    placeKnown = true;
     placeChecked.renew();
     return folder.place();
 }
@@ -48,7 +49,8 @@ FileOutcome Remover::judge(const Folder &folder, int file, Judgement &judged)
     if (ownFiles.contains(status.id,
                           [&] { return joinedPath(folder.path, folder.files.nameAt(file)); }))
         return FileOutcome::OwnFile;
-    if (folder.reportedMoved() || placeChecked.heldUpSince()) {
+    // Checked before the folder's first file goes, once moves are watched for (asked first).
+    if (folder.reportedMoved() || !placeKnown || placeChecked.heldUpSince()) {
         const FolderOutcome place = checkPlace(folder);
         if (place != FolderOutcome::Listed)
             return place == FolderOutcome::Moved ? FileOutcome::FolderMoved

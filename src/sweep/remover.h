@@ -52,9 +52,15 @@ class Remover
     }
     void beginJob(int retentionDays, const NamePatterns &patterns);
 
-    // Whether the folder's files may be removed now (Listed). Ages are measured against the clock
-    // as each folder is begun. A dry run short of memory for its record throws std::bad_alloc.
+    // Whether the folder's files may be judged (Listed). Ages are measured against the clock as
+    // each folder is begun. A dry run short of memory for its record throws std::bad_alloc.
     FolderOutcome beginFolder(const Folder &folder);
+    // Whether the folder is still in its place, for the walk to go below it: checked here where
+    // no file to go checked it.
+    FolderOutcome placeAfterSweep(const Folder &folder)
+    {
+        return placeKnown ? FolderOutcome::Listed : checkPlace(folder);
+    }
     // As DryRunRecord::endFolder; a real run's record has nothing in hand.
     void endFolder(int file) { dryRunRecord.endFolder(file); }
 
@@ -75,6 +81,7 @@ class Remover
     bool dryRun = false;
     AgeRule age{0};
     HeldUp::Mark placeChecked;
+    bool placeKnown = false; // the folder's place was checked since it began
     DryRunRecord dryRunRecord;
 };
 

@@ -13,6 +13,7 @@
 #include <utility>
 #include <vector>
 
+class FolderWalk;
 class NamePatterns;
 
 // Why a run passed over a folder or a file it met; a verbose run names each on the console.
@@ -77,7 +78,8 @@ class Folder
     // when that could not be found out for lack of descriptors or memory.
     FolderOutcome place() const;
     // Whether the system reported a move of the folder, or of one on its way from the root, since
-    // last asked; always false where it reports none.
+    // last asked; it watches them from the first time it is asked. Always false where it reports
+    // none.
     bool reportedMoved() const;
     // False when the entry is no regular file (any more), or, listed as a link, leads to none.
     bool readStatus(const QByteArray &name, bool isLink, EntryStatus &status) const;
@@ -117,6 +119,7 @@ class Folder
     QByteArray below, rootPath;
     FileId rootId;
     int handle = -1, rootHandle = -1, moveWatch = -1;
+    FolderWalk *walk = nullptr; // whose levels are the folder's way
 #endif
 };
 
@@ -140,6 +143,8 @@ class FolderWalk
     QVector<PassedOver> takePassedOver() { return std::exchange(passedOver, {}); }
 
   private:
+    friend class Folder;
+
     // A folder on the way down, from the root to the one entered last.
     struct Level {
         NameList subfolders{decodedName};
@@ -147,7 +152,7 @@ class FolderWalk
         int pathLength = 0;
 #ifndef KEHRLUND_WALK_BY_PATHS
         int handle = -1; // -1 once given up (and not had again); the root's is never given up
-        int watch = -1;  // its watch for moves; -1 where it has none
+        int watch = -1;  // its watch for moves; -1 where it has none (yet)
         FileId id{};
         int belowLength = 0;
 #endif

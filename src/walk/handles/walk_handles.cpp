@@ -340,6 +340,7 @@ struct FolderWalk::State {
     // keeps its room and the place is checked by time alone.
     const int watcher;
     int handlesHeld = 0;
+    std::size_t watched = 0;  // the levels from the root down whose watch was asked for
     std::vector<char> buffer; // made when first needed: there may be no memory for it
 
     int open(int parent, const char *name);
@@ -348,6 +349,7 @@ struct FolderWalk::State {
     void close(int &handle);
     const Folder *enter(int handle);
     void climbInto(std::size_t at);
+    void watchWay(std::size_t upTo);
 };
 
 FolderWalk::FolderWalk(const QString &rootPath, const NamePatterns &patterns, bool namesPassedOver)
@@ -357,6 +359,7 @@ FolderWalk::FolderWalk(const QString &rootPath, const NamePatterns &patterns, bo
 {
     folder.rootPath = state->rootPath;
     folder.moveWatch = state->watcher;
+    folder.walk = this;
 }
 
 FolderWalk::~FolderWalk() = default;
@@ -367,6 +370,8 @@ int FolderWalk::State::open(int parent, const char *name)
 {
     std::vector<Level> &levels = walk.levels;
     const bool full = handlesHeld >= handlesAtMost;
+    if (full && !levels.empty())
+        watchWay(levels.size() - 1);
     for (std::size_t i = 1; full && i + 1 < levels.size(); ++i) {
         if (levels[i].handle != parent)
             close(levels[i].handle);
@@ -454,12 +459,21 @@ const Folder *FolderWalk::State::enter(int handle)
     folder.below = below;
     folder.rootHandle = levels.front().handle;
     folder.rootId = levels.front().id;
-    // A folder not yielded is left at once: no removal needs its watch.
-    if (yielded)
-        level.watch = watchFolder(watcher, handle);
-    if (levels.size() > openAncestorsKept + 1)
-        close(levels[levels.size() - 1 - openAncestorsKept].handle);
+    if (levels.size() > openAncestorsKept + 1) {
+        const std::size_t oldest = levels.size() - 1 - openAncestorsKept;
+        watchWay(oldest + 1);
+        close(levels[oldest].handle);
+    }
     return yielded;
+}
+
+// A folder is watched by its handle, from the first time a removal asks for moves (a walk that
+// removes nothing asks for no watch) or as its handle is given up, and each level before those
+// below it: every level not yet watched still holds its handle.
+void FolderWalk::State::watchWay(std::size_t upTo)
+{
+    for (; watched < upTo; ++watched)
+        walk.levels[watched].watch = watchFolder(watcher, walk.levels[watched].handle);
 }
 
 const Folder *FolderWalk::enterRoot()
@@ -486,6 +500,7 @@ void FolderWalk::leaveLevel()
         ::inotify_rm_watch(state->watcher, levels.back().watch);
     state->close(levels.back().handle);
     levels.pop_back();
+    state->watched = std::min(state->watched, levels.size());
     if (levels.empty())
         return;
     const Level &parent = levels.back();
@@ -535,8 +550,10 @@ std::size_t FolderWalk::highestMoved(std::size_t moved) const
 // lost, ask for the place to be checked; a watch ended (a folder left) does not.
 bool Folder::reportedMoved() const
 {
-    if (moveWatch < 0 ||
-        !(reportAnnounced.exchange(false, std::memory_order_relaxed) || alwaysRead))
+    if (moveWatch < 0)
+        return false;
+    walk->state->watchWay(walk->levels.size());
+    if (!(reportAnnounced.exchange(false, std::memory_order_relaxed) || alwaysRead))
         return false;
     bool moved = false;
     alignas(struct inotify_event) char buffer[4096];
