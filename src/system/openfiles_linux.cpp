@@ -86,9 +86,24 @@ qint64 deviceOf(MountDevices &devices, int mountId, int proc, const char *proces
     return *devices.insert(mountId, devices.value(mountId, -1));
 }
 
+// False where the system does not tell the descriptor's inode.
+bool addOpenFile(const QByteArray &info, QSet<FileId> &files, MountDevices &mounts, int proc,
+                 const char *process)
+{
+    const long long inode = fieldOf(info, "\nino:");
+    const long long mount = fieldOf(info, "\nmnt_id:");
+    const qint64 device = mount < 0 ? -1 : deviceOf(mounts, int(mount), proc, process);
+    if (device >= 0 && inode >= 0)
+        files.insert(FileId{quint64(device), quint64(inode)});
+    return inode >= 0;
+}
+
 // False when the look failed for lack of resources, or the system does not tell a descriptor's
 // inode: a process that ended meanwhile, or one this program may not inspect, is simply not
-// seen.
+// seen. A process's descriptors are listed one by one, not at once, and one moved to another
+// number meanwhile (as a shell moves one aside while a command it starts runs) may be missed: the
+// process is read again until a listing agrees with the one before and nothing it named was gone
+// when read; ten readings at most, what any of them found counted.
 bool addOpenFilesOfProcess(int proc, const char *process, QSet<FileId> &files, MountDevices &mounts)
 {
     const QByteArray folder = "/proc/" + QByteArray(process) + "/fdinfo";
@@ -97,25 +112,30 @@ bool addOpenFilesOfProcess(int proc, const char *process, QSet<FileId> &files, M
         return !isLackOfResources(errno);
     const int handles = ::dirfd(stream.get());
     bool whole = true;
-    errno = 0;
-    while (const struct dirent *entry = ::readdir(stream.get())) {
-        if (entry->d_name[0] == '.')
-            continue;
-        const QByteArray info = readProcFile(handles, entry->d_name, Read::Beginning);
-        if (info.isEmpty()) {
-            whole = whole && !isLackOfResources(errno);
-        } else {
-            const long long inode = fieldOf(info, "\nino:");
-            const long long mount = fieldOf(info, "\nmnt_id:");
-            const qint64 device = mount < 0 ? -1 : deviceOf(mounts, int(mount), proc, process);
-            if (inode < 0)
-                whole = false;
-            else if (device >= 0)
-                files.insert(FileId{quint64(device), quint64(inode)});
-        }
+    bool nothingGone = false;
+    QList<QByteArray> before;
+    for (int reading = 0; reading < 10; ++reading) {
+        QList<QByteArray> names;
+        ::rewinddir(stream.get());
         errno = 0;
+        while (const struct dirent *entry = ::readdir(stream.get())) {
+            if (entry->d_name[0] != '.')
+                names.append(entry->d_name);
+        }
+        whole = whole && !isLackOfResources(errno);
+        if (nothingGone && names == before)
+            break;
+        nothingGone = true;
+        for (const QByteArray &name : names) {
+            const QByteArray info = readProcFile(handles, name.constData(), Read::Beginning);
+            nothingGone = nothingGone && !(info.isEmpty() && errno == ENOENT);
+            whole = (info.isEmpty() ? !isLackOfResources(errno)
+                                    : addOpenFile(info, files, mounts, proc, process)) &&
+                    whole;
+        }
+        before = names;
     }
-    return whole && !isLackOfResources(errno);
+    return whole;
 }
 } // namespace
 
