@@ -55,21 +55,14 @@ constexpr int stepFlags = O_PATH | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC;
 constexpr quint64 stepResolve =
     RESOLVE_BENEATH | RESOLVE_NO_SYMLINKS | RESOLVE_NO_XDEV | RESOLVE_NO_MAGICLINKS;
 
-// The process's descriptors as a folder, held for the run where a descriptor is to spare beyond
-// the walk's own: a file reached by O_PATH is opened again through it by its number alone, one
-// look-up where the path from /proc down takes four.
-int descriptorFolder = -1;
+constexpr int openFlags = O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC;
 
+// A file reached by O_PATH, opened for real through that handle, never by its name again.
 int reopened(int reached)
 {
-    constexpr int flags = O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC;
     char name[32];
-    if (descriptorFolder >= 0) {
-        std::snprintf(name, sizeof name, "%d", reached);
-        return ::openat(descriptorFolder, name, flags);
-    }
     std::snprintf(name, sizeof name, "/proc/self/fd/%d", reached);
-    return ::open(name, flags);
+    return ::open(name, openFlags);
 }
 
 // The descriptor numbers free now: a descriptor must lie below the process's limit, so those
@@ -321,8 +314,6 @@ struct FolderWalk::State {
           handlesAtMost(std::min(folderHandlesAtMost, spare)),
           watcher(spare > folderHandlesAtMost ? startWatching() : -1)
     {
-        if (descriptorFolder < 0 && spare > folderHandlesAtMost + 1)
-            descriptorFolder = ::open("/proc/self/fd", O_PATH | O_DIRECTORY | O_CLOEXEC);
     }
     ~State()
     {
@@ -646,26 +637,33 @@ QVector<WayStep> Folder::wayOfLink(const QByteArray &name) const
     return way;
 }
 
-// O_PATH: a FIFO or a device put in the file's place is never opened. Without /proc no snapshot
-// can be taken either, and every file is held. Not blocking: another run's lease fails the opening
-// (EAGAIN) rather than hold the run. The handle stays open with a lease taken (No).
+// An entry listed as a file is opened by its name, never through a link and never blocking: a
+// FIFO or a device a hostile rename put in its place since its status was read is let go at once,
+// told apart by its identity. A link is reached once by a handle that opens nothing (O_PATH), and
+// its end is opened, through that handle, only once it proved to be the file judged. Not blocking:
+// another run's lease fails the opening (EAGAIN) rather than hold the run. Without /proc no
+// snapshot can be taken either, and every file is held. The handle stays open with a lease taken
+// (No).
 Folder::InUse::InUse(const Folder &folder, const QByteArray &name, bool isLink, const FileId &id)
 {
     const auto ask = [&]() -> Answer {
         const int reached = int(again([&] {
             return ::openat(folder.handle, name.constData(),
-                            O_PATH | O_CLOEXEC | (isLink ? 0 : O_NOFOLLOW));
+                            isLink ? O_PATH | O_CLOEXEC : openFlags | O_NOFOLLOW);
         }));
         if (reached < 0)
-            return errno == ENOENT || errno == ELOOP ? Changed : Unknown;
+            return errno == ENOENT || errno == ELOOP || errno == ENXIO ? Changed
+                   : errno == EAGAIN                                   ? Yes
+                                                                       : Unknown;
         struct stat status;
         Answer found = Changed;
         if (::fstat(reached, &status) == 0 && S_ISREG(status.st_mode) && fileIdOf(status) == id &&
             status.st_nlink > 0) {
-            handle = int(again([&] { return reopened(reached); }));
+            handle = isLink ? int(again([&] { return reopened(reached); })) : reached;
             found = handle >= 0 ? No : errno == EAGAIN ? Yes : Unknown;
         }
-        ::close(reached);
+        if (reached != handle)
+            ::close(reached);
         if (handle < 0 || ::fcntl(handle, F_SETLEASE, F_WRLCK) == 0)
             return found;
         found = errno == EAGAIN ? Yes : Unknown;
