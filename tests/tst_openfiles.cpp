@@ -451,10 +451,13 @@ void OpenFilesTest::processesOutOfSight_data()
 {
     QTest::addColumn<bool>("holderUnprivileged");
     QTest::addColumn<bool>("expectHeld");
+    QTest::addColumn<bool>("readable"); // to the run; else no lease can be asked for it
     // The program, run as nobody, can look into nobody's processes: the file is held.
-    QTest::newRow("holder of the same user") << true << true;
+    QTest::newRow("holder of the same user") << true << true << true;
     // It cannot look into root's: the file is not in the snapshot and is removed.
-    QTest::newRow("holder of another user") << false << false;
+    QTest::newRow("holder of another user") << false << false << true;
+    QTest::newRow("holder of another user, the file not readable to the run")
+        << false << false << false;
 }
 
 // Run unprivileged, the program sees only the open files of processes it may inspect.
@@ -464,14 +467,15 @@ void OpenFilesTest::processesOutOfSight()
         QSKIP("needs root to run the program and the helper as different users");
     QFETCH(bool, holderUnprivileged);
     QFETCH(bool, expectHeld);
+    QFETCH(bool, readable);
     Workspace workspace;
     QVERIFY(workspace.isValid());
     const QString root = workspace.pathOf(folderName);
     const QString path = root + QStringLiteral("/dienst.log");
     workspace.writeFile(folderName + QStringLiteral("/dienst.log"), "x\n");
-    // Anyone may delete in the folder and read the file.
+    // Anyone may delete in the folder.
     QVERIFY(QFile::setPermissions(root, QFileDevice::Permissions(0x7777)));
-    QVERIFY(QFile::setPermissions(path, QFileDevice::Permissions(0x6666)));
+    QVERIFY(QFile::setPermissions(path, QFileDevice::Permissions(readable ? 0x6666 : 0x6600)));
     workspace.writeJobFile(jobLine(root));
 
     Holder holder({path}, Hold::ReadOnly, holderUnprivileged);

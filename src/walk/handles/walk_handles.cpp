@@ -639,28 +639,31 @@ QVector<WayStep> Folder::wayOfLink(const QByteArray &name) const
 
 // An entry listed as a file is opened by its name, never through a link and never blocking: a
 // FIFO or a device a hostile rename put in its place since its status was read is let go at once,
-// told apart by its identity. A link is reached once by a handle that opens nothing (O_PATH), and
-// its end is opened, through that handle, only once it proved to be the file judged. Not blocking:
+// told apart by its identity. A link, or a file the run may not open (not readable to it), is
+// reached by a handle that opens nothing (O_PATH), its identity checked there all the same; a
+// link's end is opened through that handle, never by resolving the link again. Not blocking:
 // another run's lease fails the opening (EAGAIN) rather than hold the run. Without /proc no
 // snapshot can be taken either, and every file is held. The handle stays open with a lease taken
 // (No).
 Folder::InUse::InUse(const Folder &folder, const QByteArray &name, bool isLink, const FileId &id)
 {
     const auto ask = [&]() -> Answer {
-        const int reached = int(again([&] {
-            return ::openat(folder.handle, name.constData(),
-                            isLink ? O_PATH | O_CLOEXEC : openFlags | O_NOFOLLOW);
-        }));
+        const auto openAs = [&](int flags) {
+            return int(again([&] { return ::openat(folder.handle, name.constData(), flags); }));
+        };
+        const auto changed = [] { return errno == ENOENT || errno == ELOOP || errno == ENXIO; };
+        int reached = isLink ? -1 : openAs(openFlags | O_NOFOLLOW);
+        const bool opened = reached >= 0;
+        if (!opened && (isLink || !(changed() || errno == EAGAIN)))
+            reached = openAs(O_PATH | O_CLOEXEC | (isLink ? 0 : O_NOFOLLOW));
         if (reached < 0)
-            return errno == ENOENT || errno == ELOOP || errno == ENXIO ? Changed
-                   : errno == EAGAIN                                   ? Yes
-                                                                       : Unknown;
+            return changed() ? Changed : errno == EAGAIN ? Yes : Unknown;
         struct stat status;
         Answer found = Changed;
         if (::fstat(reached, &status) == 0 && S_ISREG(status.st_mode) && fileIdOf(status) == id &&
             status.st_nlink > 0) {
-            handle = isLink ? int(again([&] { return reopened(reached); })) : reached;
-            found = handle >= 0 ? No : errno == EAGAIN ? Yes : Unknown;
+            handle = opened ? reached : isLink ? int(again([&] { return reopened(reached); })) : -1;
+            found = handle >= 0 ? No : isLink && errno == EAGAIN ? Yes : Unknown;
         }
         if (reached != handle)
             ::close(reached);
