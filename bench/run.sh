@@ -547,18 +547,23 @@ if [ "$daily" = 1 ]; then
     tar -C "$base/pristine-$daily_entries" -cf - . |
         tar -C "$dmnt/tree" --warning=no-timestamp -xf -
     printf '%s\t%s\t%s\n' "$dmnt/tree" '*.log;*.tmp' 30 > "$dmnt/wd/eingabe_kehrlund.txt"
+    printf 'e "%s" - - - 30d\n' "$dmnt/tree" > "$dmnt/tmpfiles.conf"
     # Every 30th matching visible file, in the order of the sorted paths, is the old one.
     (cd "$dmnt" && find tree -path '*/.*' -prune -o -type f \( -iname '*.log' -o -iname '*.tmp' \) \
         -print) | sort > "$dlists/matching.txt"
     awk 'NR % 30 == 0' "$dlists/matching.txt" > "$dlists/old.txt"
-    (cd "$dmnt" && find tree -type f | wc -l) > "$out/files.txt"
+    (cd "$dmnt" && find tree -type f | sort) > "$dlists/all.txt"
+    grep -c '' "$dlists/all.txt" > "$out/files.txt"
     umount "$dmnt"
     if grep -q '[[:space:]"\\]' "$dlists/old.txt"; then
         echo "run.sh: a path of the daily tree holds a blank or a quote, which debugfs would split" >&2
         exit 1
     fi
+    # All four times old, so that systemd-tmpfiles, which keeps a file any of them calls young,
+    # removes the same files.
     old_time=20250101120000
-    sed "s|.*|sif /& crtime $old_time\nsif /& ctime $old_time|" "$dlists/old.txt" > "$dlists/debugfs.txt"
+    sed "s|.*|sif /& crtime $old_time\nsif /& ctime $old_time\nsif /& atime $old_time\nsif /& mtime $old_time|" \
+        "$dlists/old.txt" > "$dlists/debugfs.txt"
     debugfs -w -f "$dlists/debugfs.txt" "$dimg" > /dev/null 2> "$dlists/debugfs-errors.txt"
     if grep -v '^debugfs [0-9.]* (' "$dlists/debugfs-errors.txt" | grep -q .; then
         echo "run.sh: debugfs could not set the old times:" >&2
@@ -575,12 +580,13 @@ if [ "$daily" = 1 ]; then
     # goes.
     dprepare="if mountpoint -q $(q "$dmnt"); then umount $(q "$dmnt"); fi; rm -f $(q "$dwork")&& cp --reflink=auto --sparse=always $(q "$dimg" "$dwork")&& mount -o loop $(q "$dwork" "$dmnt")&& sync && echo 3 > /proc/sys/vm/drop_caches"
     dcleanup="umount $(q "$dmnt")"
-    daily_peers=("${kehrlunds[@]}" find)
+    daily_peers=("${kehrlunds[@]}" find tmpfiles)
     daily_command() { # $1: the peer
         case $1 in
         kehrlund | baseline)
             echo "cd $(q "$dmnt/wd")&& $(q "$(binary_of "$1")")< /dev/null > /dev/null 2> $(q "$dmnt/console.txt")" ;;
         find) echo "cd $(q "$dmnt")&& find $(q "${find_clean[@]}")> $(q "$dmnt/find-list.txt")" ;;
+        tmpfiles) echo "systemd-tmpfiles --clean $(q "$dmnt/tmpfiles.conf")" ;;
         esac
     }
     # The same untimed, under a wrapper ($2...) that sees the peer alone.
@@ -592,6 +598,7 @@ if [ "$daily" = 1 ]; then
             (cd "$dmnt/wd" && "$@" "$(binary_of "$tool")" < /dev/null > /dev/null \
                 2> "$dmnt/console.txt") ;;
         find) (cd "$dmnt" && "$@" find "${find_clean[@]}" > "$dmnt/find-list.txt") ;;
+        tmpfiles) "$@" systemd-tmpfiles --clean "$dmnt/tmpfiles.conf" ;;
         esac
     }
 
@@ -609,6 +616,8 @@ if [ "$daily" = 1 ]; then
         find) sort "$dmnt/find-list.txt" > "$dlists/removed-find.txt" ;;
         esac
         (cd "$dmnt" && find tree -type f | sort) > "$dlists/remaining-$tool.txt"
+        [ "$tool" = tmpfiles ] &&
+            comm -23 "$dlists/all.txt" "$dlists/remaining-$tool.txt" > "$dlists/removed-$tool.txt"
         grep -c '' "$dlists/remaining-$tool.txt" > "$out/left-$tool.txt" || true
         bash -c "$dcleanup"
         compare "$dlists/removed-$tool.txt" "$dlists/expected.txt" > "$out/verify-removed-$tool.txt"
