@@ -512,7 +512,8 @@ void RaceTest::dryRunMovedIntoLaterJob()
 
 void RaceTest::movedWhileNothingHoldsTheRun_data()
 {
-    QTest::addColumn<QString>("folder"); // the folder swept, below "tree/a", which moves
+    QTest::addColumn<QString>("folder"); // the folder swept, "tree/a" or below it, which moves
+    QTest::newRow("the folder swept moved") << QStringLiteral("tree/a");
     QTest::newRow("a folder one level up moved") << QStringLiteral("tree/a/b");
     // The walk no longer holds a handle of "a" then.
     QTest::newRow("a folder fifteen levels up moved")
@@ -549,7 +550,7 @@ void RaceTest::movedWhileNothingHoldsTheRun()
         QVERIFY(::inotify_add_watch(
                     reports,
                     QFile::encodeName(workspace.pathOf(QStringLiteral("tree/a"))).constData(),
-                    IN_MOVE_SELF) >= 0);
+                    IN_MOVE_SELF | IN_MASK_ADD) >= 0);
 
         RunOptions options = daysOn(40);
         options.console = workspace.pathOf(QStringLiteral("konsole.txt"));

@@ -275,6 +275,12 @@ int startWatching()
     return watcher;
 }
 
+// A watched folder reports its own move or deletion, and a folder moved out of it: the folder in
+// hand is watched through its parent (the root, whose parent lies outside the tree, itself). A
+// folder on the way can be deleted, or have another renamed over it, only once it is empty, so no
+// file of it can go by then; and the sweep's own removals report nothing.
+constexpr uint32_t wayChanges = IN_MOVE_SELF | IN_DELETE_SELF | IN_MOVED_FROM;
+
 // Without a watch (no inotify, no room for more watches) a folder's place is checked by time alone.
 int watchFolder(int watcher, int handle)
 {
@@ -282,7 +288,7 @@ int watchFolder(int watcher, int handle)
         return -1;
     char path[32];
     std::snprintf(path, sizeof path, "/proc/self/fd/%d", handle);
-    return ::inotify_add_watch(watcher, path, IN_MOVE_SELF | IN_DELETE_SELF | IN_ONLYDIR);
+    return ::inotify_add_watch(watcher, path, wayChanges | IN_ONLYDIR);
 }
 
 // Another run removing the same file holds it open for a moment, and a program that has just let
@@ -537,13 +543,14 @@ std::size_t FolderWalk::highestMoved(std::size_t moved) const
     return moved;
 }
 
-// Every report waiting is read: a move, a deletion or an unmount of a watched folder, or reports
-// lost, ask for the place to be checked; a watch ended (a folder left) does not.
+// Every report waiting is read: a move, a deletion or an unmount of a watched folder, a folder
+// moved out of one, or reports lost, ask for the place to be checked; a watch ended (a folder
+// left), or a file moved out, does not.
 bool Folder::reportedMoved() const
 {
     if (moveWatch < 0)
         return false;
-    walk->state->watchWay(walk->levels.size());
+    walk->state->watchWay(std::max<std::size_t>(1, walk->levels.size() - 1));
     if (!(reportAnnounced.exchange(false, std::memory_order_relaxed) || alwaysRead))
         return false;
     bool moved = false;
@@ -553,7 +560,8 @@ bool Folder::reportedMoved() const
         for (ssize_t at = 0; at < got;) {
             const auto *event = reinterpret_cast<const struct inotify_event *>(buffer + at);
             moved = moved ||
-                    (event->mask & (IN_MOVE_SELF | IN_DELETE_SELF | IN_UNMOUNT | IN_Q_OVERFLOW));
+                    (event->mask & (IN_MOVE_SELF | IN_DELETE_SELF | IN_UNMOUNT | IN_Q_OVERFLOW)) ||
+                    ((event->mask & IN_ISDIR) && (event->mask & IN_MOVED_FROM));
             at += ssize_t(sizeof(struct inotify_event) + event->len);
         }
     }
