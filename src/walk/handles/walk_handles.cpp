@@ -303,8 +303,10 @@ int pauseBeforeTryingAgain(int tried)
     static unsigned state = unsigned(::getpid());
     state = state * 1103515245u + 12345u;
     const long pausedNs = long(500000 + (state >> 8) % 1500000) << std::min(tried, 5);
-    const struct timespec pause = {pausedNs / 1000000000, pausedNs % 1000000000};
-    ::nanosleep(&pause, nullptr);
+    // A report of a move (SIGIO) does not cut the pause short; a stop does.
+    struct timespec pause = {pausedNs / 1000000000, pausedNs % 1000000000};
+    while (::nanosleep(&pause, &pause) != 0 && errno == EINTR && !stopRequested()) {
+    }
     return int(pausedNs / 1000000) + 1;
 }
 } // namespace
@@ -646,32 +648,39 @@ QVector<WayStep> Folder::wayOfLink(const QByteArray &name) const
 }
 
 // An entry listed as a file is opened by its name, never through a link and never blocking: a
-// FIFO or a device a hostile rename put in its place since its status was read is let go at once,
-// told apart by its identity. A link, or a file the run may not open (not readable to it), is
-// reached by a handle that opens nothing (O_PATH), its identity checked there all the same; a
-// link's end is opened through that handle, never by resolving the link again. Not blocking:
-// another run's lease fails the opening (EAGAIN) rather than hold the run. Without /proc no
-// snapshot can be taken either, and every file is held. The handle stays open with a lease taken
-// (No).
+// FIFO or a device a hostile rename put in its place in the moment since its status was read is
+// let go at once, told apart by its identity. A link, a file the run may not open (not readable to
+// it, or leased by another run), and any file asked again after a pause, in which anything may
+// have taken its place, are reached by a handle that opens nothing (O_PATH) and checked there; a
+// link's end, and a file asked again, are opened through that handle, never by name. Not
+// blocking: another run's lease fails the opening (EAGAIN) rather than hold the run. Without /proc
+// no snapshot can be taken either, and every file is held. The handle stays open with a lease
+// taken (No).
 Folder::InUse::InUse(const Folder &folder, const QByteArray &name, bool isLink, const FileId &id)
 {
-    const auto ask = [&]() -> Answer {
+    const auto ask = [&](bool byPath) -> Answer {
         const auto openAs = [&](int flags) {
             return int(again([&] { return ::openat(folder.handle, name.constData(), flags); }));
         };
-        const auto changed = [] { return errno == ENOENT || errno == ELOOP || errno == ENXIO; };
-        int reached = isLink ? -1 : openAs(openFlags | O_NOFOLLOW);
+        const auto changed = [](int error) {
+            return error == ENOENT || error == ELOOP || error == ENXIO;
+        };
+        int reached = byPath ? -1 : openAs(openFlags | O_NOFOLLOW);
         const bool opened = reached >= 0;
-        if (!opened && (isLink || !(changed() || errno == EAGAIN)))
+        int refused = byPath || opened ? 0 : errno; // why the file itself was not opened
+        if (changed(refused))
+            return Changed;
+        if (!opened)
             reached = openAs(O_PATH | O_CLOEXEC | (isLink ? 0 : O_NOFOLLOW));
         if (reached < 0)
-            return changed() ? Changed : errno == EAGAIN ? Yes : Unknown;
+            return changed(errno) ? Changed : Unknown;
         struct stat status;
         Answer found = Changed;
         if (::fstat(reached, &status) == 0 && S_ISREG(status.st_mode) && fileIdOf(status) == id &&
             status.st_nlink > 0) {
-            handle = opened ? reached : isLink ? int(again([&] { return reopened(reached); })) : -1;
-            found = handle >= 0 ? No : isLink && errno == EAGAIN ? Yes : Unknown;
+            handle = opened ? reached : byPath ? int(again([&] { return reopened(reached); })) : -1;
+            refused = byPath && handle < 0 ? errno : refused;
+            found = handle >= 0 ? No : refused == EAGAIN ? Yes : Unknown;
         }
         if (reached != handle)
             ::close(reached);
@@ -682,10 +691,10 @@ Folder::InUse::InUse(const Folder &folder, const QByteArray &name, bool isLink, 
         handle = -1;
         return found;
     };
-    answer = ask();
+    answer = ask(isLink);
     for (int tried = 0; answer == Yes && leaseWaitLeftMs > 0; ++tried) {
         leaseWaitLeftMs -= pauseBeforeTryingAgain(tried);
-        answer = ask();
+        answer = ask(true);
     }
 }
 
