@@ -340,9 +340,9 @@ def daily_section(out, raw):
     out.append("A daily timer with a 30-day period meets a cold cache: the job of 30 days on the "
                "nested tree of %s (%s files, %s of them matching and visible), of which %s "
                "matching files (every 30th of the sorted paths) were born on 2025-01-01 and "
-               "have their status-change, access and modification times there too; every other file was born when the "
-               "image was made. No faketime: the real clock. File system: %s. Before each run a "
-               "fresh copy of the image is loop-mounted, then `sync` and "
+               "have their status-change, access and modification times there too; every other "
+               "file was born when the image was made. No faketime: the real clock. File system: "
+               "%s. Before each run a fresh copy of the image is loop-mounted, then `sync` and "
                "`echo 3 > /proc/sys/vm/drop_caches`; the peers take turns, round by round. find "
                "runs the clean's command line (`! -newerct '30 days ago' -delete`), "
                "systemd-tmpfiles `--clean` with the line `e TREE - - - 30d`." % (
